@@ -1,0 +1,92 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/platform/platform.h"
+
+namespace corvidale {
+
+// The one controller of the shell: application delegate, the web view's
+// navigation, UI and download delegate, and the theme message handler. Lives
+// for the whole process and runs on the main thread only.
+class Delegate final : public platform::NavigationDelegate,
+                       public platform::UIDelegate,
+                       public platform::DownloadDelegate,
+                       public platform::ScriptMessageHandler {
+public:
+    explicit Delegate(platform::Platform& platform);
+    Delegate(const Delegate&) = delete;
+    Delegate& operator=(const Delegate&) = delete;
+
+    // --- Application -----------------------------------------------------
+    void applicationDidFinishLaunching();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+    // --- View commands ---------------------------------------------------
+    void reload();
+    void zoomIn();
+    void zoomOut();
+    void zoomReset();
+    // Runs the action named by a menu item's selector when the Delegate
+    // handles it; answers false for actions that belong to the platform.
+    bool performMenuAction(const std::string& action);
+
+    // --- Updates ---------------------------------------------------------
+    void checkForUpdates();
+    void checkInteractively();
+    void scheduleAutoUpdate();
+
+    // --- Theme messages --------------------------------------------------
+    void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
+    void applyTheme(const std::string& theme);
+
+    // --- Navigation ------------------------------------------------------
+    void decidePolicyForNavigationAction(const platform::NavigationAction& action,
+                                         platform::Completion<platform::NavigationActionPolicy> decisionHandler) override;
+    void decidePolicyForNavigationResponse(
+        const platform::NavigationResponse& response,
+        platform::Completion<platform::NavigationResponsePolicy> decisionHandler) override;
+    void navigationActionDidBecomeDownload(platform::Download& download) override;
+    void navigationResponseDidBecomeDownload(platform::Download& download) override;
+    void didFinishNavigation() override;
+
+    // --- Page dialogs ----------------------------------------------------
+    bool createWebViewForNavigationAction(const platform::NavigationAction& action) override;
+    void runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) override;
+    void runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) override;
+    void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                     platform::Completion<std::optional<std::string>> completionHandler) override;
+    void runOpenPanel(const platform::OpenPanelParameters& parameters,
+                      platform::Completion<std::optional<std::vector<std::string>>> completionHandler) override;
+    void requestMediaCapturePermission(const std::string& securityOriginHost, platform::MediaCaptureType type,
+                                       platform::Completion<platform::PermissionDecision> decisionHandler) override;
+
+    // --- Downloads -------------------------------------------------------
+    void decideDestination(platform::Download& download, const std::string& suggestedFilename,
+                           platform::Completion<std::optional<std::string>> completionHandler) override;
+    void downloadDidFinish(platform::Download& download) override;
+    void downloadDidFail(platform::Download& download, const platform::Error& error) override;
+
+    // --- Download self-test ----------------------------------------------
+    void startDownloadSelfTest(platform::WebView& webView);
+    [[noreturn]] void completeDownloadSelfTest(const std::string& destination);
+    [[noreturn]] void failDownloadSelfTest(const std::string& errorDescription);
+
+    // Fields, in the order the controller declares them.
+    std::unique_ptr<platform::Window> window;
+    std::unique_ptr<platform::WebView> web;
+    std::unordered_map<platform::DownloadId, std::string> downloads;
+    std::unique_ptr<platform::Timer> autoUpdateTimer;
+    bool ranDownloadSelfTest = false;
+
+    platform::Platform& platformServices() { return platform_; }
+
+private:
+    platform::Platform& platform_;
+};
+
+}  // namespace corvidale

@@ -1,0 +1,126 @@
+#include "destination.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace corvidale {
+namespace {
+
+std::string lastPathComponent(std::string_view name) {
+    // Both separators: a name from a Windows server must not smuggle in a path either.
+    const auto slash = name.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
+}
+
+// Length of the longest prefix of `text` of at most `limit` bytes that ends
+// on a character boundary.
+std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return cut;
+}
+
+std::string fit(const std::string& base, const std::string& suffix) {
+    if (base.size() + suffix.size() <= kMaxFilenameBytes) return base + suffix;
+    if (suffix.size() >= kMaxFilenameBytes) {
+        // An absurd extension: keep as much of the whole name as fits.
+        const std::string whole = base + suffix;
+        return whole.substr(0, utf8Prefix(whole, kMaxFilenameBytes));
+    }
+    return base.substr(0, utf8Prefix(base, kMaxFilenameBytes - suffix.size())) + suffix;
+}
+
+bool somethingExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+std::string join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+}  // namespace
+
+std::string sanitizeFilename(std::string_view suggested) {
+    std::string name;
+    for (char c : lastPathComponent(suggested)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) continue;
+        name.push_back(c);
+    }
+    if (name.empty() || name == "." || name == "..") return "download";
+    const auto parts = splitExtension(name);
+    return fit(parts.base, parts.extension.empty() ? std::string() : "." + parts.extension);
+}
+
+FilenameParts splitExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {name, ""};
+    return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+std::string numberedFilename(const FilenameParts& parts, unsigned long long number) {
+    std::string suffix = " " + std::to_string(number);
+    if (!parts.extension.empty()) suffix += "." + parts.extension;
+    return fit(parts.base, suffix);
+}
+
+Destination uniqueDestination(const std::string& folder, std::string_view suggested,
+                              const std::function<bool(const std::string& path)>& reserved) {
+    const std::string name = sanitizeFilename(suggested);
+    const FilenameParts parts = splitExtension(name);
+    for (unsigned long long counter = 1;; ++counter) {
+        const std::string path = join(folder, counter == 1 ? name : numberedFilename(parts, counter));
+        if ((reserved && reserved(path)) || somethingExists(path)) continue;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return {path, true};
+        }
+        if (errno == EEXIST) continue;  // appeared since the check
+        // The folder itself is unusable; the engine will report the failure.
+        return {path, false};
+    }
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 0;
+        char32_t value = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            value = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            value = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            value = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace corvidale

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "web_view.h"
+
+namespace corvidale::platform {
+
+// Response codes as the desktop platform numbers them.
+constexpr int kAlertFirstButtonReturn = 1000;
+constexpr int kModalResponseOK = 1;
+constexpr int kModalResponseCancel = 0;
+constexpr int kModalResponseAbort = -1001;  // ended without a button (window closed)
+
+struct TextFieldSpec {
+    double width = 260;
+    double height = 22;
+    std::string text;
+};
+
+struct CheckboxSpec {
+    std::string title;
+    bool on = false;
+};
+
+struct AlertSpec {
+    std::string messageText;
+    std::optional<std::string> informativeText;
+    std::vector<std::string> buttons;  // response of button i is kAlertFirstButtonReturn + i
+    std::optional<TextFieldSpec> textField;
+    std::optional<CheckboxSpec> checkbox;
+};
+
+struct AlertResult {
+    int response = kModalResponseAbort;
+    std::string text;   // the text field's text, when there is one
+    bool checked = false;  // the checkbox's state, when there is one
+};
+
+enum class Presentation { SheetOnWindow, ApplicationModal };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Returns as soon as the alert is showing; `done` runs once when it ends.
+    virtual void showAlert(const AlertSpec& spec, Presentation presentation,
+                           std::function<void(AlertResult)> done) = 0;
+    // Files are always choosable. `done` gets kModalResponseOK and the chosen
+    // paths in the panel's order, or another response and no paths.
+    virtual void showOpenPanel(const OpenPanelParameters& parameters,
+                               std::function<void(int response, std::vector<std::string> paths)> done) = 0;
+};
+
+}  // namespace corvidale::platform

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "application.h"
+#include "bundle.h"
+#include "defaults.h"
+#include "dialogs.h"
+#include "main_queue.h"
+#include "process.h"
+#include "web_view.h"
+#include "window.h"
+#include "workspace.h"
+
+namespace corvidale::platform {
+
+// Everything the core needs of the operating system. One instance per
+// process, made by the backend's entry point.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual Bundle& bundle() = 0;
+    virtual Environment& environment() = 0;
+    virtual Defaults& defaults() = 0;
+    virtual Application& application() = 0;
+    virtual Workspace& workspace() = 0;
+    virtual Dialogs& dialogs() = 0;
+    virtual MainQueue& mainQueue() = 0;
+    virtual Process& process() = 0;
+
+    virtual std::unique_ptr<WebView> createWebView(const WebViewConfiguration& configuration) = 0;
+    virtual std::unique_ptr<Window> createWindow(const WindowSpec& spec) = 0;
+
+    // The default web view's user agent when the engine can tell it without
+    // loading anything; nullopt makes the core ask a throw-away web view.
+    virtual std::optional<std::string> engineDefaultUserAgent() { return std::nullopt; }
+    // The platform word in the shell's user-agent token ("mac", "linux").
+    virtual std::string userAgentPlatformWord() const = 0;
+};
+
+}  // namespace corvidale::platform

@@ -1,0 +1,169 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "completion.h"
+
+namespace corvidale::platform {
+
+class ScriptMessageHandler;
+class NavigationDelegate;
+class UIDelegate;
+
+struct UserScript {
+    std::string source;
+    bool injectAtDocumentEnd = true;
+    bool forMainFrameOnly = true;
+};
+
+struct WebViewConfiguration {
+    bool persistentDefaultDataStore = false;
+    bool javaScriptEnabled = false;
+    struct Handler {
+        std::string name;
+        ScriptMessageHandler* handler = nullptr;
+    };
+    std::vector<Handler> scriptMessageHandlers;
+    std::vector<UserScript> userScripts;
+};
+
+enum class CachePolicy { UseProtocolCachePolicy = 0, ReloadIgnoringLocalCacheData = 1 };
+
+struct URLRequest {
+    std::string url;
+    CachePolicy cachePolicy = CachePolicy::UseProtocolCachePolicy;
+    double timeoutSeconds = 60.0;
+};
+
+// Outcome of evaluating a script: a text result, a non-text result (neither
+// set), or an error with the engine's full description.
+struct ScriptResult {
+    std::optional<std::string> text;
+    std::optional<std::string> error;
+};
+
+class WebView {
+public:
+    virtual ~WebView() = default;
+    virtual void setNavigationDelegate(NavigationDelegate* delegate) = 0;
+    virtual void setUIDelegate(UIDelegate* delegate) = 0;
+    virtual void setAllowsBackForwardNavigationGestures(bool allow) = 0;
+    virtual void setCustomUserAgent(const std::string& userAgent) = 0;
+    virtual void load(const URLRequest& request) = 0;
+    virtual void reload() = 0;
+    virtual double pageZoom() const = 0;
+    virtual void setPageZoom(double zoom) = 0;
+    // URL of the top-level document now shown; empty before the first load.
+    virtual std::string url() const = 0;
+    virtual void evaluateJavaScript(const std::string& script, std::function<void(ScriptResult)> completion) = 0;
+};
+
+// --- What the engine asks of its delegates -------------------------------
+
+enum class NavigationType {
+    LinkActivated = 0,
+    FormSubmitted = 1,
+    BackForward = 2,
+    Reload = 3,
+    FormResubmitted = 4,
+    Other = -1,
+};
+
+struct NavigationAction {
+    NavigationType type = NavigationType::Other;
+    std::optional<std::string> url;  // nullopt when the request has no URL
+    bool shouldPerformDownload = false;
+};
+
+enum class NavigationActionPolicy { Cancel = 0, Allow = 1, Download = 2 };
+
+struct NavigationResponse {
+    bool isHTTP = false;
+    std::optional<std::string> contentDisposition;  // the header's value, when present
+    bool canShowMIMEType = true;
+};
+
+enum class NavigationResponsePolicy { Cancel = 0, Allow = 1, Download = 2 };
+
+struct ScriptMessage {
+    std::string name;
+    bool fromMainFrame = false;
+    std::string securityOriginHost;
+    std::optional<std::string> textBody;  // nullopt when the body is not a text
+};
+
+struct OpenPanelParameters {
+    bool allowsDirectories = false;
+    bool allowsMultipleSelection = false;
+};
+
+enum class MediaCaptureType { Camera = 0, Microphone = 1, CameraAndMicrophone = 2 };
+enum class PermissionDecision { Prompt = 0, Grant = 1, Deny = 2 };
+
+struct Error {
+    std::string localizedDescription;
+    // Domain, code and details, as the platform prints an error object.
+    std::string fullDescription;
+};
+
+using DownloadId = std::uint64_t;
+
+class DownloadDelegate;
+
+// A running download. The backend gives each one an id unique for the life of
+// the process; the id is the download's identity.
+class Download {
+public:
+    virtual ~Download() = default;
+    virtual DownloadId id() const = 0;
+    virtual void setDelegate(DownloadDelegate* delegate) = 0;
+};
+
+class NavigationDelegate {
+public:
+    virtual ~NavigationDelegate() = default;
+    virtual void decidePolicyForNavigationAction(const NavigationAction& action,
+                                                 Completion<NavigationActionPolicy> decisionHandler) = 0;
+    virtual void decidePolicyForNavigationResponse(const NavigationResponse& response,
+                                                   Completion<NavigationResponsePolicy> decisionHandler) = 0;
+    virtual void navigationActionDidBecomeDownload(Download& download) = 0;
+    virtual void navigationResponseDidBecomeDownload(Download& download) = 0;
+    virtual void didFinishNavigation() = 0;
+};
+
+class UIDelegate {
+public:
+    virtual ~UIDelegate() = default;
+    // Answers whether a web view was created; the shell never creates one.
+    virtual bool createWebViewForNavigationAction(const NavigationAction& action) = 0;
+    virtual void runJavaScriptAlertPanel(const std::string& message, Completion<> completionHandler) = 0;
+    virtual void runJavaScriptConfirmPanel(const std::string& message, Completion<bool> completionHandler) = 0;
+    virtual void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                             Completion<std::optional<std::string>> completionHandler) = 0;
+    virtual void runOpenPanel(const OpenPanelParameters& parameters,
+                              Completion<std::optional<std::vector<std::string>>> completionHandler) = 0;
+    virtual void requestMediaCapturePermission(const std::string& securityOriginHost, MediaCaptureType type,
+                                               Completion<PermissionDecision> decisionHandler) = 0;
+};
+
+class DownloadDelegate {
+public:
+    virtual ~DownloadDelegate() = default;
+    // Answers the destination path, or nullopt to decline the download.
+    virtual void decideDestination(Download& download, const std::string& suggestedFilename,
+                                   Completion<std::optional<std::string>> completionHandler) = 0;
+    virtual void downloadDidFinish(Download& download) = 0;
+    virtual void downloadDidFail(Download& download, const Error& error) = 0;
+};
+
+class ScriptMessageHandler {
+public:
+    virtual ~ScriptMessageHandler() = default;
+    virtual void didReceiveScriptMessage(const ScriptMessage& message) = 0;
+};
+
+}  // namespace corvidale::platform

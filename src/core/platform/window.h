@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+namespace corvidale::platform {
+
+class WebView;
+
+struct Size {
+    double width = 0;
+    double height = 0;
+};
+
+struct Rect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+// Style mask bits as the desktop platforms number them.
+enum WindowStyle : unsigned {
+    WindowStyleTitled = 1,
+    WindowStyleClosable = 2,
+    WindowStyleMiniaturizable = 4,
+    WindowStyleResizable = 8,
+};
+
+struct WindowSpec {
+    Rect contentRect;
+    unsigned styleMask = 0;
+    int backing = 2;  // buffered
+    bool defer = false;
+};
+
+class Window {
+public:
+    virtual ~Window() = default;
+    virtual void setTitle(const std::string& title) = 0;
+    virtual std::string title() const = 0;
+    virtual void setMovableByWindowBackground(bool movable) = 0;
+    // The frame's minimum, title bar included.
+    virtual void setMinSize(Size size) = 0;
+    virtual void setContentView(WebView& view) = 0;
+    // Restores a frame saved under `name`, and saves later changes under it.
+    virtual void setFrameAutosaveName(const std::string& name) = 0;
+    virtual void center() = 0;
+    virtual void makeKeyAndOrderFront() = 0;
+};
+
+}  // namespace corvidale::platform

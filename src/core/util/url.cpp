@@ -1,0 +1,103 @@
+#include "url.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace corvidale {
+namespace {
+
+struct CurlUrlDeleter {
+    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+struct CurlTextDeleter {
+    void operator()(char* text) const { curl_free(text); }
+};
+
+std::optional<std::string> part(CURLU* handle, CURLUPart which) {
+    char* raw = nullptr;
+    if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) return std::nullopt;
+    std::unique_ptr<char, CurlTextDeleter> owned(raw);
+    return std::string(raw);
+}
+
+// RFC 3986: ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ) before the first ':'.
+std::optional<std::string> leadingScheme(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    const auto scheme = text.substr(0, colon);
+    if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return std::nullopt;
+    for (char c : scheme) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    return std::string(scheme);
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool hasControlOrSpace(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
+}
+
+}  // namespace
+
+std::optional<Url> Url::parse(std::string_view text) {
+    // libcurl tolerates some of these; a URL parser proper refuses them.
+    if (text.empty() || hasControlOrSpace(text)) return std::nullopt;
+    auto scheme = leadingScheme(text);
+    if (!scheme) return std::nullopt;
+
+    Url url;
+    url.text_ = std::string(text);
+    url.writtenScheme_ = *scheme;
+    url.scheme_ = lower(*scheme);
+
+    const auto rest = text.substr(scheme->size() + 1);
+    if (rest.substr(0, 2) != "//") return url;  // opaque: "mailto:x", "blob:https://…"
+    if (rest.substr(0, 3) == "///") {
+        // "https:///path" has an empty authority; libcurl would promote the
+        // path to a host.
+        return url;
+    }
+
+    CurlUrl handle(curl_url());
+    if (!handle) return std::nullopt;
+    const std::string owned(text);
+    if (curl_url_set(handle.get(), CURLUPART_URL, owned.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    url.host_ = part(handle.get(), CURLUPART_HOST);
+    if (url.host_ && url.host_->empty()) url.host_.reset();
+    return url;
+}
+
+std::optional<Url> Url::resolve(std::string_view reference) const {
+    CurlUrl handle(curl_url());
+    if (!handle) return std::nullopt;
+    if (curl_url_set(handle.get(), CURLUPART_URL, text_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    const std::string ref(reference);
+    if (curl_url_set(handle.get(), CURLUPART_URL, ref.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    auto absolute = part(handle.get(), CURLUPART_URL);
+    if (!absolute) return std::nullopt;
+    return parse(*absolute);
+}
+
+std::optional<std::string> hostOf(std::string_view text) {
+    auto url = Url::parse(text);
+    if (!url) return std::nullopt;
+    return url->host();
+}
+
+}  // namespace corvidale

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvidale {
+
+// A parsed URL. Hierarchical URLs ("scheme://host/...") go through libcurl's
+// URL parser; opaque ones ("mailto:", "blob:", "about:") keep only their
+// scheme and have no host.
+class Url {
+public:
+    static std::optional<Url> parse(std::string_view text);
+
+    const std::string& text() const { return text_; }
+    // The scheme exactly as written in the text (not lower-cased).
+    const std::string& writtenScheme() const { return writtenScheme_; }
+    // Lower-cased scheme.
+    const std::string& scheme() const { return scheme_; }
+    // The host as the parser reports it; nullopt when there is none.
+    const std::optional<std::string>& host() const { return host_; }
+
+    // Resolves `reference` against this URL (absolute references stand alone).
+    std::optional<Url> resolve(std::string_view reference) const;
+
+private:
+    std::string text_;
+    std::string writtenScheme_;
+    std::string scheme_;
+    std::optional<std::string> host_;
+};
+
+// The host of `text` when it parses and has one.
+std::optional<std::string> hostOf(std::string_view text);
+
+}  // namespace corvidale

@@ -1,0 +1,86 @@
+#include "navigation_policy.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/app/delegate.h"
+#include "core/app/launch_config.h"
+#include "core/util/url.h"
+
+namespace corvidale {
+namespace {
+
+using platform::NavigationActionPolicy;
+using platform::NavigationResponsePolicy;
+
+constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+}  // namespace
+
+ActionDecision decideNavigationAction(const platform::NavigationAction& action,
+                                      const std::optional<std::string>& originHost) {
+    if (action.shouldPerformDownload) return {NavigationActionPolicy::Download, std::nullopt};
+    if (action.type != platform::NavigationType::LinkActivated) return {NavigationActionPolicy::Allow, std::nullopt};
+    if (!action.url) return {NavigationActionPolicy::Allow, std::nullopt};
+    const auto host = hostOf(*action.url);
+    if (!host) return {NavigationActionPolicy::Allow, std::nullopt};
+    if (originHost && *originHost == *host) return {NavigationActionPolicy::Allow, std::nullopt};
+    if (std::find(kSignInHosts.begin(), kSignInHosts.end(), *host) != kSignInHosts.end()) {
+        return {NavigationActionPolicy::Allow, std::nullopt};
+    }
+    return {NavigationActionPolicy::Cancel, *action.url};
+}
+
+NavigationResponsePolicy decideNavigationResponse(const platform::NavigationResponse& response) {
+    const std::string disposition = response.isHTTP ? response.contentDisposition.value_or("") : "";
+    if (!response.canShowMIMEType) return NavigationResponsePolicy::Download;
+    if (startsWithIgnoringCase(disposition, "attachment")) return NavigationResponsePolicy::Download;
+    return NavigationResponsePolicy::Allow;
+}
+
+bool isSafeToOpenExternally(std::string_view url) {
+    const auto parsed = Url::parse(url);
+    if (!parsed) return false;
+    const auto& scheme = parsed->scheme();
+    if (scheme == "mailto") return true;
+    return (scheme == "http" || scheme == "https") && parsed->host().has_value();
+}
+
+void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
+                                               platform::Completion<NavigationActionPolicy> decisionHandler) {
+    const auto decision = decideNavigationAction(action, appOrigin(platform_).host());
+    if (decision.openExternally && isSafeToOpenExternally(*decision.openExternally)) {
+        platform_.workspace().openURL(*decision.openExternally);
+    }
+    decisionHandler(decision.policy);
+}
+
+bool Delegate::createWebViewForNavigationAction(const platform::NavigationAction& action) {
+    if (action.url && isSafeToOpenExternally(*action.url)) platform_.workspace().openURL(*action.url);
+    return false;
+}
+
+void Delegate::decidePolicyForNavigationResponse(const platform::NavigationResponse& response,
+                                                 platform::Completion<NavigationResponsePolicy> decisionHandler) {
+    decisionHandler(decideNavigationResponse(response));
+}
+
+void Delegate::navigationActionDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
+
+void Delegate::navigationResponseDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
+
+void Delegate::didFinishNavigation() {
+    if (!platform_.defaults().boolean(kDownloadSelfTestKey)) return;
+    if (ranDownloadSelfTest) return;
+    ranDownloadSelfTest = true;
+    startDownloadSelfTest(*web);
+}
+
+}  // namespace corvidale

@@ -1,0 +1,71 @@
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app/delegate.h"
+#include "core/app/launch_config.h"
+#include "core/util/url.h"
+
+namespace corvidale {
+
+using platform::AlertResult;
+using platform::AlertSpec;
+using platform::kAlertFirstButtonReturn;
+using platform::Presentation;
+
+void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
+    AlertSpec spec;
+    spec.messageText = message;
+    spec.buttons = {"OK"};
+    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow,
+                                  [completionHandler](AlertResult) { completionHandler(); });
+}
+
+void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
+    AlertSpec spec;
+    spec.messageText = message;
+    spec.buttons = {"OK", "Cancel"};
+    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+        completionHandler(result.response == kAlertFirstButtonReturn);
+    });
+}
+
+void Delegate::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                           platform::Completion<std::optional<std::string>> completionHandler) {
+    AlertSpec spec;
+    spec.messageText = prompt;
+    spec.textField = platform::TextFieldSpec{260, 22, defaultText.value_or("")};
+    spec.buttons = {"OK", "Cancel"};
+    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+        if (result.response == kAlertFirstButtonReturn) {
+            completionHandler(result.text);
+        } else {
+            completionHandler(std::nullopt);
+        }
+    });
+}
+
+void Delegate::runOpenPanel(const platform::OpenPanelParameters& parameters,
+                            platform::Completion<std::optional<std::vector<std::string>>> completionHandler) {
+    platform_.dialogs().showOpenPanel(parameters,
+                                      [completionHandler](int response, std::vector<std::string> paths) {
+                                          if (response == platform::kModalResponseOK) {
+                                              completionHandler(std::move(paths));
+                                          } else {
+                                              completionHandler(std::nullopt);
+                                          }
+                                      });
+}
+
+void Delegate::requestMediaCapturePermission(const std::string& /*securityOriginHost*/,
+                                             platform::MediaCaptureType /*type*/,
+                                             platform::Completion<platform::PermissionDecision> decisionHandler) {
+    // Camera and microphone are for the web application itself: a sign-in
+    // page or any other site that ends up as the top-level page gets nothing.
+    const auto pageHost = hostOf(web ? web->url() : std::string());
+    const auto originHost = appOrigin(platform_).host();
+    const bool ownPage = pageHost && originHost && *pageHost == *originHost;
+    decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
+}
+
+}  // namespace corvidale
