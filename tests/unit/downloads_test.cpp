@@ -176,11 +176,17 @@ TEST_F(DownloadDelegate, FinishRevealsTheFileAndClearsTheEntry) {
 }
 
 TEST_F(DownloadDelegate, FailureShowsTheSheetWithTheFileName) {
-    FakeDownload download(3), early(4);
-    destinationFor(download, "big.iso");
+    FakeDownload download(3), early(4), partial(5);
+    const auto unused = destinationFor(download, "big.iso");
+    const auto written = destinationFor(partial, "half.bin");
+    std::ofstream(*written) << "half of it";
+    delegate.downloadDidFail(partial, {"Lost.", "Error Domain=… Code=-1005"});
+    EXPECT_TRUE(fs::exists(*written)) << "a partial file is not ours to remove";
+    p.alerts.clear();
     delegate.downloadDidFail(download, {"The network connection was lost.", "Error Domain=… Code=-1005"});
     delegate.downloadDidFail(early, {"Cancelled.", "Error Domain=… Code=-999"});
     EXPECT_TRUE(delegate.downloads.empty());
+    EXPECT_FALSE(fs::exists(*unused)) << "the empty placeholder is gone";
     ASSERT_EQ(p.alerts.size(), 2u);
     EXPECT_EQ(p.alerts[0].spec.messageText, "The download didn't finish");
     EXPECT_EQ(p.alerts[0].spec.informativeText, "big.iso could not be saved: The network connection was lost.");

@@ -89,6 +89,11 @@ Destination uniqueDestination(const std::string& folder, std::string_view sugges
     }
 }
 
+void releaseUnusedClaim(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) ::unlink(path.c_str());
+}
+
 bool isValidUtf8(std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {

@@ -41,6 +41,10 @@ struct Destination {
 Destination uniqueDestination(const std::string& folder, std::string_view suggested,
                               const std::function<bool(const std::string& path)>& reserved);
 
+// Removes the empty file uniqueDestination() created at `path` when the
+// download it was made for never wrote to it; anything with content stays.
+void releaseUnusedClaim(const std::string& path);
+
 // Whether `bytes` are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 

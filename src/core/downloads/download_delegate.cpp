@@ -46,6 +46,8 @@ void Delegate::downloadDidFail(platform::Download& download, const platform::Err
     std::string name = "The file";
     if (const auto entry = downloads.find(download.id()); entry != downloads.end()) {
         name = lastComponent(entry->second);
+        // Our placeholder must not linger as an empty file that looks like a download.
+        releaseUnusedClaim(entry->second);
         downloads.erase(entry);
     }
     if (platform_.defaults().boolean(kDownloadSelfTestKey)) failDownloadSelfTest(error.fullDescription);
