@@ -1,1 +1,72 @@
-int main() { return 0; }
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bundle.h"
+#include "command_line.h"
+#include "core/app/delegate.h"
+#include "gtk_platform.h"
+#include "x11_guard.h"
+
+namespace {
+
+using corvidale::gtk::GtkPlatform;
+
+void printVersion() {
+    const corvidale::gtk::GtkBundle bundle;
+    const std::string name = bundle.infoString("CFBundleName").value_or("Corvidale");
+    const std::string version = bundle.infoString("CFBundleShortVersionString").value_or("unknown");
+    const std::string build = bundle.infoString("CFBundleVersion").value_or("unknown");
+    std::printf("%s %s (%s)\n", name.empty() ? "Corvidale" : name.c_str(), version.c_str(), build.c_str());
+}
+
+void onActivate(GApplication*, gpointer data) {
+    auto* platform = static_cast<GtkPlatform*>(data);
+    if (platform->delegate() != nullptr) {
+        // Activated again (from the desktop): bring the window forward.
+        if (GtkWindow* window = platform->mainWindow()) gtk_window_present(window);
+        return;
+    }
+    // The one controller, for the life of the process. It is never destroyed:
+    // the web view and window it owns must not be torn down by static
+    // destructors after GTK has shut down.
+    corvidale::gtk::guardAgainstForeignDestruction(gdk_display_get_default());
+    static auto* delegate = new corvidale::Delegate(*platform);
+    platform->setDelegate(delegate);
+    delegate->applicationDidFinishLaunching();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // --help and --version answer without a display: nothing of GTK or
+    // WebKit has started yet.
+    const auto commandLine = corvidale::gtk::parseCommandLine(argc, argv);
+    if (commandLine.help) {
+        std::fputs(corvidale::gtk::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        printVersion();
+        return 0;
+    }
+
+    auto* platform = new GtkPlatform(commandLine.argumentDomain);
+
+    // Several instances may run side by side, and none needs a session bus.
+    const auto identifier = platform->bundle().bundleIdentifier();
+    const char* applicationId =
+        identifier && g_application_id_is_valid(identifier->c_str()) ? identifier->c_str() : nullptr;
+    GtkApplication* application = gtk_application_new(applicationId, G_APPLICATION_NON_UNIQUE);
+    platform->attach(application);
+    g_signal_connect(application, "activate", G_CALLBACK(onActivate), platform);
+
+    // GLib sees only the program name: the argument domain is ours, and
+    // GApplication's option parser would refuse it.
+    char* glibArguments[] = {argv[0], nullptr};
+    const int status = g_application_run(G_APPLICATION(application), 1, glibArguments);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test Corvidale. Only what is
+# missing is installed, and the package lists are refreshed only then, so a
+# prepared machine is left alone and needs no network.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # the app
+  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
+  # the tests
+  libcpp-httplib-dev libgtest-dev libgmock-dev libx11-dev
+  # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
+  xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status="$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)"
+  if [ "$status" != "installed" ]; then
+    missing+=("$package")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "deps.sh: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+echo "deps.sh: installing ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "deps.sh: not root and no sudo; install these yourself: ${missing[*]}" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Builds and tests everything, the way CI does:
+#   1. the app with its unit and end-to-end tests in build/, all run by ctest;
+#   2. the core and its unit tests with AddressSanitizer and UBSan in build-asan/.
+# Exits non-zero when any step failed and ends with a one-line summary.
+# Needs no display (the end-to-end tests start their own X server) and, for
+# the end-to-end tests, root (they bind-mount test files in a private mount
+# namespace). CORVIDALE_BUILD_DIR and CORVIDALE_ASAN_BUILD_DIR choose other
+# build folders; CORVIDALE_CTEST_JOBS runs that many tests at once (default 1).
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${CORVIDALE_BUILD_DIR:-$root/build}"
+asan_build="${CORVIDALE_ASAN_BUILD_DIR:-$root/build-asan}"
+ctest_jobs="${CORVIDALE_CTEST_JOBS:-1}"
+started=$SECONDS
+
+results=()
+failed=0
+current=""
+
+# Each step runs as a child that can be ended when this script is interrupted;
+# the test programs end their own X servers and app runs when they go.
+stop_current() {
+  if [ -n "$current" ]; then
+    kill -TERM "$current" 2>/dev/null
+    wait "$current" 2>/dev/null
+    current=""
+  fi
+}
+trap 'stop_current; echo "test.sh: interrupted"; exit 130' INT TERM HUP
+
+step() {
+  local name="$1"
+  shift
+  echo
+  echo "=== $name"
+  "$@" &
+  current=$!
+  wait "$current"
+  local status=$?
+  current=""
+  if [ "$status" -eq 0 ]; then
+    results+=("$name: ok")
+  else
+    results+=("$name: FAILED ($status)")
+    failed=1
+  fi
+  return "$status"
+}
+
+summary() {
+  echo
+  echo "=== summary"
+  printf '  %s\n' "${results[@]}"
+  local verdict="PASSED"
+  [ "$failed" -eq 0 ] || verdict="FAILED"
+  echo "test.sh: $verdict — ${#results[@]} steps, $((SECONDS - started)) s (build: $build, sanitizers: $asan_build)"
+}
+
+if ! step "dependencies" bash "$root/scripts/deps.sh"; then
+  summary
+  exit 1
+fi
+
+if step "configure $(basename "$build")" cmake -S "$root" -B "$build" -G Ninja &&
+  step "build $(basename "$build")" cmake --build "$build"; then
+  step "ctest $(basename "$build") (unit + e2e)" ctest --test-dir "$build" --output-on-failure -j "$ctest_jobs"
+fi
+
+if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja \
+  -DCORVIDALE_SANITIZE=ON -DCORVIDALE_BUILD_APP=OFF &&
+  step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
+  step "ctest $(basename "$asan_build") (unit, sanitized)" ctest --test-dir "$asan_build" --output-on-failure \
+    -L unit -j "$ctest_jobs"
+fi
+
+summary
+exit "$failed"

@@ -1,0 +1,192 @@
+#include "bundle.h"
+
+#include <glib.h>
+#include <plist/plist.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace corvidale::gtk {
+namespace {
+
+using platform::PlistValue;
+
+// An Info.plist is a few kilobytes; anything this large is not one.
+constexpr gsize kMaxInfoPlistBytes = 16 * 1024 * 1024;
+
+// libplist 2.2 counts dates from the reference date of the desktop platform.
+constexpr std::int64_t kPlistEpochOffset = 978307200;  // 2001-01-01T00:00:00Z in Unix time
+
+struct PlistDeleter {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+
+std::string takeString(char* raw) {
+    if (raw == nullptr) return {};
+    std::string text(raw);
+    std::free(raw);
+    return text;
+}
+
+std::string renderDate(plist_t node) {
+    int32_t seconds = 0;
+    int32_t microseconds = 0;
+    plist_get_date_val(node, &seconds, &microseconds);
+    const std::time_t unix = static_cast<std::time_t>(seconds + kPlistEpochOffset);
+    std::tm parts{};
+    if (gmtime_r(&unix, &parts) == nullptr) return {};
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) return {};
+    return text;
+}
+
+PlistValue convert(plist_t node) {
+    PlistValue value;
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+        char* raw = nullptr;
+        plist_get_string_val(node, &raw);
+        value.kind = PlistValue::Kind::String;
+        value.text = takeString(raw);
+        break;
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t flag = 0;
+        plist_get_bool_val(node, &flag);
+        value.kind = PlistValue::Kind::Boolean;
+        value.text = flag ? "1" : "0";
+        break;
+    }
+    case PLIST_UINT: {
+        uint64_t number = 0;
+        plist_get_uint_val(node, &number);
+        value.kind = PlistValue::Kind::Number;
+        // Negative integers are stored in two's complement.
+        value.text = std::to_string(static_cast<int64_t>(number));
+        break;
+    }
+    case PLIST_UID: {
+        uint64_t number = 0;
+        plist_get_uid_val(node, &number);
+        value.kind = PlistValue::Kind::Number;
+        value.text = std::to_string(number);
+        break;
+    }
+    case PLIST_REAL: {
+        double number = 0;
+        plist_get_real_val(node, &number);
+        char text[G_ASCII_DTOSTR_BUF_SIZE];
+        value.kind = PlistValue::Kind::Number;
+        value.text = g_ascii_dtostr(text, sizeof text, number);
+        break;
+    }
+    case PLIST_DATE:
+        value.kind = PlistValue::Kind::Date;
+        value.text = renderDate(node);
+        break;
+    case PLIST_DATA:
+        value.kind = PlistValue::Kind::Data;
+        break;
+    case PLIST_ARRAY:
+        value.kind = PlistValue::Kind::Array;
+        break;
+    case PLIST_DICT:
+        value.kind = PlistValue::Kind::Dictionary;
+        break;
+    default:
+        // A key or "none" node where a value belongs: keep it out of the way
+        // of string lookups.
+        value.kind = PlistValue::Kind::Data;
+        break;
+    }
+    return value;
+}
+
+}  // namespace
+
+InfoPlist InfoPlist::fromBytes(std::string_view bytes) {
+    InfoPlist info;
+    if (bytes.empty() || bytes.size() > kMaxInfoPlistBytes) return info;
+    plist_t raw = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
+    std::unique_ptr<void, PlistDeleter> root(raw);
+    if (!root || plist_get_node_type(raw) != PLIST_DICT) return info;
+
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(raw, &iterator);
+    if (iterator == nullptr) return info;
+    for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(raw, iterator, &key, &item);
+        if (item == nullptr) {
+            std::free(key);
+            break;
+        }
+        std::string name = takeString(key);
+        info.values_.insert_or_assign(std::move(name), convert(item));
+    }
+    std::free(iterator);
+    return info;
+}
+
+InfoPlist InfoPlist::fromFile(const std::string& path) {
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (path.empty() || !g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
+    InfoPlist info = fromBytes(std::string_view(contents, length));
+    g_free(contents);
+    return info;
+}
+
+std::optional<PlistValue> InfoPlist::value(std::string_view key) const {
+    const auto found = values_.find(key);
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
+std::string runningBundlePath() {
+    char resolved[PATH_MAX];
+    if (::realpath("/proc/self/exe", resolved) == nullptr) return {};
+    // <bundle>/Contents/MacOS/corvidale: three levels up from the file.
+    std::string path = resolved;
+    for (int level = 0; level < 3; ++level) {
+        const auto slash = path.rfind('/');
+        if (slash == std::string::npos) return {};
+        path.erase(slash == 0 ? 1 : slash);
+    }
+    return path;
+}
+
+GtkBundle::GtkBundle() : GtkBundle(runningBundlePath()) {}
+
+GtkBundle::GtkBundle(std::string bundlePath)
+    : path_(std::move(bundlePath)),
+      info_(path_.empty() ? InfoPlist() : InfoPlist::fromFile(path_ + "/Contents/Info.plist")) {}
+
+std::optional<PlistValue> GtkBundle::infoValue(std::string_view key) const { return info_.value(key); }
+
+std::optional<std::string> GtkBundle::infoString(std::string_view key) const {
+    auto value = info_.value(key);
+    if (!value || value->kind != PlistValue::Kind::String) return std::nullopt;
+    return value->text;
+}
+
+std::optional<std::string> GtkBundle::bundleIdentifier() const {
+    auto identifier = infoString("CFBundleIdentifier");
+    if (!identifier || identifier->empty()) return std::nullopt;
+    return identifier;
+}
+
+std::optional<std::string> ProcessEnvironment::get(std::string_view name) const {
+    const std::string key(name);
+    if (key.empty() || key.find('=') != std::string::npos) return std::nullopt;
+    const char* value = std::getenv(key.c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/platform/bundle.h"
+
+namespace corvidale::gtk {
+
+// The top-level entries of an Info.plist, read once. Anything that does not
+// parse as a dictionary property list reads as an empty one.
+class InfoPlist {
+public:
+    static InfoPlist fromBytes(std::string_view bytes);
+    static InfoPlist fromFile(const std::string& path);
+
+    std::optional<platform::PlistValue> value(std::string_view key) const;
+    bool empty() const { return values_.empty(); }
+
+private:
+    std::map<std::string, platform::PlistValue, std::less<>> values_;
+};
+
+// The application is a directory laid out like a desktop bundle:
+// <bundle>/Contents/MacOS/corvidale and <bundle>/Contents/Info.plist.
+class GtkBundle final : public platform::Bundle {
+public:
+    GtkBundle();
+    // For a bundle somewhere else than the running executable's.
+    explicit GtkBundle(std::string bundlePath);
+
+    std::optional<platform::PlistValue> infoValue(std::string_view key) const override;
+    std::optional<std::string> bundleIdentifier() const override;
+    std::string bundlePath() const override { return path_; }
+
+    // A string value, or nullopt when the key is absent or not a string.
+    std::optional<std::string> infoString(std::string_view key) const;
+
+private:
+    std::string path_;
+    InfoPlist info_;
+};
+
+// The bundle directory of the running executable, or "" when /proc cannot tell.
+std::string runningBundlePath();
+
+class ProcessEnvironment final : public platform::Environment {
+public:
+    std::optional<std::string> get(std::string_view name) const override;
+};
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,197 @@
+#include "defaults.h"
+
+#include <fcntl.h>
+#include <glib/gstdio.h>
+#include <stdio.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/app/launch_config.h"
+
+namespace corvidale::gtk {
+namespace {
+
+constexpr const char* kGroup = "Defaults";
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    for (auto& c : result) c = static_cast<char>(g_ascii_tolower(c));
+    return result;
+}
+
+std::string trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool usableFolderName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+// rename(2) that never replaces an existing file.
+bool renameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: check, then rename.
+    if (g_file_test(to.c_str(), G_FILE_TEST_EXISTS)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+std::string defaultsPathFor(std::string_view bundleIdentifier) {
+    const std::string folder =
+        usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(kShellBundleIdentifier);
+    gchar* path = g_build_filename(g_get_user_config_dir(), folder.c_str(), "defaults.ini", nullptr);
+    std::string result(path);
+    g_free(path);
+    return result;
+}
+
+bool defaultsBooleanValue(std::string_view text) {
+    const std::string value = lowered(trimmed(text));
+    if (value == "yes" || value == "true") return true;
+    if (value.empty()) return false;
+    char* end = nullptr;
+    const double number = g_ascii_strtod(value.c_str(), &end);
+    if (end == value.c_str() || *end != '\0') return false;
+    return !std::isnan(number) && number != 0.0;
+}
+
+bool isStorableKey(std::string_view key) {
+    if (key.empty() || key.front() == ' ' || key.back() == ' ') return false;
+    if (!g_utf8_validate(key.data(), static_cast<gssize>(key.size()), nullptr)) return false;
+    // '[' and ']' would make a locale-specific key; '=' ends the key; a line
+    // break ends the entry.
+    return key.find_first_of("=[]\n\r") == std::string_view::npos && key.find('\0') == std::string_view::npos;
+}
+
+KeyFileDefaults::KeyFileDefaults(std::string path, std::map<std::string, std::string> argumentDomain,
+                                 Reporter report)
+    : path_(std::move(path)),
+      argumentDomain_(argumentDomain.begin(), argumentDomain.end()),
+      report_(std::move(report)),
+      file_(g_key_file_new()) {
+    std::string problem;
+    if (load(file_, &problem) == LoadOutcome::Unreadable) {
+        reportOnce(unreadableMessage(problem));
+    }
+}
+
+KeyFileDefaults::~KeyFileDefaults() { g_key_file_free(file_); }
+
+KeyFileDefaults::LoadOutcome KeyFileDefaults::load(GKeyFile* into, std::string* problem) const {
+    GError* error = nullptr;
+    if (g_key_file_load_from_file(into, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return LoadOutcome::Loaded;
+    const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT);
+    if (problem) *problem = error->message;
+    g_error_free(error);
+    return missing ? LoadOutcome::Missing : LoadOutcome::Unreadable;
+}
+
+std::string KeyFileDefaults::unreadableMessage(const std::string& problem) const {
+    return "corvidale: ignoring the unreadable preferences file " + path_ + " (" + problem +
+           "); it will be moved aside to " + path_ + ".corrupt when a preference is next saved";
+}
+
+void KeyFileDefaults::reportOnce(const std::string& line) {
+    if (reported_) return;
+    reported_ = true;
+    if (report_) report_(line);
+}
+
+std::optional<std::string> KeyFileDefaults::string(std::string_view key) const {
+    if (const auto argument = argumentDomain_.find(key); argument != argumentDomain_.end()) return argument->second;
+    if (!isStorableKey(key)) return std::nullopt;
+    const std::string name(key);
+    gchar* value = g_key_file_get_string(file_, kGroup, name.c_str(), nullptr);
+    if (value == nullptr) return std::nullopt;
+    std::string result(value);
+    g_free(value);
+    return result;
+}
+
+bool KeyFileDefaults::boolean(std::string_view key) const {
+    const auto value = string(key);
+    return value && defaultsBooleanValue(*value);
+}
+
+void KeyFileDefaults::setString(std::string_view key, std::string_view value) { write(key, std::string(value)); }
+
+void KeyFileDefaults::setBoolean(std::string_view key, bool value) { write(key, value ? "true" : "false"); }
+
+bool KeyFileDefaults::moveAside() {
+    const std::string base = path_ + ".corrupt";
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const std::string target = attempt == 1 ? base : base + "." + std::to_string(attempt);
+        if (renameWithoutReplacing(path_, target)) return true;
+        if (errno == ENOENT) return true;  // gone meanwhile: nothing to keep
+        if (errno != EEXIST) break;
+    }
+    if (report_) report_("corvidale: could not move the unreadable preferences file " + path_ + " aside: " +
+                         std::strerror(errno));
+    return false;
+}
+
+void KeyFileDefaults::write(std::string_view key, const std::string& value) {
+    if (!isStorableKey(key) || !g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr) ||
+        value.find('\0') != std::string::npos) {
+        if (report_) report_("corvidale: not saving the preference \"" + std::string(key) + "\": it cannot be stored");
+        return;
+    }
+
+    // Start from what is on disk now, so that values another running
+    // instance saved meanwhile are kept.
+    GKeyFile* fresh = g_key_file_new();
+    std::string problem;
+    switch (load(fresh, &problem)) {
+    case LoadOutcome::Loaded:
+        break;
+    case LoadOutcome::Missing:
+        g_key_file_free(fresh);
+        fresh = g_key_file_new();
+        break;
+    case LoadOutcome::Unreadable:
+        reportOnce(unreadableMessage(problem));
+        g_key_file_free(fresh);
+        if (!moveAside()) {
+            // Writing now would destroy the only copy; keep the value for this run.
+            const std::string name(key);
+            g_key_file_set_string(file_, kGroup, name.c_str(), value.c_str());
+            return;
+        }
+        fresh = g_key_file_new();
+        break;
+    }
+
+    const std::string name(key);
+    g_key_file_set_string(fresh, kGroup, name.c_str(), value.c_str());
+    g_key_file_free(file_);
+    file_ = fresh;
+
+    gchar* folder = g_path_get_dirname(path_.c_str());
+    g_mkdir_with_parents(folder, 0700);
+    g_free(folder);
+
+    gsize length = 0;
+    gchar* data = g_key_file_to_data(file_, &length, nullptr);
+    GError* error = nullptr;
+    // g_file_set_contents writes a temporary file and renames it over the old
+    // one: a crash mid-write leaves the previous preferences intact.
+    if (!g_file_set_contents(path_.c_str(), data, static_cast<gssize>(length), &error)) {
+        if (report_) report_("corvidale: could not save preferences to " + path_ + ": " + error->message);
+        g_error_free(error);
+    }
+    g_free(data);
+}
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,246 @@
+#include "dialogs.h"
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <utility>
+
+namespace corvidale::gtk {
+namespace {
+
+using platform::AlertResult;
+
+constexpr int kDialogMargin = 18;
+constexpr int kDialogSpacing = 12;
+constexpr int kMessageWidthChars = 50;
+
+// One open alert. It belongs to its window and goes away with it; the
+// answer is delivered exactly once, by the first of: a button, Escape, the
+// window being closed, the window being destroyed with its parent.
+struct AlertState {
+    std::function<void(AlertResult)> done;
+    GtkWindow* window = nullptr;
+    std::string text;
+    bool checked = false;
+    bool finished = false;
+};
+
+void finishAlert(AlertState* state, int response) {
+    if (state->finished) return;
+    state->finished = true;
+    AlertResult result;
+    result.response = response;
+    result.text = state->text;
+    result.checked = state->checked;
+    auto done = std::move(state->done);
+    // Destroying the window frees `state`; nothing of it is used afterwards.
+    gtk_window_destroy(state->window);
+    if (done) done(std::move(result));
+}
+
+void onAlertButton(GtkButton* button, gpointer data) {
+    const int response = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "corvidale-response"));
+    finishAlert(static_cast<AlertState*>(data), response);
+}
+
+gboolean onAlertEscape(GtkWidget*, GVariant*, gpointer data) {
+    finishAlert(static_cast<AlertState*>(data), platform::kModalResponseAbort);
+    return TRUE;
+}
+
+gboolean onAlertCloseRequest(GtkWindow*, gpointer data) {
+    finishAlert(static_cast<AlertState*>(data), platform::kModalResponseAbort);
+    return TRUE;  // finishAlert has destroyed it already
+}
+
+void onAlertDestroy(GtkWidget*, gpointer data) {
+    std::unique_ptr<AlertState> state(static_cast<AlertState*>(data));
+    if (state->finished) return;
+    // Destroyed from outside, e.g. together with the main window.
+    state->finished = true;
+    AlertResult result;
+    result.response = platform::kModalResponseAbort;
+    result.text = state->text;
+    result.checked = state->checked;
+    if (state->done) state->done(std::move(result));
+}
+
+void onAlertTextChanged(GtkEditable* editable, gpointer data) {
+    static_cast<AlertState*>(data)->text = gtk_editable_get_text(editable);
+}
+
+void onAlertToggled(GtkCheckButton* check, gpointer data) {
+    static_cast<AlertState*>(data)->checked = gtk_check_button_get_active(check);
+}
+
+GtkWidget* wrappedLabel(const std::string& text, bool bold) {
+    GtkWidget* label = gtk_label_new(nullptr);
+    if (bold) {
+        gchar* escaped = g_markup_escape_text(text.c_str(), -1);
+        gchar* markup = g_strdup_printf("<b>%s</b>", escaped);
+        gtk_label_set_markup(GTK_LABEL(label), markup);
+        g_free(markup);
+        g_free(escaped);
+    } else {
+        gtk_label_set_text(GTK_LABEL(label), text.c_str());
+    }
+    gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), kMessageWidthChars);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    return label;
+}
+
+struct OpenPanelState {
+    std::function<void(int, std::vector<std::string>)> done;
+    bool finished = false;
+};
+
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+
+void onOpenPanelResponse(GtkDialog* dialog, int response, gpointer data) {
+    auto* state = static_cast<OpenPanelState*>(data);
+    if (state->finished) return;
+    state->finished = true;
+    std::vector<std::string> paths;
+    int answer = platform::kModalResponseCancel;
+    if (response == GTK_RESPONSE_ACCEPT) {
+        answer = platform::kModalResponseOK;
+        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        const guint count = g_list_model_get_n_items(files);
+        for (guint i = 0; i < count; ++i) {
+            auto* file = G_FILE(g_list_model_get_item(files, i));
+            if (gchar* path = g_file_get_path(file)) {
+                paths.emplace_back(path);
+                g_free(path);
+            }
+            g_object_unref(file);
+        }
+        g_object_unref(files);
+    }
+    auto done = std::move(state->done);
+    gtk_window_destroy(GTK_WINDOW(dialog));  // frees `state`
+    if (done) done(answer, std::move(paths));
+}
+
+G_GNUC_END_IGNORE_DEPRECATIONS
+
+void onOpenPanelDestroy(GtkWidget*, gpointer data) {
+    std::unique_ptr<OpenPanelState> state(static_cast<OpenPanelState*>(data));
+    if (state->finished) return;
+    state->finished = true;
+    if (state->done) state->done(platform::kModalResponseCancel, {});
+}
+
+}  // namespace
+
+std::string alertWindowTitle(const std::string& messageText) {
+    return messageText.empty() ? std::string("Alert") : messageText;
+}
+
+void GtkDialogs::showAlert(const platform::AlertSpec& alert, platform::Presentation presentation,
+                           std::function<void(platform::AlertResult)> done) {
+    auto* state = new AlertState;
+    state->done = std::move(done);
+    if (alert.textField) state->text = alert.textField->text;
+    if (alert.checkbox) state->checked = alert.checkbox->on;
+
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    state->window = window;
+    gtk_window_set_title(window, alertWindowTitle(alert.messageText).c_str());
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_modal(window, TRUE);
+    // A sheet belongs to the main window; an application-modal alert blocks
+    // the whole application, which here is that same window.
+    (void)presentation;
+    if (context_.mainWindow != nullptr) {
+        gtk_window_set_transient_for(window, context_.mainWindow);
+        gtk_window_set_destroy_with_parent(window, TRUE);
+    }
+
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
+    gtk_widget_set_margin_top(content, kDialogMargin);
+    gtk_widget_set_margin_bottom(content, kDialogMargin);
+    gtk_widget_set_margin_start(content, kDialogMargin);
+    gtk_widget_set_margin_end(content, kDialogMargin);
+    gtk_box_append(GTK_BOX(content), wrappedLabel(alert.messageText, true));
+    if (alert.informativeText) gtk_box_append(GTK_BOX(content), wrappedLabel(*alert.informativeText, false));
+
+    GtkWidget* entry = nullptr;
+    if (alert.textField) {
+        entry = gtk_entry_new();
+        gtk_editable_set_text(GTK_EDITABLE(entry), alert.textField->text.c_str());
+        gtk_widget_set_size_request(entry, static_cast<int>(alert.textField->width),
+                                    static_cast<int>(alert.textField->height));
+        gtk_widget_set_halign(entry, GTK_ALIGN_START);
+        // Return in the field answers with the first button.
+        gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+        g_signal_connect(entry, "changed", G_CALLBACK(onAlertTextChanged), state);
+        gtk_box_append(GTK_BOX(content), entry);
+    }
+    if (alert.checkbox) {
+        GtkWidget* check = gtk_check_button_new_with_label(alert.checkbox->title.c_str());
+        gtk_check_button_set_active(GTK_CHECK_BUTTON(check), alert.checkbox->on);
+        g_signal_connect(check, "toggled", G_CALLBACK(onAlertToggled), state);
+        gtk_box_append(GTK_BOX(content), check);
+    }
+
+    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    gtk_widget_set_halign(buttons, GTK_ALIGN_END);
+    gtk_widget_set_margin_top(buttons, 6);
+    // An alert without buttons gets "OK", as on the desktop platform.
+    const std::vector<std::string> titles = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
+    GtkWidget* firstButton = nullptr;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        GtkWidget* button = gtk_button_new_with_label(titles[i].c_str());
+        g_object_set_data(G_OBJECT(button), "corvidale-response",
+                          GINT_TO_POINTER(platform::kAlertFirstButtonReturn + static_cast<int>(i)));
+        g_signal_connect(button, "clicked", G_CALLBACK(onAlertButton), state);
+        gtk_box_append(GTK_BOX(buttons), button);
+        if (i == 0) firstButton = button;
+    }
+    gtk_box_append(GTK_BOX(content), buttons);
+    gtk_window_set_child(window, content);
+
+    // Return answers with the first button, Escape like closing the window.
+    gtk_widget_add_css_class(firstButton, "suggested-action");
+    gtk_window_set_default_widget(window, firstButton);
+    GtkEventController* shortcuts = gtk_shortcut_controller_new();
+    gtk_shortcut_controller_add_shortcut(
+        GTK_SHORTCUT_CONTROLLER(shortcuts),
+        gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_Escape, GdkModifierType(0)),
+                         gtk_callback_action_new(onAlertEscape, state, nullptr)));
+    gtk_widget_add_controller(GTK_WIDGET(window), shortcuts);
+
+    g_signal_connect(window, "close-request", G_CALLBACK(onAlertCloseRequest), state);
+    g_signal_connect(window, "destroy", G_CALLBACK(onAlertDestroy), state);
+
+    gtk_window_set_focus(window, entry != nullptr ? entry : firstButton);
+    gtk_window_present(window);
+}
+
+void GtkDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
+                               std::function<void(int response, std::vector<std::string> paths)> done) {
+    auto* state = new OpenPanelState;
+    state->done = std::move(done);
+
+    // The dialog, not GtkFileChooserNative: the native chooser may go
+    // through a desktop portal, which the shell must not depend on.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* dialog = gtk_file_chooser_dialog_new("Open", context_.mainWindow, GTK_FILE_CHOOSER_ACTION_OPEN,
+                                                    "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT,
+                                                    nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    // GTK's chooser picks either files or folders. Files stay choosable
+    // always, so a request that also allows folders still gets files.
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), parameters.allowsMultipleSelection);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+    g_signal_connect(dialog, "response", G_CALLBACK(onOpenPanelResponse), state);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(onOpenPanelDestroy), state);
+    gtk_window_present(GTK_WINDOW(dialog));
+}
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,58 @@
+#include "gtk_platform.h"
+
+#include <webkit/webkit.h>
+
+#include "core/app/delegate.h"
+#include "web_view.h"
+#include "window.h"
+
+namespace corvidale::gtk {
+
+GtkPlatform::GtkPlatform(std::map<std::string, std::string> argumentDomain)
+    : defaults_(defaultsPathFor(bundle_.bundleIdentifier().value_or("")), std::move(argumentDomain),
+                [this](const std::string& line) { process_.writeStderr(line); }),
+      application_(context_, bundle_),
+      dialogs_(context_),
+      downloads_(context_) {}
+
+void GtkPlatform::attach(GtkApplication* application) {
+    context_.application = application;
+    g_signal_connect(application, "window-removed", G_CALLBACK(&GtkPlatform::onWindowRemoved), this);
+}
+
+void GtkPlatform::onWindowRemoved(GtkApplication* application, GtkWindow*, gpointer self) {
+    auto* platform = static_cast<GtkPlatform*>(self);
+    if (gtk_application_get_windows(application) != nullptr) return;
+    // The last window is gone. GtkApplication would end the main loop by
+    // itself now; the controller decides whether the shell goes on without
+    // a window.
+    const bool quit = platform->context_.delegate == nullptr ||
+                      platform->context_.delegate->applicationShouldTerminateAfterLastWindowClosed();
+    if (quit) {
+        g_application_quit(G_APPLICATION(application));
+    } else if (!platform->holding_) {
+        platform->holding_ = true;
+        g_application_hold(G_APPLICATION(application));
+    }
+}
+
+std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::WebViewConfiguration& configuration) {
+    return std::make_unique<GtkWebView>(context_, downloads_, configuration);
+}
+
+std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::WindowSpec& shape) {
+    return std::make_unique<GtkShellWindow>(context_, defaults_, shape);
+}
+
+std::optional<std::string> GtkPlatform::engineDefaultUserAgent() {
+    // The settings' agent is the one the engine sends and shows to scripts
+    // as navigator.userAgent; asking fresh settings needs no page load.
+    WebKitSettings* settings = webkit_settings_new();
+    const char* agent = webkit_settings_get_user_agent(settings);
+    std::optional<std::string> result;
+    if (agent != nullptr && *agent != '\0') result = agent;
+    g_object_unref(settings);
+    return result;
+}
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "application.h"
+#include "bundle.h"
+#include "core/platform/platform.h"
+#include "defaults.h"
+#include "dialogs.h"
+#include "downloads.h"
+#include "shell_context.h"
+#include "system_services.h"
+#include "workspace.h"
+
+namespace corvidale::gtk {
+
+// The GTK and WebKitGTK platform: one per process, made by main() before the
+// application runs and never destroyed.
+class GtkPlatform final : public platform::Platform {
+public:
+    explicit GtkPlatform(std::map<std::string, std::string> argumentDomain);
+    GtkPlatform(const GtkPlatform&) = delete;
+    GtkPlatform& operator=(const GtkPlatform&) = delete;
+
+    // Before activation: the application the windows belong to.
+    void attach(GtkApplication* application);
+    // At activation: the controller that answers for the shell.
+    void setDelegate(Delegate* delegate) { context_.delegate = delegate; }
+    Delegate* delegate() const { return context_.delegate; }
+    GtkWindow* mainWindow() const { return context_.mainWindow; }
+
+    platform::Bundle& bundle() override { return bundle_; }
+    platform::Environment& environment() override { return environment_; }
+    platform::Defaults& defaults() override { return defaults_; }
+    platform::Application& application() override { return application_; }
+    platform::Workspace& workspace() override { return workspace_; }
+    platform::Dialogs& dialogs() override { return dialogs_; }
+    platform::MainQueue& mainQueue() override { return mainQueue_; }
+    platform::Process& process() override { return process_; }
+
+    std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
+    std::unique_ptr<platform::Window> createWindow(const platform::WindowSpec& shape) override;
+    std::optional<std::string> engineDefaultUserAgent() override;
+    std::string userAgentPlatformWord() const override { return "linux"; }
+
+private:
+    static void onWindowRemoved(GtkApplication*, GtkWindow*, gpointer self);
+
+    ShellContext context_;
+    GtkBundle bundle_;
+    ProcessEnvironment environment_;
+    StandardProcess process_;
+    KeyFileDefaults defaults_;
+    GtkShellApplication application_;
+    DesktopWorkspace workspace_;
+    GtkDialogs dialogs_;
+    GLibMainQueue mainQueue_;
+    DownloadCenter downloads_;
+    bool holding_ = false;
+};
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <unordered_map>
+
+namespace corvidale {
+class Delegate;
+}
+
+namespace corvidale::gtk {
+
+class GtkWebView;
+
+// What the backend's pieces share. Everything here lives on the main thread.
+struct ShellContext {
+    GtkApplication* application = nullptr;
+    // The one controller; set right after it is made at activation.
+    Delegate* delegate = nullptr;
+    // The window the controller made, while it exists; alerts and panels
+    // attach to it and the window commands act on it.
+    GtkWindow* mainWindow = nullptr;
+    // The web view shown in that window; the editing commands act on it.
+    WebKitWebView* mainWebView = nullptr;
+    // Every web view the core made, so a download can find its delegate.
+    std::unordered_map<WebKitWebView*, GtkWebView*> webViews;
+};
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,431 @@
+#include "web_view.h"
+
+#include <optional>
+#include <utility>
+
+#include "core/util/url.h"
+#include "downloads.h"
+
+namespace corvidale::gtk {
+namespace {
+
+using platform::Completion;
+using platform::NavigationActionPolicy;
+using platform::NavigationResponsePolicy;
+
+platform::NavigationType navigationTypeOf(WebKitNavigationType type) {
+    switch (type) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+        return platform::NavigationType::LinkActivated;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+        return platform::NavigationType::FormSubmitted;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+        return platform::NavigationType::BackForward;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD:
+        return platform::NavigationType::Reload;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+        return platform::NavigationType::FormResubmitted;
+    default:
+        return platform::NavigationType::Other;
+    }
+}
+
+platform::NavigationAction navigationActionFrom(WebKitNavigationAction* native) {
+    platform::NavigationAction action;
+    if (native == nullptr) return action;
+    action.type = navigationTypeOf(webkit_navigation_action_get_navigation_type(native));
+    WebKitURIRequest* request = webkit_navigation_action_get_request(native);
+    const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+    if (uri != nullptr && *uri != '\0') action.url = uri;
+    // WebKitGTK has no "should download" flag. A page-script click on an
+    // <a download> with a blob: or same-origin URL arrives as an ordinary
+    // link activation, and once it is allowed WebKit starts the download
+    // itself, which then reaches the download delegate all the same.
+    action.shouldPerformDownload = false;
+    return action;
+}
+
+// Navigation actions and responses are answered alike; anything but Allow
+// and Download is a refusal.
+template <class Policy>
+void applyPolicy(WebKitPolicyDecision* decision, Policy policy) {
+    switch (static_cast<int>(policy)) {
+    case static_cast<int>(Policy::Allow):
+        webkit_policy_decision_use(decision);
+        break;
+    case static_cast<int>(Policy::Download):
+        webkit_policy_decision_download(decision);
+        break;
+    default:
+        webkit_policy_decision_ignore(decision);
+        break;
+    }
+}
+
+template <class Policy>
+Completion<Policy> policyCompletion(WebKitPolicyDecision* decision) {
+    g_object_ref(decision);
+    return Completion<Policy>(
+        [decision](Policy policy) {
+            applyPolicy(decision, policy);
+            g_object_unref(decision);
+        },
+        Policy::Cancel);
+}
+
+void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<std::function<void(platform::ScriptResult)>> completion(
+        static_cast<std::function<void(platform::ScriptResult)>*>(data));
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    platform::ScriptResult answer;
+    if (value == nullptr) {
+        answer.error = describeError(error);
+        if (error != nullptr) g_error_free(error);
+    } else {
+        if (jsc_value_is_string(value)) {
+            gchar* text = jsc_value_to_string(value);
+            answer.text = std::string(text != nullptr ? text : "");
+            g_free(text);
+        }
+        g_object_unref(value);
+    }
+    if (*completion) (*completion)(std::move(answer));
+}
+
+}  // namespace
+
+std::string describeError(const GError* error) {
+    if (error == nullptr) return "Error Domain=Unknown Code=0 \"Unknown error\"";
+    const char* domain = g_quark_to_string(error->domain);
+    return std::string("Error Domain=") + (domain != nullptr ? domain : "Unknown") +
+           " Code=" + std::to_string(error->code) + " \"" + (error->message != nullptr ? error->message : "") + "\"";
+}
+
+GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads,
+                       const platform::WebViewConfiguration& configuration)
+    : context_(context) {
+    // The default session keeps cookies and storage across launches; the
+    // ephemeral one forgets them when the view goes away.
+    WebKitNetworkSession* session = configuration.persistentDefaultDataStore
+                                        ? WEBKIT_NETWORK_SESSION(g_object_ref(webkit_network_session_get_default()))
+                                        : webkit_network_session_new_ephemeral();
+    downloads.attach(session);
+
+    contentManager_ = webkit_user_content_manager_new();
+    for (const auto& entry : configuration.scriptMessageHandlers) {
+        if (entry.handler == nullptr || entry.name.empty()) continue;
+        if (!webkit_user_content_manager_register_script_message_handler(contentManager_, entry.name.c_str(),
+                                                                         kShellScriptWorld)) {
+            continue;  // the name is taken already
+        }
+        auto binding = std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0});
+        const std::string signal = "script-message-received::" + entry.name;
+        binding->signalId =
+            g_signal_connect(contentManager_, signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
+        bindings_.push_back(std::move(binding));
+    }
+    for (const auto& script : configuration.userScripts) {
+        if (!script.forMainFrameOnly) scriptsTopFrameOnly_ = false;
+        WebKitUserScript* native = webkit_user_script_new_for_world(
+            script.source.c_str(),
+            script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
+                                       : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+            kShellScriptWorld, nullptr, nullptr);
+        webkit_user_content_manager_add_script(contentManager_, native);
+        webkit_user_script_unref(native);
+    }
+
+    settings_ = webkit_settings_new();
+    // The page's own scripts follow the configuration; scripts that the shell
+    // runs (user scripts, evaluateJavaScript) work either way, as they do on
+    // the desktop platform when content JavaScript is off.
+    webkit_settings_set_enable_javascript(settings_, TRUE);
+    webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
+
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
+                                         contentManager_, "settings", settings_, nullptr));
+    g_object_ref_sink(view_);
+    g_object_unref(session);
+
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
+    g_signal_connect(view_, "create", G_CALLBACK(&GtkWebView::onCreate), this);
+    g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);
+    g_signal_connect(view_, "run-file-chooser", G_CALLBACK(&GtkWebView::onRunFileChooser), this);
+    g_signal_connect(view_, "permission-request", G_CALLBACK(&GtkWebView::onPermissionRequest), this);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkWebView::onLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
+
+    context_.webViews[view_] = this;
+}
+
+GtkWebView::~GtkWebView() {
+    context_.webViews.erase(view_);
+    if (context_.mainWebView == view_) context_.mainWebView = nullptr;
+    g_signal_handlers_disconnect_by_data(view_, this);
+    for (const auto& binding : bindings_) {
+        g_signal_handler_disconnect(contentManager_, binding->signalId);
+        webkit_user_content_manager_unregister_script_message_handler(contentManager_, binding->name.c_str(),
+                                                                      kShellScriptWorld);
+    }
+    g_object_unref(view_);
+    g_object_unref(contentManager_);
+    g_object_unref(settings_);
+}
+
+void GtkWebView::setAllowsBackForwardNavigationGestures(bool allow) {
+    webkit_settings_set_enable_back_forward_navigation_gestures(settings_, allow);
+}
+
+void GtkWebView::setCustomUserAgent(const std::string& userAgent) {
+    // An empty agent restores the engine's default, as on the desktop platform.
+    webkit_settings_set_user_agent(settings_, userAgent.empty() ? nullptr : userAgent.c_str());
+}
+
+void GtkWebView::load(const platform::URLRequest& request) {
+    // WebKitGTK takes neither a cache policy nor a timeout per request: the
+    // network session's protocol cache policy and its own timeouts apply, so
+    // both fields are left unused here.
+    WebKitURIRequest* native = webkit_uri_request_new(request.url.c_str());
+    webkit_web_view_load_request(view_, native);
+    g_object_unref(native);
+}
+
+void GtkWebView::reload() { webkit_web_view_reload(view_); }
+
+double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_); }
+
+void GtkWebView::setPageZoom(double zoom) { webkit_web_view_set_zoom_level(view_, zoom); }
+
+std::string GtkWebView::url() const {
+    const char* uri = webkit_web_view_get_uri(view_);
+    return uri != nullptr ? uri : "";
+}
+
+std::string GtkWebView::currentHost() const { return hostOf(url()).value_or(std::string()); }
+
+void GtkWebView::evaluateJavaScript(const std::string& script,
+                                    std::function<void(platform::ScriptResult)> completion) {
+    // The page's own world, as on the desktop platform: the shell's world
+    // holds only its user scripts.
+    webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+                                        nullptr, onJavaScriptEvaluated,
+                                        new std::function<void(platform::ScriptResult)>(std::move(completion)));
+}
+
+void GtkWebView::onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer data) {
+    auto* binding = static_cast<MessageBinding*>(data);
+    // WebKitGTK tells neither the frame nor the origin of a message. Our
+    // handlers exist only in the shell's own world, whose scripts run in the
+    // top frame only, so a message comes from the top frame's document, which
+    // is the page the view is showing.
+    platform::ScriptMessage message;
+    message.name = binding->name;
+    message.fromMainFrame = binding->owner->scriptsTopFrameOnly_;
+    message.securityOriginHost = binding->owner->currentHost();
+    if (value != nullptr && jsc_value_is_string(value)) {
+        gchar* text = jsc_value_to_string(value);
+        message.textBody = std::string(text != nullptr ? text : "");
+        g_free(text);
+    }
+    binding->handler->didReceiveScriptMessage(message);
+}
+
+gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                    gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    switch (type) {
+    case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+        return view->decideNavigationAction(decision);
+    case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
+        return view->decideNewWindowAction(decision);
+    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
+        return view->decideResponse(decision);
+    default:
+        return FALSE;
+    }
+}
+
+gboolean GtkWebView::decideNavigationAction(WebKitPolicyDecision* decision) {
+    if (navigationDelegate_ == nullptr) return FALSE;
+    const auto action = navigationActionFrom(
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+    navigationDelegate_->decidePolicyForNavigationAction(action, policyCompletion<NavigationActionPolicy>(decision));
+    return TRUE;
+}
+
+gboolean GtkWebView::decideNewWindowAction(WebKitPolicyDecision* decision) {
+    if (uiDelegate_ == nullptr) return FALSE;
+    // A link with a target: WebKit would next ask for a new view ("create").
+    // The answer is the same as for window.open, and no view is ever made.
+    const auto action = navigationActionFrom(
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+    uiDelegate_->createWebViewForNavigationAction(action);
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+gboolean GtkWebView::decideResponse(WebKitPolicyDecision* decision) {
+    if (navigationDelegate_ == nullptr) return FALSE;
+    auto* responseDecision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(responseDecision);
+
+    platform::NavigationResponse answer;
+    const char* uri = response != nullptr ? webkit_uri_response_get_uri(response) : nullptr;
+    if (uri != nullptr) {
+        const auto parsed = Url::parse(uri);
+        answer.isHTTP = parsed && (parsed->scheme() == "http" || parsed->scheme() == "https");
+    }
+    if (SoupMessageHeaders* headers = response != nullptr ? webkit_uri_response_get_http_headers(response) : nullptr) {
+        if (const char* disposition = soup_message_headers_get_one(headers, "Content-Disposition")) {
+            answer.contentDisposition = disposition;
+        }
+    }
+    answer.canShowMIMEType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
+
+    navigationDelegate_->decidePolicyForNavigationResponse(answer,
+                                                           policyCompletion<NavigationResponsePolicy>(decision));
+    return TRUE;
+}
+
+GtkWidget* GtkWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    if (view->uiDelegate_ != nullptr) view->uiDelegate_->createWebViewForNavigationAction(navigationActionFrom(action));
+    return nullptr;
+}
+
+gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    platform::UIDelegate* ui = view->uiDelegate_;
+    if (ui == nullptr) return FALSE;
+    const std::string message = webkit_script_dialog_get_message(dialog);
+
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_ALERT: {
+        webkit_script_dialog_ref(dialog);
+        ui->runJavaScriptAlertPanel(message, Completion<>(std::function<void()>([dialog] {
+                                        webkit_script_dialog_close(dialog);
+                                        webkit_script_dialog_unref(dialog);
+                                    })));
+        return TRUE;
+    }
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM: {
+        webkit_script_dialog_ref(dialog);
+        ui->runJavaScriptConfirmPanel(message, Completion<bool>(
+                                                   [dialog](bool confirmed) {
+                                                       webkit_script_dialog_confirm_set_confirmed(dialog, confirmed);
+                                                       webkit_script_dialog_close(dialog);
+                                                       webkit_script_dialog_unref(dialog);
+                                                   },
+                                                   false));
+        return TRUE;
+    }
+    case WEBKIT_SCRIPT_DIALOG_PROMPT: {
+        std::optional<std::string> defaultText;
+        if (const char* text = webkit_script_dialog_prompt_get_default_text(dialog)) defaultText = text;
+        webkit_script_dialog_ref(dialog);
+        ui->runJavaScriptTextInputPanel(
+            message, defaultText,
+            Completion<std::optional<std::string>>(
+                [dialog](std::optional<std::string> text) {
+                    // No text set means no value: the page's prompt() yields null.
+                    if (text) webkit_script_dialog_prompt_set_text(dialog, text->c_str());
+                    webkit_script_dialog_close(dialog);
+                    webkit_script_dialog_unref(dialog);
+                },
+                std::nullopt));
+        return TRUE;
+    }
+    default:
+        // The before-unload question is not the shell's to answer.
+        return FALSE;
+    }
+}
+
+gboolean GtkWebView::onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    if (view->uiDelegate_ == nullptr) return FALSE;
+    platform::OpenPanelParameters parameters;
+    parameters.allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request);
+    // WebKitGTK's request cannot ask for folders.
+    parameters.allowsDirectories = false;
+    g_object_ref(request);
+    view->uiDelegate_->runOpenPanel(
+        parameters, Completion<std::optional<std::vector<std::string>>>(
+                        [request](std::optional<std::vector<std::string>> paths) {
+                            if (paths && !paths->empty()) {
+                                std::vector<const gchar*> files;
+                                for (const auto& path : *paths) files.push_back(path.c_str());
+                                files.push_back(nullptr);
+                                webkit_file_chooser_request_select_files(request, files.data());
+                            } else {
+                                webkit_file_chooser_request_cancel(request);
+                            }
+                            g_object_unref(request);
+                        },
+                        std::nullopt));
+    return TRUE;
+}
+
+gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    if (view->uiDelegate_ == nullptr || !WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+    auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
+    if (webkit_user_media_permission_is_for_display_device(media)) return FALSE;
+    const bool audio = webkit_user_media_permission_is_for_audio_device(media);
+    const bool video = webkit_user_media_permission_is_for_video_device(media);
+    if (!audio && !video) return FALSE;
+    const auto type = audio && video ? platform::MediaCaptureType::CameraAndMicrophone
+                      : video        ? platform::MediaCaptureType::Camera
+                                     : platform::MediaCaptureType::Microphone;
+    g_object_ref(request);
+    view->uiDelegate_->requestMediaCapturePermission(
+        view->currentHost(), type,
+        Completion<platform::PermissionDecision>(
+            [request](platform::PermissionDecision decision) {
+                // There is no prompt of the platform's own to fall back on:
+                // anything but Grant is a refusal, as WebKitGTK's default is.
+                if (decision == platform::PermissionDecision::Grant) {
+                    webkit_permission_request_allow(request);
+                } else {
+                    webkit_permission_request_deny(request);
+                }
+                g_object_unref(request);
+            },
+            platform::PermissionDecision::Deny));
+    return TRUE;
+}
+
+void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    if (event == WEBKIT_LOAD_STARTED) {
+        view->currentLoadFailed_ = false;
+    } else if (event == WEBKIT_LOAD_FINISHED) {
+        // WebKitGTK ends a failed load with "finished" too, and then loads its
+        // error page for the failed URL as a load of its own. Neither is a
+        // navigation that finished.
+        const bool errorPage = !view->failedUri_.empty() && view->url() == view->failedUri_ &&
+                               view->mainResponseStatus() == 0;
+        if (!view->currentLoadFailed_) view->failedUri_.clear();
+        if (!view->currentLoadFailed_ && !errorPage && view->navigationDelegate_ != nullptr) {
+            view->navigationDelegate_->didFinishNavigation();
+        }
+    }
+}
+
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingUri, GError*, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    view->currentLoadFailed_ = true;
+    view->failedUri_ = failingUri != nullptr ? failingUri : "";
+    return FALSE;  // WebKit shows its error page
+}
+
+guint GtkWebView::mainResponseStatus() const {
+    // An error page is substitute content: no server answered for it.
+    WebKitWebResource* resource = webkit_web_view_get_main_resource(view_);
+    WebKitURIResponse* response = resource != nullptr ? webkit_web_resource_get_response(resource) : nullptr;
+    return response != nullptr ? webkit_uri_response_get_status_code(response) : 0;
+}
+
+}  // namespace corvidale::gtk

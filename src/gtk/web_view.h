@@ -1,0 +1,86 @@
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/platform/web_view.h"
+#include "shell_context.h"
+
+namespace corvidale::gtk {
+
+class DownloadCenter;
+
+// The script world that the shell's user scripts and message handlers live
+// in. Page scripts run in the default world and frames other than the top
+// one get no scripts of ours, so nothing but our own script can post.
+inline constexpr const char* kShellScriptWorld = "corvidale";
+
+// A WebKitWebView behind the core's WebView. It answers WebKit's signals by
+// asking the navigation and UI delegates, and maps their answers back.
+class GtkWebView final : public platform::WebView {
+public:
+    GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::WebViewConfiguration& configuration);
+    ~GtkWebView() override;
+    GtkWebView(const GtkWebView&) = delete;
+    GtkWebView& operator=(const GtkWebView&) = delete;
+
+    void setNavigationDelegate(platform::NavigationDelegate* delegate) override { navigationDelegate_ = delegate; }
+    void setUIDelegate(platform::UIDelegate* delegate) override { uiDelegate_ = delegate; }
+    void setAllowsBackForwardNavigationGestures(bool allow) override;
+    void setCustomUserAgent(const std::string& userAgent) override;
+    void load(const platform::URLRequest& request) override;
+    void reload() override;
+    double pageZoom() const override;
+    void setPageZoom(double zoom) override;
+    std::string url() const override;
+    void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
+
+    WebKitWebView* widget() const { return view_; }
+    platform::NavigationDelegate* navigationDelegate() const { return navigationDelegate_; }
+
+private:
+    struct MessageBinding {
+        GtkWebView* owner;
+        std::string name;
+        platform::ScriptMessageHandler* handler;
+        gulong signalId;
+    };
+
+    static void onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer data);
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer self);
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self);
+    static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self);
+    static gboolean onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+
+    gboolean decideNavigationAction(WebKitPolicyDecision* decision);
+    gboolean decideNewWindowAction(WebKitPolicyDecision* decision);
+    gboolean decideResponse(WebKitPolicyDecision* decision);
+    std::string currentHost() const;
+    guint mainResponseStatus() const;
+
+    ShellContext& context_;
+    WebKitWebView* view_ = nullptr;
+    WebKitUserContentManager* contentManager_ = nullptr;
+    WebKitSettings* settings_ = nullptr;
+    std::vector<std::unique_ptr<MessageBinding>> bindings_;
+    // Whether a message from our script world can only come from the top
+    // frame: true unless one of our scripts also runs in subframes.
+    bool scriptsTopFrameOnly_ = true;
+    bool currentLoadFailed_ = false;
+    std::string failedUri_;  // the URL of the last load that failed, until a load succeeds
+    platform::NavigationDelegate* navigationDelegate_ = nullptr;
+    platform::UIDelegate* uiDelegate_ = nullptr;
+};
+
+// "Error Domain=<domain> Code=<code> "<message>"", the way the desktop
+// platform prints an error object.
+std::string describeError(const GError* error);
+
+}  // namespace corvidale::gtk

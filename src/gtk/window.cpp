@@ -1,0 +1,165 @@
+#include "window.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "web_view.h"
+
+namespace corvidale::gtk {
+namespace {
+
+// Resizing sends a stream of size changes; the size is saved once it rests.
+constexpr guint kSaveDelayMs = 400;
+constexpr int kLargestSide = 32767;  // X11's limit
+
+int pixels(double points) {
+    if (!(points > 0)) return 0;
+    return points >= kLargestSide ? kLargestSide : static_cast<int>(std::lround(points));
+}
+
+}  // namespace
+
+bool parseSavedFrame(const std::string& text, int& width, int& height) {
+    int w = 0;
+    int h = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%d %d %c", &w, &h, &extra) != 2) return false;
+    if (w <= 0 || h <= 0 || w > kLargestSide || h > kLargestSide) return false;
+    width = w;
+    height = h;
+    return true;
+}
+
+GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaults, const platform::WindowSpec& shape)
+    : context_(context),
+      defaults_(defaults),
+      window_(GTK_WINDOW(g_object_ref(gtk_application_window_new(context.application)))) {
+    // The content rectangle is the window's size inside its decorations; the
+    // menu bar, once installed, is part of it. Its origin is left to the
+    // window manager.
+    const int width = pixels(shape.contentRect.width);
+    const int height = pixels(shape.contentRect.height);
+    if (width > 0 && height > 0) gtk_window_set_default_size(window_, width, height);
+    gtk_window_set_decorated(window_, (shape.styleMask & platform::WindowStyleTitled) != 0);
+    gtk_window_set_deletable(window_, (shape.styleMask & platform::WindowStyleClosable) != 0);
+    gtk_window_set_resizable(window_, (shape.styleMask & platform::WindowStyleResizable) != 0);
+
+    g_signal_connect(window_, "close-request", G_CALLBACK(&GtkShellWindow::onCloseRequest), this);
+    g_signal_connect(window_, "destroy", G_CALLBACK(&GtkShellWindow::onDestroy), this);
+    g_signal_connect(window_, "notify::default-width", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
+    g_signal_connect(window_, "notify::default-height", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
+
+    if (context_.mainWindow == nullptr) context_.mainWindow = window_;
+}
+
+GtkShellWindow::~GtkShellWindow() {
+    if (saveTimer_ != 0) g_source_remove(saveTimer_);
+    g_signal_handlers_disconnect_by_data(window_, this);
+    if (context_.mainWindow == window_) context_.mainWindow = nullptr;
+    gtk_window_destroy(window_);
+    g_object_unref(window_);
+}
+
+void GtkShellWindow::setTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
+
+std::string GtkShellWindow::title() const {
+    const char* title = gtk_window_get_title(window_);
+    return title != nullptr ? title : "";
+}
+
+void GtkShellWindow::setMovableByWindowBackground(bool) {
+    // GTK moves windows by their title bar (or a header bar) only; there is
+    // no background dragging to switch on.
+}
+
+void GtkShellWindow::setMinSize(platform::Size size) {
+    // GTK limits the window's content; with server-side decorations the
+    // title bar belongs to the window manager and cannot be counted in.
+    gtk_widget_set_size_request(GTK_WIDGET(window_), pixels(size.width), pixels(size.height));
+}
+
+void GtkShellWindow::setContentView(platform::WebView& view) {
+    auto& webView = static_cast<GtkWebView&>(view);
+    gtk_window_set_child(window_, GTK_WIDGET(webView.widget()));
+    if (context_.mainWindow == window_) context_.mainWebView = webView.widget();
+}
+
+void GtkShellWindow::setFrameAutosaveName(const std::string& name) {
+    autosaveKey_ = name.empty() ? std::string() : "NSWindow Frame " + name;
+    if (autosaveKey_.empty()) return;
+    int width = 0;
+    int height = 0;
+    if (const auto saved = defaults_.string(autosaveKey_); saved && parseSavedFrame(*saved, width, height)) {
+        // Never smaller than the window may be made by hand.
+        int minimumWidth = 0;
+        int minimumHeight = 0;
+        gtk_widget_get_size_request(GTK_WIDGET(window_), &minimumWidth, &minimumHeight);
+        gtk_window_set_default_size(window_, std::max(width, minimumWidth), std::max(height, minimumHeight));
+        savedFrame_ = *saved;
+    }
+}
+
+void GtkShellWindow::center() {
+    // GTK 4 cannot place a window: where it appears is up to the window
+    // manager, which usually centres new windows or places them smartly.
+}
+
+void GtkShellWindow::makeKeyAndOrderFront() {
+    gtk_window_present(window_);
+    // Send the map request now: the process may end before the main loop
+    // next runs (an invalid origin ends it during startup), and the window
+    // should still have been shown.
+    if (GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_))) gdk_display_flush(display);
+}
+
+void GtkShellWindow::onSizeChanged(GObject*, GParamSpec*, gpointer self) {
+    auto* window = static_cast<GtkShellWindow*>(self);
+    if (window->autosaveKey_.empty()) return;
+    if (window->saveTimer_ != 0) g_source_remove(window->saveTimer_);
+    window->saveTimer_ = g_timeout_add(kSaveDelayMs, &GtkShellWindow::saveSoon, window);
+}
+
+gboolean GtkShellWindow::saveSoon(gpointer self) {
+    auto* window = static_cast<GtkShellWindow*>(self);
+    window->saveTimer_ = 0;
+    window->saveFrame();
+    return G_SOURCE_REMOVE;
+}
+
+void GtkShellWindow::saveFrame() {
+    if (autosaveKey_.empty()) return;
+    // GTK keeps the size from before maximizing or going full screen as the
+    // default size; that is the one worth restoring.
+    int width = 0;
+    int height = 0;
+    gtk_window_get_default_size(window_, &width, &height);
+    if (width <= 0 || height <= 0) return;
+    const std::string frame = std::to_string(width) + " " + std::to_string(height);
+    if (frame == savedFrame_) return;
+    savedFrame_ = frame;
+    defaults_.setString(autosaveKey_, frame);
+}
+
+gboolean GtkShellWindow::onCloseRequest(GtkWindow*, gpointer self) {
+    auto* window = static_cast<GtkShellWindow*>(self);
+    if (window->saveTimer_ != 0) {
+        g_source_remove(window->saveTimer_);
+        window->saveTimer_ = 0;
+    }
+    window->saveFrame();
+    return FALSE;  // close it
+}
+
+void GtkShellWindow::onDestroy(GtkWidget*, gpointer self) {
+    auto* window = static_cast<GtkShellWindow*>(self);
+    if (window->saveTimer_ != 0) {
+        g_source_remove(window->saveTimer_);
+        window->saveTimer_ = 0;
+    }
+    if (window->context_.mainWindow == window->window_) {
+        window->context_.mainWindow = nullptr;
+        window->context_.mainWebView = nullptr;
+    }
+}
+
+}  // namespace corvidale::gtk

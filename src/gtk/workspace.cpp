@@ -1,0 +1,132 @@
+#include "workspace.h"
+
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <set>
+
+namespace corvidale::gtk {
+namespace {
+
+// How long the file manager may take to answer before the folder is opened instead.
+constexpr int kFileManagerTimeoutMs = 3000;
+
+GAppLaunchContext* launchContext() {
+    // The display's context carries DISPLAY and startup notification to the
+    // launched application; without a display a plain context does.
+    if (GdkDisplay* display = gdk_display_get_default()) {
+        return G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display));
+    }
+    return g_app_launch_context_new();
+}
+
+bool launchDefault(const std::string& uri) {
+    GAppLaunchContext* context = launchContext();
+    const bool launched = g_app_info_launch_default_for_uri(uri.c_str(), context, nullptr);
+    g_object_unref(context);
+    return launched;
+}
+
+// Whether a session bus can be reached without starting one: GLib would
+// otherwise try to autolaunch a bus, and a bus that activates services can
+// start components that the shell must not depend on.
+bool sessionBusAvailable() {
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') return true;
+    gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+    const bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
+    g_free(socket);
+    return exists;
+}
+
+struct RevealRequest {
+    std::vector<std::string> uris;
+    std::vector<std::string> folders;
+};
+
+// The fallback: the folders that hold the files, in the default file
+// handler. Quietly does nothing when there is none.
+void openFolders(const RevealRequest& request) {
+    for (const auto& folder : request.folders) launchDefault(folder);
+}
+
+void onShowItemsAnswered(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    if (reply != nullptr) {
+        g_variant_unref(reply);
+        return;
+    }
+    g_error_free(error);
+    openFolders(*request);
+}
+
+void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
+    GDBusConnection* bus = g_bus_get_finish(result, nullptr);
+    if (bus == nullptr) {
+        openFolders(*request);
+        return;
+    }
+    GVariantBuilder uris;
+    g_variant_builder_init(&uris, G_VARIANT_TYPE("as"));
+    for (const auto& uri : request->uris) g_variant_builder_add(&uris, "s", uri.c_str());
+    g_dbus_connection_call(bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                           "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(ass)", &uris, ""),
+                           nullptr, G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, nullptr, onShowItemsAnswered,
+                           request.release());
+    g_object_unref(bus);
+}
+
+}  // namespace
+
+bool DesktopWorkspace::openURL(const std::string& url) {
+    if (url.empty()) return false;
+    return launchDefault(url);
+}
+
+void DesktopWorkspace::revealFiles(const std::vector<std::string>& paths) {
+    auto request = std::make_unique<RevealRequest>();
+    std::set<std::string> seenFolders;
+    for (const auto& path : paths) {
+        gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+        if (uri == nullptr) continue;  // not an absolute path
+        request->uris.emplace_back(uri);
+        g_free(uri);
+        gchar* folder = g_path_get_dirname(path.c_str());
+        gchar* folderUri = g_filename_to_uri(folder, nullptr, nullptr);
+        if (folderUri != nullptr && seenFolders.insert(folderUri).second) request->folders.emplace_back(folderUri);
+        g_free(folderUri);
+        g_free(folder);
+    }
+    if (request->uris.empty()) return;
+    if (!sessionBusAvailable()) {
+        openFolders(*request);
+        return;
+    }
+    g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, request.release());
+}
+
+std::optional<std::string> DesktopWorkspace::downloadsDirectory() {
+    const char* home = g_get_home_dir();
+    std::string folder;
+    if (const char* special = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD)) {
+        // The desktop's user-dirs point a disabled folder at the home folder.
+        if (home == nullptr || g_strcmp0(special, home) != 0) folder = special;
+    }
+    if (folder.empty()) {
+        if (home == nullptr || *home == '\0') return std::nullopt;
+        gchar* fallback = g_build_filename(home, "Downloads", nullptr);
+        folder = fallback;
+        g_free(fallback);
+    }
+    if (g_mkdir_with_parents(folder.c_str(), 0755) != 0 || !g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
+        return std::nullopt;
+    }
+    return folder;
+}
+
+}  // namespace corvidale::gtk
