@@ -138,7 +138,7 @@ std::string alertWindowTitle(const std::string& messageText) {
     return messageText.empty() ? std::string("Alert") : messageText;
 }
 
-void GtkDialogs::showAlert(const platform::AlertSpec& alert, platform::Presentation presentation,
+void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presentation presentation,
                            std::function<void(platform::AlertResult)> done) {
     auto* state = new AlertState;
     state->done = std::move(done);

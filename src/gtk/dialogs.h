@@ -16,7 +16,7 @@ class GtkDialogs final : public platform::Dialogs {
 public:
     explicit GtkDialogs(ShellContext& context) : context_(context) {}
 
-    void showAlert(const platform::AlertSpec& alert, platform::Presentation presentation,
+    void showAlert(const platform::AlertContent& alert, platform::Presentation presentation,
                    std::function<void(platform::AlertResult)> done) override;
     void showOpenPanel(const platform::OpenPanelParameters& parameters,
                        std::function<void(int response, std::vector<std::string> paths)> done) override;

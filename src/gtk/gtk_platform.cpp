@@ -37,10 +37,10 @@ void GtkPlatform::onWindowRemoved(GtkApplication* application, GtkWindow*, gpoin
 }
 
 std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::WebViewConfiguration& configuration) {
-    return std::make_unique<GtkWebView>(context_, downloads_, configuration);
+    return std::make_unique<GtkWebView>(context_, downloads_, defaults_, configuration);
 }
 
-std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::WindowSpec& shape) {
+std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::WindowShape& shape) {
     return std::make_unique<GtkShellWindow>(context_, defaults_, shape);
 }
 

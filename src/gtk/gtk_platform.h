@@ -43,7 +43,7 @@ public:
     platform::Process& process() override { return process_; }
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
-    std::unique_ptr<platform::Window> createWindow(const platform::WindowSpec& shape) override;
+    std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
     std::optional<std::string> engineDefaultUserAgent() override;
     std::string userAgentPlatformWord() const override { return "linux"; }
 

@@ -102,7 +102,7 @@ std::string describeError(const GError* error) {
            " Code=" + std::to_string(error->code) + " \"" + (error->message != nullptr ? error->message : "") + "\"";
 }
 
-GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads,
+GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
                        const platform::WebViewConfiguration& configuration)
     : context_(context) {
     // The default session keeps cookies and storage across launches; the
@@ -143,6 +143,8 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads,
     // the desktop platform when content JavaScript is off.
     webkit_settings_set_enable_javascript(settings_, TRUE);
     webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
+    // A developer switch only: see kMockCaptureDevicesKey.
+    if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
 
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
                                          contentManager_, "settings", settings_, nullptr));

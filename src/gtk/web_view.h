@@ -6,12 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/defaults.h"
 #include "core/platform/web_view.h"
 #include "shell_context.h"
 
 namespace corvidale::gtk {
 
 class DownloadCenter;
+
+// A developer switch among the user defaults (or "-WebKitMockCaptureDevices
+// YES" for one run): the engine offers a fake camera and microphone. It
+// exists so that the camera and microphone permission path can be exercised
+// on machines without either, where the engine would refuse getUserMedia for
+// want of a device before it ever asked the shell. Read once, when a web
+// view is made.
+inline constexpr const char* kMockCaptureDevicesKey = "WebKitMockCaptureDevices";
 
 // The script world that the shell's user scripts and message handlers live
 // in. Page scripts run in the default world and frames other than the top
@@ -22,7 +31,8 @@ inline constexpr const char* kShellScriptWorld = "corvidale";
 // asking the navigation and UI delegates, and maps their answers back.
 class GtkWebView final : public platform::WebView {
 public:
-    GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::WebViewConfiguration& configuration);
+    GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
+               const platform::WebViewConfiguration& configuration);
     ~GtkWebView() override;
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;

@@ -30,7 +30,7 @@ bool parseSavedFrame(const std::string& text, int& width, int& height) {
     return true;
 }
 
-GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaults, const platform::WindowSpec& shape)
+GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaults, const platform::WindowShape& shape)
     : context_(context),
       defaults_(defaults),
       window_(GTK_WINDOW(g_object_ref(gtk_application_window_new(context.application)))) {

@@ -14,7 +14,7 @@ namespace corvidale::gtk {
 // defaults under "NSWindow Frame <autosave name>" as "<width> <height>".
 class GtkShellWindow final : public platform::Window {
 public:
-    GtkShellWindow(ShellContext& context, platform::Defaults& defaults, const platform::WindowSpec& shape);
+    GtkShellWindow(ShellContext& context, platform::Defaults& defaults, const platform::WindowShape& shape);
     ~GtkShellWindow() override;
     GtkShellWindow(const GtkShellWindow&) = delete;
     GtkShellWindow& operator=(const GtkShellWindow&) = delete;

@@ -188,11 +188,11 @@ TEST_F(DownloadDelegate, FailureShowsTheSheetWithTheFileName) {
     EXPECT_TRUE(delegate.downloads.empty());
     EXPECT_FALSE(fs::exists(*unused)) << "the empty placeholder is gone";
     ASSERT_EQ(p.alerts.size(), 2u);
-    EXPECT_EQ(p.alerts[0].spec.messageText, "The download didn't finish");
-    EXPECT_EQ(p.alerts[0].spec.informativeText, "big.iso could not be saved: The network connection was lost.");
-    EXPECT_EQ(p.alerts[0].spec.buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(p.alerts[0].content.messageText, "The download didn't finish");
+    EXPECT_EQ(p.alerts[0].content.informativeText, "big.iso could not be saved: The network connection was lost.");
+    EXPECT_EQ(p.alerts[0].content.buttons, std::vector<std::string>{"OK"});
     EXPECT_EQ(p.alerts[0].presentation, platform::Presentation::SheetOnWindow);
-    EXPECT_EQ(p.alerts[1].spec.informativeText, "The file could not be saved: Cancelled.");
+    EXPECT_EQ(p.alerts[1].content.informativeText, "The file could not be saved: Cancelled.");
 }
 
 TEST_F(DownloadDelegate, WithNoDownloadsFolderTheDownloadIsDeclined) {

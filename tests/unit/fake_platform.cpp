@@ -55,7 +55,7 @@ void FakeWebView::evaluateJavaScript(const std::string& script, std::function<vo
     evaluations.push_back({script, std::move(completion)});
 }
 
-FakeWindow::FakeWindow(FakePlatform& owner, platform::WindowSpec windowSpec) : platform(owner), spec(windowSpec) {}
+FakeWindow::FakeWindow(FakePlatform& owner, platform::WindowShape windowShape) : platform(owner), shape(windowShape) {}
 void FakeWindow::setTitle(const std::string& title) {
     currentTitle = title;
     platform.record("window.setTitle " + title);
@@ -82,10 +82,10 @@ std::unique_ptr<platform::WebView> FakePlatform::createWebView(const platform::W
     return view;
 }
 
-std::unique_ptr<platform::Window> FakePlatform::createWindow(const platform::WindowSpec& spec) {
-    record("createWindow " + number(spec.contentRect.width) + "x" + number(spec.contentRect.height) + " style " +
-           std::to_string(spec.styleMask));
-    auto window = std::make_unique<FakeWindow>(*this, spec);
+std::unique_ptr<platform::Window> FakePlatform::createWindow(const platform::WindowShape& shape) {
+    record("createWindow " + number(shape.contentRect.width) + "x" + number(shape.contentRect.height) + " style " +
+           std::to_string(shape.styleMask));
+    auto window = std::make_unique<FakeWindow>(*this, shape);
     lastWindow = window.get();
     return window;
 }
@@ -144,10 +144,10 @@ void FakePlatform::revealFiles(const std::vector<std::string>& paths) {
     record("workspace.revealFiles" + joined);
 }
 
-void FakePlatform::showAlert(const platform::AlertSpec& spec, platform::Presentation presentation,
+void FakePlatform::showAlert(const platform::AlertContent& content, platform::Presentation presentation,
                              std::function<void(platform::AlertResult)> done) {
-    record("dialogs.showAlert " + spec.messageText);
-    alerts.push_back({spec, presentation, std::move(done)});
+    record("dialogs.showAlert " + content.messageText);
+    alerts.push_back({content, presentation, std::move(done)});
 }
 
 void FakePlatform::showOpenPanel(const platform::OpenPanelParameters& parameters,

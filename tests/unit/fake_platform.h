@@ -55,7 +55,7 @@ public:
 
 class FakeWindow : public platform::Window {
 public:
-    FakeWindow(FakePlatform& platform, platform::WindowSpec spec);
+    FakeWindow(FakePlatform& platform, platform::WindowShape shape);
     void setTitle(const std::string& title) override;
     std::string title() const override { return currentTitle; }
     void setMovableByWindowBackground(bool movable) override;
@@ -66,7 +66,7 @@ public:
     void makeKeyAndOrderFront() override;
 
     FakePlatform& platform;
-    platform::WindowSpec spec;
+    platform::WindowShape shape;
     std::string currentTitle;
 };
 
@@ -90,7 +90,7 @@ public:
     platform::MainQueue& mainQueue() override { return *this; }
     platform::Process& process() override { return *this; }
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
-    std::unique_ptr<platform::Window> createWindow(const platform::WindowSpec& spec) override;
+    std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
     std::optional<std::string> engineDefaultUserAgent() override { return knownUserAgent; }
     std::string userAgentPlatformWord() const override { return "linux"; }
 
@@ -120,7 +120,7 @@ public:
     std::optional<std::string> downloadsDirectory() override { return downloadsFolder; }
 
     // --- Dialogs
-    void showAlert(const platform::AlertSpec& spec, platform::Presentation presentation,
+    void showAlert(const platform::AlertContent& content, platform::Presentation presentation,
                    std::function<void(platform::AlertResult)> done) override;
     void showOpenPanel(const platform::OpenPanelParameters& parameters,
                        std::function<void(int, std::vector<std::string>)> done) override;
@@ -165,7 +165,7 @@ public:
     double now = 0;
 
     struct PendingAlert {
-        platform::AlertSpec spec;
+        platform::AlertContent content;
         platform::Presentation presentation;
         std::function<void(platform::AlertResult)> done;
     };

@@ -25,9 +25,9 @@ TEST_F(PageDialogs, AlertShowsOneOkButtonAndCompletesWhenDismissed) {
     int completions = 0;
     delegate.runJavaScriptAlertPanel("Saved!", platform::Completion<>([&] { ++completions; }));
     ASSERT_EQ(p.alerts.size(), 1u);
-    EXPECT_EQ(p.alerts[0].spec.messageText, "Saved!");
-    EXPECT_FALSE(p.alerts[0].spec.informativeText);
-    EXPECT_EQ(p.alerts[0].spec.buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(p.alerts[0].content.messageText, "Saved!");
+    EXPECT_FALSE(p.alerts[0].content.informativeText);
+    EXPECT_EQ(p.alerts[0].content.buttons, std::vector<std::string>{"OK"});
     EXPECT_EQ(p.alerts[0].presentation, platform::Presentation::SheetOnWindow);
     EXPECT_EQ(completions, 0) << "returns as soon as the sheet is up";
     p.answerAlert({kModalResponseAbort, "", false});
@@ -39,7 +39,7 @@ TEST_F(PageDialogs, ConfirmIsTrueOnlyForTheFirstButton) {
     for (int response : {kAlertFirstButtonReturn, kAlertFirstButtonReturn + 1, kModalResponseAbort, 0}) {
         delegate.runJavaScriptConfirmPanel("Delete?", platform::Completion<bool>(
                                                           [&](bool ok) { answers.push_back(ok); }, false));
-        EXPECT_EQ(p.alerts.back().spec.buttons, (std::vector<std::string>{"OK", "Cancel"}));
+        EXPECT_EQ(p.alerts.back().content.buttons, (std::vector<std::string>{"OK", "Cancel"}));
         p.answerAlert({response, "", false});
     }
     EXPECT_EQ(answers, (std::vector<bool>{true, false, false, false}));
@@ -54,15 +54,15 @@ TEST_F(PageDialogs, PromptAnswersTheFieldOnOkAndNothingOtherwise) {
                 [&](std::optional<std::string> text) { answers.push_back(std::move(text)); }, std::nullopt));
     };
     ask(std::nullopt);
-    ASSERT_TRUE(p.alerts.back().spec.textField);
-    EXPECT_EQ(p.alerts.back().spec.textField->text, "") << "no default text shows an empty field";
-    EXPECT_EQ(p.alerts.back().spec.textField->width, 260);
-    EXPECT_EQ(p.alerts.back().spec.textField->height, 22);
-    EXPECT_EQ(p.alerts.back().spec.buttons, (std::vector<std::string>{"OK", "Cancel"}));
+    ASSERT_TRUE(p.alerts.back().content.textField);
+    EXPECT_EQ(p.alerts.back().content.textField->text, "") << "no default text shows an empty field";
+    EXPECT_EQ(p.alerts.back().content.textField->width, 260);
+    EXPECT_EQ(p.alerts.back().content.textField->height, 22);
+    EXPECT_EQ(p.alerts.back().content.buttons, (std::vector<std::string>{"OK", "Cancel"}));
     p.answerAlert({kAlertFirstButtonReturn, "", false});  // OK with the field cleared
 
     ask(std::string("Ada"));
-    EXPECT_EQ(p.alerts.back().spec.textField->text, "Ada");
+    EXPECT_EQ(p.alerts.back().content.textField->text, "Ada");
     p.answerAlert({kAlertFirstButtonReturn + 1, "Ada", false});  // Cancel
 
     ask(std::string("Ada"));

@@ -54,8 +54,8 @@ TEST(Startup, RunsItsStepsInOrder) {
     ASSERT_TRUE(p.lastWebView->loaded);
     EXPECT_EQ(p.lastWebView->loaded->cachePolicy, platform::CachePolicy::UseProtocolCachePolicy);
     EXPECT_EQ(p.lastWebView->loaded->timeoutSeconds, 60.0);
-    EXPECT_EQ(p.lastWindow->spec.backing, 2);
-    EXPECT_FALSE(p.lastWindow->spec.defer);
+    EXPECT_EQ(p.lastWindow->shape.backing, 2);
+    EXPECT_FALSE(p.lastWindow->shape.defer);
     EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
 }
 

@@ -34,13 +34,13 @@ void Delegate::applicationDidFinishLaunching() {
     web->setAllowsBackForwardNavigationGestures(true);
     web->setCustomUserAgent(composeUserAgent(platform_));
 
-    platform::WindowSpec spec;
-    spec.contentRect = {0, 0, 1100, 760};
-    spec.styleMask = platform::WindowStyleTitled | platform::WindowStyleClosable |
+    platform::WindowShape shape;
+    shape.contentRect = {0, 0, 1100, 760};
+    shape.styleMask = platform::WindowStyleTitled | platform::WindowStyleClosable |
                      platform::WindowStyleMiniaturizable | platform::WindowStyleResizable;
-    spec.backing = 2;
-    spec.defer = false;
-    window = platform_.createWindow(spec);
+    shape.backing = 2;
+    shape.defer = false;
+    window = platform_.createWindow(shape);
     window->setTitle("Corvidale");
     window->setMovableByWindowBackground(true);
     window->setMinSize({420, 480});

@@ -51,11 +51,11 @@ void Delegate::downloadDidFail(platform::Download& download, const platform::Err
         downloads.erase(entry);
     }
     if (platform_.defaults().boolean(kDownloadSelfTestKey)) failDownloadSelfTest(error.fullDescription);
-    platform::AlertSpec spec;
-    spec.messageText = "The download didn't finish";
-    spec.informativeText = name + " could not be saved: " + error.localizedDescription;
-    spec.buttons = {"OK"};
-    platform_.dialogs().showAlert(spec, platform::Presentation::SheetOnWindow, [](platform::AlertResult) {});
+    platform::AlertContent content;
+    content.messageText = "The download didn't finish";
+    content.informativeText = name + " could not be saved: " + error.localizedDescription;
+    content.buttons = {"OK"};
+    platform_.dialogs().showAlert(content, platform::Presentation::SheetOnWindow, [](platform::AlertResult) {});
 }
 
 }  // namespace corvidale

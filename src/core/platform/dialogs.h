@@ -15,23 +15,23 @@ constexpr int kModalResponseOK = 1;
 constexpr int kModalResponseCancel = 0;
 constexpr int kModalResponseAbort = -1001;  // ended without a button (window closed)
 
-struct TextFieldSpec {
+struct TextField {
     double width = 260;
     double height = 22;
     std::string text;
 };
 
-struct CheckboxSpec {
+struct Checkbox {
     std::string title;
     bool on = false;
 };
 
-struct AlertSpec {
+struct AlertContent {
     std::string messageText;
     std::optional<std::string> informativeText;
     std::vector<std::string> buttons;  // response of button i is kAlertFirstButtonReturn + i
-    std::optional<TextFieldSpec> textField;
-    std::optional<CheckboxSpec> checkbox;
+    std::optional<TextField> textField;
+    std::optional<Checkbox> checkbox;
 };
 
 struct AlertResult {
@@ -46,7 +46,7 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // Returns as soon as the alert is showing; `done` runs once when it ends.
-    virtual void showAlert(const AlertSpec& spec, Presentation presentation,
+    virtual void showAlert(const AlertContent& content, Presentation presentation,
                            std::function<void(AlertResult)> done) = 0;
     // Files are always choosable. `done` gets kModalResponseOK and the chosen
     // paths in the panel's order, or another response and no paths.

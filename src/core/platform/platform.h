@@ -32,7 +32,7 @@ public:
     virtual Process& process() = 0;
 
     virtual std::unique_ptr<WebView> createWebView(const WebViewConfiguration& configuration) = 0;
-    virtual std::unique_ptr<Window> createWindow(const WindowSpec& spec) = 0;
+    virtual std::unique_ptr<Window> createWindow(const WindowShape& shape) = 0;
 
     // The default web view's user agent when the engine can tell it without
     // loading anything; nullopt makes the core ask a throw-away web view.

@@ -26,7 +26,7 @@ enum WindowStyle : unsigned {
     WindowStyleResizable = 8,
 };
 
-struct WindowSpec {
+struct WindowShape {
     Rect contentRect;
     unsigned styleMask = 0;
     int backing = 2;  // buffered

@@ -9,34 +9,34 @@
 namespace corvidale {
 
 using platform::AlertResult;
-using platform::AlertSpec;
+using platform::AlertContent;
 using platform::kAlertFirstButtonReturn;
 using platform::Presentation;
 
 void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
-    AlertSpec spec;
-    spec.messageText = message;
-    spec.buttons = {"OK"};
-    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow,
+    AlertContent content;
+    content.messageText = message;
+    content.buttons = {"OK"};
+    platform_.dialogs().showAlert(content, Presentation::SheetOnWindow,
                                   [completionHandler](AlertResult) { completionHandler(); });
 }
 
 void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
-    AlertSpec spec;
-    spec.messageText = message;
-    spec.buttons = {"OK", "Cancel"};
-    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+    AlertContent content;
+    content.messageText = message;
+    content.buttons = {"OK", "Cancel"};
+    platform_.dialogs().showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         completionHandler(result.response == kAlertFirstButtonReturn);
     });
 }
 
 void Delegate::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
                                            platform::Completion<std::optional<std::string>> completionHandler) {
-    AlertSpec spec;
-    spec.messageText = prompt;
-    spec.textField = platform::TextFieldSpec{260, 22, defaultText.value_or("")};
-    spec.buttons = {"OK", "Cancel"};
-    platform_.dialogs().showAlert(spec, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+    AlertContent content;
+    content.messageText = prompt;
+    content.textField = platform::TextField{260, 22, defaultText.value_or("")};
+    content.buttons = {"OK", "Cancel"};
+    platform_.dialogs().showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         if (result.response == kAlertFirstButtonReturn) {
             completionHandler(result.text);
         } else {
