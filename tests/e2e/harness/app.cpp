@@ -166,6 +166,7 @@ App::App(Profile& profile, const LaunchOptions& options) {
     spawn.environment = environment;
     spawn.stdoutPath = stdoutPath_;
     spawn.stderrPath = stderrPath_;
+    if (options.workingDirectory) spawn.workingDirectory = *options.workingDirectory;
     if (options.withTestNetwork) {
         const auto& tls = world.tls();
         spawn.bindMounts = {{tls.caBundle, kSystemCaBundle}, {tls.hostsFile, kSystemHosts}};

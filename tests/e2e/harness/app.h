@@ -53,6 +53,7 @@ struct LaunchOptions {
     // Inside the private namespace: the test CA and the test hosts.
     bool withTestNetwork = true;
     std::optional<std::string> executable;  // another bundle's; default: the built app
+    std::optional<std::string> workingDirectory;  // default: the test process's
     Environment extraEnvironment;
 };
 

@@ -27,7 +27,7 @@ struct ChildFailure {
     int error;
 };
 
-enum Stage : int { kStageStdio = 1, kStageUnshare, kStagePrivate, kStageBind, kStageExec, kStageParent };
+enum Stage : int { kStageStdio = 1, kStageUnshare, kStagePrivate, kStageBind, kStageChdir, kStageExec, kStageParent };
 
 const char* stageName(int stage) {
     switch (stage) {
@@ -35,6 +35,7 @@ const char* stageName(int stage) {
         case kStageUnshare: return "unshare(CLONE_NEWNS)";
         case kStagePrivate: return "making / private";
         case kStageBind: return "bind-mounting";
+        case kStageChdir: return "changing the working directory";
         case kStageExec: return "exec";
         case kStageParent: return "test process went away";
         default: return "setting up";
@@ -131,6 +132,9 @@ Child::Child(const SpawnOptions& options) : ownGroup_(options.newProcessGroup) {
                     failInChild(execPipe[1], kStageBind);
                 }
             }
+        }
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+            failInChild(execPipe[1], kStageChdir);
         }
         for (int fd : options.inheritedDescriptors) ::fcntl(fd, F_SETFD, 0);
 

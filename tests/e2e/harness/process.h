@@ -43,6 +43,8 @@ struct SpawnOptions {
     std::vector<BindMount> bindMounts;
     // Descriptors the child keeps open across exec (they are CLOEXEC here).
     std::vector<int> inheritedDescriptors;
+    // Empty: the test process's own.
+    std::string workingDirectory;
 };
 
 // A running child process. Destroying it kills its whole process group and reaps it.
