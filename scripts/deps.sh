@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and test Corvidale. Only what is
 # missing is installed, and the package lists are refreshed only then, so a
-# prepared machine is left alone and needs no network.
+# prepared machine is left alone and needs no network. Recommended packages
+# come along on purpose: the engine's media stack (GStreamer plugins, used by
+# the camera tests) arrives that way.
 set -euo pipefail
 
 packages=(
@@ -38,4 +40,4 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"

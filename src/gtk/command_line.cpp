@@ -40,6 +40,8 @@ std::string usageText() {
            "  --version    Show the version and build number and exit.\n"
            "  -key value   Use value for the preference key during this run only;\n"
            "               nothing is saved (for example: -downloadSelfTest YES).\n"
+           "               -WebKitMockCaptureDevices YES gives the page a fake camera and\n"
+           "               microphone, for testing on machines without them.\n"
            "\n"
            "Environment:\n"
            "  CORVIDALE_ORIGIN   https origin of the web application, when the bundle names none.\n"
