@@ -83,8 +83,6 @@ public:
     std::unique_ptr<platform::Timer> autoUpdateTimer;
     bool ranDownloadSelfTest = false;
 
-    platform::Platform& platformServices() { return platform_; }
-
 private:
     platform::Platform& platform_;
 };

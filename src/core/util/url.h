@@ -21,9 +21,6 @@ public:
     // The host as the parser reports it; nullopt when there is none.
     const std::optional<std::string>& host() const { return host_; }
 
-    // Resolves `reference` against this URL (absolute references stand alone).
-    std::optional<Url> resolve(std::string_view reference) const;
-
 private:
     std::string text_;
     std::string writtenScheme_;
