@@ -29,13 +29,13 @@ bash "$net/objc-headers.sh" "$work/include"
 # (signal.h), and libc++ stands in for the SDK's C++ library.
 cat > "$work/cxx.rsp" <<FLAGS
 -target x86_64-apple-macos13 -std=c++20 -fsyntax-only
--nostdinc++ -isystem $libcxx -isystem /usr/include/x86_64-linux-gnu -D_GNU_SOURCE -U__nonnull
--isystem $net/libc -I$root/src -Wall -Wextra -Werror
+-nostdinc++ -isystem "$libcxx" -isystem /usr/include/x86_64-linux-gnu -D_GNU_SOURCE -U__nonnull
+-isystem "$net/libc" -I"$root/src" -Wall -Wextra -Werror
 FLAGS
 cp "$work/cxx.rsp" "$work/objcxx.rsp"
 cat >> "$work/objcxx.rsp" <<FLAGS
 -x objective-c++ -fobjc-arc
--isystem $work/include -isystem $net -isystem /usr/include/GNUstep -include $net/compat.h
+-isystem "$work/include" -isystem "$net" -isystem /usr/include/GNUstep -include "$net/compat.h"
 -Werror=unguarded-availability-new -Werror=protocol -Werror=incomplete-implementation -Werror=objc-method-access
 -Werror=mismatched-parameter-types -Werror=mismatched-return-types -Werror=incompatible-pointer-types
 FLAGS
@@ -59,7 +59,7 @@ status=0
 check() {
   local flags="$1"
   shift
-  [ "$#" -eq 0 ] || printf '%s\n' "$@" | xargs -P 2 -n 1 "$clang" "@$flags" || status=1
+  [ "$#" -eq 0 ] || printf '%s\n' "$@" | xargs -d '\n' -P 2 -n 1 "$clang" "@$flags" || status=1
 }
 check "$work/objcxx.rsp" "${objc_files[@]}"
 check "$work/cxx.rsp" "${core_files[@]}"
