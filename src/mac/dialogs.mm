@@ -46,6 +46,8 @@ void MacDialogs::showAlert(const platform::AlertContent& content, platform::Pres
         [checkbox setState:content.checkbox->on ? NSControlStateValueOn : NSControlStateValueOff];
     }
     if (NSView* accessory = accessoryView(field, checkbox)) [alert setAccessoryView:accessory];
+    // Typing goes to the field at once, as in a browser's own prompt.
+    if (field != nil) [[alert window] setInitialFirstResponder:field];
 
     // The blocks keep the alert and its controls until the answer is read.
     void (^finish)(NSModalResponse) = ^(NSModalResponse response) {
