@@ -13,6 +13,10 @@ packages=(
   libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
   # the tests
   libcpp-httplib-dev libgtest-dev libgmock-dev libx11-dev
+  # the macOS type-check: clang with libc++, GNUstep's Foundation/AppKit headers,
+  # GCC's Objective-C runtime headers and the blocks runtime
+  clang-14 libc++-14-dev libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-12-dev
+  libblocksruntime-dev
   # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
   xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
 )

@@ -1,0 +1,23 @@
+#pragma once
+
+#import <AppKit/AppKit.h>
+
+namespace corvidale {
+class Delegate;
+}
+
+// The application's delegate. It carries the selectors that AppKit and the
+// menu's responder chain send to the application's delegate and forwards
+// each to the core's controller, which decides.
+@interface CVDApplicationDelegate : NSObject <NSApplicationDelegate>
+
+- (instancetype)initWithController:(corvidale::Delegate*)controller;
+
+// The View menu's actions: no argument, as the menu items name them.
+- (void)reload;
+- (void)zoomIn;
+- (void)zoomOut;
+- (void)zoomReset;
+- (void)checkForUpdates:(id)sender;
+
+@end

@@ -1,0 +1,83 @@
+#include "application.h"
+
+#include "ns_text.h"
+
+namespace corvidale::mac {
+namespace {
+
+NSMenu* buildMenu(const platform::Menu& model) {
+    NSMenu* menu = [[NSMenu alloc] initWithTitle:toNSString(model.title)];
+    for (const auto& item : model.items) {
+        if (item.separator) {
+            [menu addItem:[NSMenuItem separatorItem]];
+            continue;
+        }
+        // No target: the action travels the responder chain, from the key
+        // window's first responder up to the application and its delegate.
+        // No modifier mask: Command, plus Shift for an upper-case key.
+        SEL action = item.action.empty() ? nullptr : NSSelectorFromString(toNSString(item.action));
+        [menu addItemWithTitle:toNSString(item.title) action:action keyEquivalent:toNSString(item.keyEquivalent)];
+    }
+    return menu;
+}
+
+}  // namespace
+
+void MacApplication::setActivationPolicyRegular() {
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyRegular];
+}
+
+void MacApplication::activateIgnoringOtherApps() { [NSApp activateIgnoringOtherApps:YES]; }
+
+std::optional<platform::Appearance> MacApplication::appearance() const {
+    NSAppearance* current = [NSApp appearance];
+    if (current == nil) return std::nullopt;
+    if ([[current name] isEqualToString:NSAppearanceNameAqua]) return platform::Appearance::Light;
+    if ([[current name] isEqualToString:NSAppearanceNameDarkAqua]) return platform::Appearance::Dark;
+    // Another explicit appearance matches neither theme, so the next theme
+    // replaces it.
+    return std::nullopt;
+}
+
+void MacApplication::setAppearance(platform::Appearance appearance) {
+    NSAppearanceName name = appearance == platform::Appearance::Light ? NSAppearanceNameAqua : NSAppearanceNameDarkAqua;
+    [NSApp setAppearance:[NSAppearance appearanceNamed:name]];
+}
+
+void MacApplication::setMainMenu(const platform::MenuBar& menuBar) {
+    NSMenu* bar = [[NSMenu alloc] initWithTitle:@""];
+    NSMenu* windowsMenu = nil;
+    for (std::size_t i = 0; i < menuBar.menus.size(); ++i) {
+        NSMenuItem* top = [[NSMenuItem alloc] init];
+        NSMenu* submenu = buildMenu(menuBar.menus[i]);
+        [top setSubmenu:submenu];
+        [bar addItem:top];
+        if (static_cast<int>(i) == menuBar.windowsMenuIndex) windowsMenu = submenu;
+    }
+    if (windowsMenu != nil) [NSApp setWindowsMenu:windowsMenu];
+    [NSApp setMainMenu:bar];
+}
+
+void MacApplication::terminate() { [NSApp terminate:nil]; }
+
+bool MacWorkspace::openURL(const std::string& url) {
+    NSURL* target = [NSURL URLWithString:toNSString(url)];
+    if (target == nil) return false;
+    return [[NSWorkspace sharedWorkspace] openURL:target];
+}
+
+void MacWorkspace::revealFiles(const std::vector<std::string>& paths) {
+    NSMutableArray<NSURL*>* urls = [NSMutableArray arrayWithCapacity:paths.size()];
+    for (const auto& path : paths) [urls addObject:fileURL(path)];
+    [[NSWorkspace sharedWorkspace] activateFileViewerSelectingURLs:urls];
+}
+
+std::optional<std::string> MacWorkspace::downloadsDirectory() {
+    NSArray<NSURL*>* folders = [[NSFileManager defaultManager] URLsForDirectory:NSDownloadsDirectory
+                                                                      inDomains:NSUserDomainMask];
+    NSURL* first = [folders firstObject];
+    if (first == nil) return std::nullopt;
+    return toStdString([first path]);
+}
+
+}  // namespace corvidale::mac

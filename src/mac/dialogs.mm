@@ -1,0 +1,97 @@
+#include "dialogs.h"
+
+#include <algorithm>
+
+#include "ns_text.h"
+
+namespace corvidale::mac {
+namespace {
+
+constexpr CGFloat kAccessorySpacing = 8;
+
+// The text field, the checkbox, or both stacked with the field on top.
+NSView* accessoryView(NSTextField* field, NSButton* checkbox) {
+    if (field == nil || checkbox == nil) return field != nil ? static_cast<NSView*>(field) : checkbox;
+    [checkbox sizeToFit];
+    const NSSize fieldSize = [field frame].size;
+    const NSSize boxSize = [checkbox frame].size;
+    NSView* stack = [[NSView alloc]
+        initWithFrame:NSMakeRect(0, 0, std::max(fieldSize.width, boxSize.width),
+                                 fieldSize.height + kAccessorySpacing + boxSize.height)];
+    [checkbox setFrameOrigin:NSMakePoint(0, 0)];
+    [field setFrameOrigin:NSMakePoint(0, boxSize.height + kAccessorySpacing)];
+    [stack addSubview:checkbox];
+    [stack addSubview:field];
+    return stack;
+}
+
+}  // namespace
+
+void MacDialogs::showAlert(const platform::AlertContent& content, platform::Presentation presentation,
+                           std::function<void(platform::AlertResult)> done) {
+    NSAlert* alert = [[NSAlert alloc] init];
+    [alert setMessageText:toNSString(content.messageText)];
+    if (content.informativeText) [alert setInformativeText:toNSString(*content.informativeText)];
+    for (const auto& title : content.buttons) [alert addButtonWithTitle:toNSString(title)];
+
+    NSTextField* field = nil;
+    if (content.textField) {
+        field = [[NSTextField alloc]
+            initWithFrame:NSMakeRect(0, 0, content.textField->width, content.textField->height)];
+        [field setStringValue:toNSString(content.textField->text)];
+    }
+    NSButton* checkbox = nil;
+    if (content.checkbox) {
+        checkbox = [NSButton checkboxWithTitle:toNSString(content.checkbox->title) target:nil action:nil];
+        [checkbox setState:content.checkbox->on ? NSControlStateValueOn : NSControlStateValueOff];
+    }
+    if (NSView* accessory = accessoryView(field, checkbox)) [alert setAccessoryView:accessory];
+    // Typing goes to the field at once, as in a browser's own prompt.
+    if (field != nil) [[alert window] setInitialFirstResponder:field];
+
+    // The blocks keep the alert and its controls until the answer is read.
+    void (^finish)(NSModalResponse) = ^(NSModalResponse response) {
+      platform::AlertResult result;
+      result.response = static_cast<int>(response);
+      if (field != nil) result.text = toStdString([field stringValue]);
+      if (checkbox != nil) result.checked = [checkbox state] == NSControlStateValueOn;
+      if (done) done(std::move(result));
+    };
+    NSWindow* window = sheetWindow_;
+    if (presentation == platform::Presentation::SheetOnWindow && window != nil) {
+        [alert beginSheetModalForWindow:window completionHandler:finish];
+        return;
+    }
+    // App-modal, also for a sheet without its window. The modal loop starts
+    // on the next turn of the main queue, so the caller has returned before
+    // the answer arrives, as it has with a sheet.
+    dispatch_async(dispatch_get_main_queue(), ^{
+      finish([alert runModal]);
+    });
+}
+
+void MacDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
+                               std::function<void(int response, std::vector<std::string> paths)> done) {
+    NSOpenPanel* panel = [NSOpenPanel openPanel];
+    [panel setCanChooseFiles:YES];
+    [panel setCanChooseDirectories:parameters.allowsDirectories];
+    [panel setAllowsMultipleSelection:parameters.allowsMultipleSelection];
+
+    void (^finish)(NSModalResponse) = ^(NSModalResponse response) {
+      std::vector<std::string> paths;
+      if (response == NSModalResponseOK) {
+          for (NSURL* url in [panel URLs]) paths.push_back(toStdString([url path]));
+      }
+      if (done) done(static_cast<int>(response), std::move(paths));
+    };
+    NSWindow* window = sheetWindow_;
+    if (window != nil) {
+        [panel beginSheetModalForWindow:window completionHandler:finish];
+        return;
+    }
+    dispatch_async(dispatch_get_main_queue(), ^{
+      finish([panel runModal]);
+    });
+}
+
+}  // namespace corvidale::mac

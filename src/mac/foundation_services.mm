@@ -1,0 +1,174 @@
+#include "foundation_services.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ns_text.h"
+
+namespace corvidale::mac {
+namespace {
+
+// How long the main run loop runs at a time while runUntil() waits, so that
+// the condition is looked at often and the deadline is kept closely.
+constexpr NSTimeInterval kRunLoopSlice = 0.05;
+
+platform::PlistValue plistValueOf(id value) {
+    using Kind = platform::PlistValue::Kind;
+    platform::PlistValue result;
+    if ([value isKindOfClass:[NSString class]]) {
+        result.kind = Kind::String;
+        result.text = toStdString(value);
+        return result;
+    }
+    if ([value isKindOfClass:[NSNumber class]]) {
+        // Property-list Booleans are numbers whose type is char.
+        result.kind = std::strcmp([value objCType], "c") == 0 ? Kind::Boolean : Kind::Number;
+    } else if ([value isKindOfClass:[NSDate class]]) {
+        result.kind = Kind::Date;
+    } else if ([value isKindOfClass:[NSData class]]) {
+        result.kind = Kind::Data;
+    } else if ([value isKindOfClass:[NSArray class]]) {
+        result.kind = Kind::Array;
+    } else {
+        result.kind = Kind::Dictionary;
+    }
+    result.text = toStdString([value description]);
+    return result;
+}
+
+void writeLine(std::FILE* stream, int fd, std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    // Whatever stdio holds goes first, then the line in one write(2), so it
+    // never interleaves with another writer's line.
+    std::fflush(stream);
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+int64_t nanoseconds(double seconds) {
+    if (!(seconds > 0)) return 0;  // also NaN
+    const double ns = seconds * static_cast<double>(NSEC_PER_SEC);
+    return ns >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(ns);
+}
+
+class RunLoopTimer final : public platform::Timer {
+public:
+    RunLoopTimer(double intervalSeconds, std::function<void()> job) {
+        // The block keeps its own copy of the job: the job may destroy this
+        // wrapper while it runs.
+        timer_ = [NSTimer scheduledTimerWithTimeInterval:std::max(intervalSeconds, 0.0)
+                                                 repeats:YES
+                                                   block:^(NSTimer*) {
+                                                     job();
+                                                   }];
+    }
+    ~RunLoopTimer() override { invalidate(); }
+    RunLoopTimer(const RunLoopTimer&) = delete;
+    RunLoopTimer& operator=(const RunLoopTimer&) = delete;
+
+    void invalidate() override { [timer_ invalidate]; }
+    bool isValid() const override { return [timer_ isValid]; }
+
+private:
+    NSTimer* timer_ = nil;
+};
+
+}  // namespace
+
+std::optional<platform::PlistValue> MainBundle::infoValue(std::string_view key) const {
+    id value = [[NSBundle mainBundle] objectForInfoDictionaryKey:toNSString(key)];
+    if (value == nil) return std::nullopt;
+    return plistValueOf(value);
+}
+
+std::optional<std::string> MainBundle::bundleIdentifier() const {
+    return optionalString([[NSBundle mainBundle] bundleIdentifier]);
+}
+
+std::string MainBundle::bundlePath() const { return toStdString([[NSBundle mainBundle] bundlePath]); }
+
+std::optional<std::string> ProcessEnvironment::get(std::string_view name) const {
+    return optionalString([[[NSProcessInfo processInfo] environment] objectForKey:toNSString(name)]);
+}
+
+std::optional<std::string> StandardDefaults::string(std::string_view key) const {
+    return optionalString([[NSUserDefaults standardUserDefaults] stringForKey:toNSString(key)]);
+}
+
+bool StandardDefaults::boolean(std::string_view key) const {
+    return [[NSUserDefaults standardUserDefaults] boolForKey:toNSString(key)];
+}
+
+void StandardDefaults::setString(std::string_view key, std::string_view value) {
+    [[NSUserDefaults standardUserDefaults] setObject:toNSString(value) forKey:toNSString(key)];
+}
+
+void StandardDefaults::setBoolean(std::string_view key, bool value) {
+    [[NSUserDefaults standardUserDefaults] setBool:value forKey:toNSString(key)];
+}
+
+void StandardProcess::writeStdout(std::string_view line) { writeLine(stdout, STDOUT_FILENO, line); }
+
+void StandardProcess::writeStderr(std::string_view line) { writeLine(stderr, STDERR_FILENO, line); }
+
+void StandardProcess::systemLog(std::string_view line) { NSLog(@"%@", toNSString(line)); }
+
+void StandardProcess::endProcess(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(status);
+}
+
+void MainDispatchQueue::post(std::function<void()> job) {
+    dispatch_async(dispatch_get_main_queue(), ^{
+      job();
+    });
+}
+
+void MainDispatchQueue::after(double seconds, std::function<void()> job) {
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, nanoseconds(seconds)), dispatch_get_main_queue(), ^{
+      job();
+    });
+}
+
+std::unique_ptr<platform::Timer> MainDispatchQueue::repeating(double intervalSeconds, std::function<void()> job) {
+    return std::make_unique<RunLoopTimer>(intervalSeconds, std::move(job));
+}
+
+bool MainDispatchQueue::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
+    if (!(timeoutSeconds > 0)) return done();
+    // The main run loop keeps running, in short slices, so that answers the
+    // platform delivers to the main thread (a script's result) can arrive.
+    NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:timeoutSeconds];
+    NSRunLoop* runLoop = [NSRunLoop mainRunLoop];
+    bool finished = done();
+    while (!finished) {
+        const NSTimeInterval left = [deadline timeIntervalSinceNow];
+        if (left <= 0) break;
+        const NSTimeInterval slice = std::min(left, kRunLoopSlice);
+        // A run loop with nothing to wait on returns at once; nothing can
+        // arrive then either, so the slice is slept instead of spun.
+        if (![runLoop runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:slice]]) {
+            [NSThread sleepForTimeInterval:slice];
+        }
+        finished = done();
+    }
+    return finished;
+}
+
+}  // namespace corvidale::mac

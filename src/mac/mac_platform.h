@@ -1,0 +1,41 @@
+#pragma once
+
+#include "application.h"
+#include "core/platform/platform.h"
+#include "dialogs.h"
+#include "foundation_services.h"
+
+namespace corvidale::mac {
+
+// AppKit, WebKit and Foundation behind the core's seam: one per process,
+// made by main() and never destroyed.
+class MacPlatform final : public platform::Platform {
+public:
+    platform::Bundle& bundle() override { return bundle_; }
+    platform::Environment& environment() override { return environment_; }
+    platform::Defaults& defaults() override { return defaults_; }
+    platform::Application& application() override { return application_; }
+    platform::Workspace& workspace() override { return workspace_; }
+    platform::Dialogs& dialogs() override { return dialogs_; }
+    platform::MainQueue& mainQueue() override { return mainQueue_; }
+    platform::Process& process() override { return process_; }
+
+    std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
+    std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
+    // WebKit tells its default agent only to a page's scripts, so the core
+    // asks a throw-away web view.
+    std::optional<std::string> engineDefaultUserAgent() override { return std::nullopt; }
+    std::string userAgentPlatformWord() const override { return "mac"; }
+
+private:
+    MainBundle bundle_;
+    ProcessEnvironment environment_;
+    StandardDefaults defaults_;
+    MacApplication application_;
+    MacWorkspace workspace_;
+    MacDialogs dialogs_;
+    MainDispatchQueue mainQueue_;
+    StandardProcess process_;
+};
+
+}  // namespace corvidale::mac

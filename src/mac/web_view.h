@@ -1,0 +1,76 @@
+#pragma once
+
+#import <WebKit/WebKit.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "core/platform/web_view.h"
+
+@class CVDWebViewDelegate;
+
+namespace corvidale::mac {
+
+// A running WKDownload behind the core's Download. Its delegate on the
+// WebKit side is always the web view's CVDWebViewDelegate, so that every
+// download reports back and is forgotten when it ends; the core's delegate
+// is who that object forwards to.
+class MacDownload final : public platform::Download {
+public:
+    MacDownload(WKDownload* download, platform::DownloadId id) : download_(download), id_(id) {}
+
+    platform::DownloadId id() const override { return id_; }
+    void setDelegate(platform::DownloadDelegate* delegate) override { delegate_ = delegate; }
+    platform::DownloadDelegate* delegate() const { return delegate_; }
+
+private:
+    // Keeps the download, and so the identity it is filed under, alive.
+    [[maybe_unused]] WKDownload* download_;
+    platform::DownloadId id_;
+    platform::DownloadDelegate* delegate_ = nullptr;
+};
+
+// A WKWebView behind the core's WebView. Its navigation, UI, download and
+// script-message delegate is one CVDWebViewDelegate, which forwards each
+// WebKit call to the core's delegates given here.
+class MacWebView final : public platform::WebView {
+public:
+    explicit MacWebView(const platform::WebViewConfiguration& configuration);
+    ~MacWebView() override;
+    MacWebView(const MacWebView&) = delete;
+    MacWebView& operator=(const MacWebView&) = delete;
+
+    void setNavigationDelegate(platform::NavigationDelegate* delegate) override;
+    void setUIDelegate(platform::UIDelegate* delegate) override;
+    void setAllowsBackForwardNavigationGestures(bool allow) override;
+    void setCustomUserAgent(const std::string& userAgent) override;
+    void load(const platform::URLRequest& request) override;
+    void reload() override;
+    double pageZoom() const override;
+    void setPageZoom(double zoom) override;
+    std::string url() const override;
+    void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
+
+    WKWebView* view() const { return view_; }
+
+    // For CVDWebViewDelegate.
+    platform::NavigationDelegate* navigationDelegate() const { return navigationDelegate_; }
+    platform::UIDelegate* uiDelegate() const { return uiDelegate_; }
+    platform::ScriptMessageHandler* messageHandler(const std::string& name) const;
+    MacDownload& adopt(WKDownload* download);
+    MacDownload* find(WKDownload* download);
+    void forget(WKDownload* download);
+
+private:
+    WKWebView* view_ = nil;
+    CVDWebViewDelegate* delegate_ = nil;
+    platform::NavigationDelegate* navigationDelegate_ = nullptr;
+    platform::UIDelegate* uiDelegate_ = nullptr;
+    std::unordered_map<std::string, platform::ScriptMessageHandler*> messageHandlers_;
+    // Keyed by the WKDownload's identity, from "did become download" until
+    // it finishes or fails.
+    std::unordered_map<const void*, std::unique_ptr<MacDownload>> downloads_;
+};
+
+}  // namespace corvidale::mac

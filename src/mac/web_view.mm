@@ -1,0 +1,447 @@
+#include "web_view.h"
+
+#include <atomic>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "ns_text.h"
+
+using corvidale::platform::Completion;
+using corvidale::platform::NavigationActionPolicy;
+using corvidale::platform::NavigationResponsePolicy;
+using corvidale::platform::PermissionDecision;
+
+namespace {
+
+corvidale::platform::NavigationType navigationTypeOf(WKNavigationType type) {
+    using corvidale::platform::NavigationType;
+    switch (type) {
+    case WKNavigationTypeLinkActivated:
+        return NavigationType::LinkActivated;
+    case WKNavigationTypeFormSubmitted:
+        return NavigationType::FormSubmitted;
+    case WKNavigationTypeBackForward:
+        return NavigationType::BackForward;
+    case WKNavigationTypeReload:
+        return NavigationType::Reload;
+    case WKNavigationTypeFormResubmitted:
+        return NavigationType::FormResubmitted;
+    default:
+        return NavigationType::Other;
+    }
+}
+
+corvidale::platform::NavigationAction navigationActionFrom(WKNavigationAction* action) {
+    corvidale::platform::NavigationAction result;
+    result.type = navigationTypeOf([action navigationType]);
+    if (NSURL* url = [[action request] URL]) result.url = corvidale::mac::toStdString([url absoluteString]);
+    result.shouldPerformDownload = [action shouldPerformDownload];
+    return result;
+}
+
+WKNavigationActionPolicy actionPolicyOf(NavigationActionPolicy policy) {
+    switch (policy) {
+    case NavigationActionPolicy::Allow:
+        return WKNavigationActionPolicyAllow;
+    case NavigationActionPolicy::Download:
+        return WKNavigationActionPolicyDownload;
+    case NavigationActionPolicy::Cancel:
+        break;
+    }
+    return WKNavigationActionPolicyCancel;
+}
+
+WKNavigationResponsePolicy responsePolicyOf(NavigationResponsePolicy policy) {
+    switch (policy) {
+    case NavigationResponsePolicy::Allow:
+        return WKNavigationResponsePolicyAllow;
+    case NavigationResponsePolicy::Download:
+        return WKNavigationResponsePolicyDownload;
+    case NavigationResponsePolicy::Cancel:
+        break;
+    }
+    return WKNavigationResponsePolicyCancel;
+}
+
+WKPermissionDecision permissionDecisionOf(PermissionDecision decision) {
+    switch (decision) {
+    case PermissionDecision::Prompt:
+        return WKPermissionDecisionPrompt;
+    case PermissionDecision::Grant:
+        return WKPermissionDecisionGrant;
+    case PermissionDecision::Deny:
+        break;
+    }
+    return WKPermissionDecisionDeny;
+}
+
+corvidale::platform::MediaCaptureType captureTypeOf(WKMediaCaptureType type) {
+    using corvidale::platform::MediaCaptureType;
+    switch (type) {
+    case WKMediaCaptureTypeCamera:
+        return MediaCaptureType::Camera;
+    case WKMediaCaptureTypeMicrophone:
+        return MediaCaptureType::Microphone;
+    default:
+        return MediaCaptureType::CameraAndMicrophone;
+    }
+}
+
+// WebKit refuses a destination where anything exists already, and the core
+// claims its destination by creating an empty file there. That placeholder,
+// and only an empty regular file, goes just before WebKit takes over.
+void releasePlaceholder(NSString* path) {
+    NSFileManager* files = [NSFileManager defaultManager];
+    NSDictionary* attributes = [files attributesOfItemAtPath:path error:nil];
+    if (attributes == nil) return;
+    if (![[attributes fileType] isEqualToString:NSFileTypeRegular] || [attributes fileSize] != 0) return;
+    [files removeItemAtPath:path error:nil];
+}
+
+corvidale::platform::DownloadId nextDownloadId() {
+    static std::atomic<corvidale::platform::DownloadId> counter{0};
+    return ++counter;
+}
+
+}  // namespace
+
+// Every WebKit delegate call of one web view, forwarded to the core's
+// delegates. Each decision or completion handler is wrapped in a Completion,
+// so it is answered exactly once, with the refusal when the core drops it.
+// After the web view is gone (`owner` cleared), calls get WebKit's defaults.
+@interface CVDWebViewDelegate : NSObject <WKNavigationDelegate, WKUIDelegate, WKDownloadDelegate, WKScriptMessageHandler>
+@property(nonatomic, assign) corvidale::mac::MacWebView* owner;
+@end
+
+@implementation CVDWebViewDelegate
+
+// --- WKNavigationDelegate --------------------------------------------------
+
+- (void)webView:(WKWebView*)webView
+    decidePolicyForNavigationAction:(WKNavigationAction*)navigationAction
+                    decisionHandler:(void (^)(WKNavigationActionPolicy))decisionHandler {
+    auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr;
+    if (delegate == nullptr) {
+        decisionHandler(WKNavigationActionPolicyAllow);
+        return;
+    }
+    delegate->decidePolicyForNavigationAction(
+        navigationActionFrom(navigationAction),
+        Completion<NavigationActionPolicy>(
+            [decisionHandler](NavigationActionPolicy policy) { decisionHandler(actionPolicyOf(policy)); },
+            NavigationActionPolicy::Cancel));
+}
+
+- (void)webView:(WKWebView*)webView
+    decidePolicyForNavigationResponse:(WKNavigationResponse*)navigationResponse
+                      decisionHandler:(void (^)(WKNavigationResponsePolicy))decisionHandler {
+    auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr;
+    if (delegate == nullptr) {
+        decisionHandler(WKNavigationResponsePolicyAllow);
+        return;
+    }
+    corvidale::platform::NavigationResponse response;
+    NSURLResponse* native = [navigationResponse response];
+    if ([native isKindOfClass:[NSHTTPURLResponse class]]) {
+        response.isHTTP = true;
+        response.contentDisposition = corvidale::mac::optionalString(
+            [static_cast<NSHTTPURLResponse*>(native) valueForHTTPHeaderField:@"Content-Disposition"]);
+    }
+    response.canShowMIMEType = [navigationResponse canShowMIMEType];
+    delegate->decidePolicyForNavigationResponse(
+        response, Completion<NavigationResponsePolicy>(
+                      [decisionHandler](NavigationResponsePolicy policy) { decisionHandler(responsePolicyOf(policy)); },
+                      NavigationResponsePolicy::Cancel));
+}
+
+- (void)webView:(WKWebView*)webView
+    navigationAction:(WKNavigationAction*)navigationAction
+    didBecomeDownload:(WKDownload*)download {
+    if (_owner == nullptr) return;
+    auto& adopted = _owner->adopt(download);
+    if (auto* delegate = _owner->navigationDelegate()) delegate->navigationActionDidBecomeDownload(adopted);
+}
+
+- (void)webView:(WKWebView*)webView
+    navigationResponse:(WKNavigationResponse*)navigationResponse
+     didBecomeDownload:(WKDownload*)download {
+    if (_owner == nullptr) return;
+    auto& adopted = _owner->adopt(download);
+    if (auto* delegate = _owner->navigationDelegate()) delegate->navigationResponseDidBecomeDownload(adopted);
+}
+
+- (void)webView:(WKWebView*)webView didFinishNavigation:(WKNavigation*)navigation {
+    if (auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr) delegate->didFinishNavigation();
+}
+
+// --- WKUIDelegate ----------------------------------------------------------
+
+- (WKWebView*)webView:(WKWebView*)webView
+    createWebViewWithConfiguration:(WKWebViewConfiguration*)configuration
+               forNavigationAction:(WKNavigationAction*)navigationAction
+                    windowFeatures:(WKWindowFeatures*)windowFeatures {
+    if (auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr) {
+        delegate->createWebViewForNavigationAction(navigationActionFrom(navigationAction));
+    }
+    return nil;
+}
+
+- (void)webView:(WKWebView*)webView
+    runJavaScriptAlertPanelWithMessage:(NSString*)message
+                      initiatedByFrame:(WKFrameInfo*)frame
+                     completionHandler:(void (^)(void))completionHandler {
+    auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr;
+    if (delegate == nullptr) {
+        completionHandler();
+        return;
+    }
+    delegate->runJavaScriptAlertPanel(corvidale::mac::toStdString(message),
+                                      Completion<>(std::function<void()>([completionHandler] { completionHandler(); })));
+}
+
+- (void)webView:(WKWebView*)webView
+    runJavaScriptConfirmPanelWithMessage:(NSString*)message
+                        initiatedByFrame:(WKFrameInfo*)frame
+                       completionHandler:(void (^)(BOOL result))completionHandler {
+    auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr;
+    if (delegate == nullptr) {
+        completionHandler(NO);
+        return;
+    }
+    delegate->runJavaScriptConfirmPanel(
+        corvidale::mac::toStdString(message),
+        Completion<bool>([completionHandler](bool confirmed) { completionHandler(confirmed ? YES : NO); }, false));
+}
+
+- (void)webView:(WKWebView*)webView
+    runJavaScriptTextInputPanelWithPrompt:(NSString*)prompt
+                              defaultText:(NSString*)defaultText
+                         initiatedByFrame:(WKFrameInfo*)frame
+                        completionHandler:(void (^)(NSString* result))completionHandler {
+    auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr;
+    if (delegate == nullptr) {
+        completionHandler(nil);
+        return;
+    }
+    delegate->runJavaScriptTextInputPanel(
+        corvidale::mac::toStdString(prompt), corvidale::mac::optionalString(defaultText),
+        Completion<std::optional<std::string>>(
+            [completionHandler](std::optional<std::string> text) {
+                completionHandler(text ? corvidale::mac::toNSString(*text) : nil);
+            },
+            std::nullopt));
+}
+
+- (void)webView:(WKWebView*)webView
+    runOpenPanelWithParameters:(WKOpenPanelParameters*)parameters
+              initiatedByFrame:(WKFrameInfo*)frame
+             completionHandler:(void (^)(NSArray<NSURL*>* URLs))completionHandler {
+    auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr;
+    if (delegate == nullptr) {
+        completionHandler(nil);
+        return;
+    }
+    corvidale::platform::OpenPanelParameters request;
+    request.allowsDirectories = [parameters allowsDirectories];
+    request.allowsMultipleSelection = [parameters allowsMultipleSelection];
+    delegate->runOpenPanel(request, Completion<std::optional<std::vector<std::string>>>(
+                                        [completionHandler](std::optional<std::vector<std::string>> paths) {
+                                            if (!paths) {
+                                                completionHandler(nil);
+                                                return;
+                                            }
+                                            NSMutableArray<NSURL*>* urls = [NSMutableArray array];
+                                            for (const auto& path : *paths) {
+                                                [urls addObject:corvidale::mac::fileURL(path)];
+                                            }
+                                            completionHandler(urls);
+                                        },
+                                        std::nullopt));
+}
+
+- (void)webView:(WKWebView*)webView
+    requestMediaCapturePermissionForOrigin:(WKSecurityOrigin*)origin
+                          initiatedByFrame:(WKFrameInfo*)frame
+                                      type:(WKMediaCaptureType)type
+                           decisionHandler:(void (^)(WKPermissionDecision decision))decisionHandler {
+    auto* delegate = _owner != nullptr ? _owner->uiDelegate() : nullptr;
+    if (delegate == nullptr) {
+        decisionHandler(WKPermissionDecisionPrompt);
+        return;
+    }
+    delegate->requestMediaCapturePermission(
+        corvidale::mac::toStdString([origin host]), captureTypeOf(type),
+        Completion<PermissionDecision>(
+            [decisionHandler](PermissionDecision decision) { decisionHandler(permissionDecisionOf(decision)); },
+            PermissionDecision::Deny));
+}
+
+// --- WKDownloadDelegate ----------------------------------------------------
+
+- (void)download:(WKDownload*)download
+    decideDestinationUsingResponse:(NSURLResponse*)response
+                 suggestedFilename:(NSString*)suggestedFilename
+                 completionHandler:(void (^)(NSURL* destination))completionHandler {
+    corvidale::mac::MacDownload* adopted = _owner != nullptr ? _owner->find(download) : nullptr;
+    if (adopted == nullptr || adopted->delegate() == nullptr) {
+        // Nobody chose a place: nothing is written anywhere.
+        completionHandler(nil);
+        return;
+    }
+    adopted->delegate()->decideDestination(
+        *adopted, corvidale::mac::toStdString(suggestedFilename),
+        Completion<std::optional<std::string>>(
+            [completionHandler](std::optional<std::string> path) {
+                if (!path) {
+                    completionHandler(nil);
+                    return;
+                }
+                NSURL* destination = corvidale::mac::fileURL(*path);
+                releasePlaceholder([destination path]);
+                completionHandler(destination);
+            },
+            std::nullopt));
+}
+
+- (void)downloadDidFinish:(WKDownload*)download {
+    corvidale::mac::MacDownload* adopted = _owner != nullptr ? _owner->find(download) : nullptr;
+    if (adopted == nullptr) return;
+    if (auto* delegate = adopted->delegate()) delegate->downloadDidFinish(*adopted);
+    _owner->forget(download);
+}
+
+- (void)download:(WKDownload*)download didFailWithError:(NSError*)error resumeData:(NSData*)resumeData {
+    corvidale::mac::MacDownload* adopted = _owner != nullptr ? _owner->find(download) : nullptr;
+    if (adopted == nullptr) return;
+    if (auto* delegate = adopted->delegate()) {
+        corvidale::platform::Error failure;
+        failure.localizedDescription = corvidale::mac::toStdString([error localizedDescription]);
+        failure.fullDescription = corvidale::mac::toStdString([error description]);
+        delegate->downloadDidFail(*adopted, failure);
+    }
+    _owner->forget(download);
+}
+
+// --- WKScriptMessageHandler ------------------------------------------------
+
+- (void)userContentController:(WKUserContentController*)userContentController
+      didReceiveScriptMessage:(WKScriptMessage*)message {
+    if (_owner == nullptr) return;
+    const std::string name = corvidale::mac::toStdString([message name]);
+    auto* handler = _owner->messageHandler(name);
+    if (handler == nullptr) return;
+    corvidale::platform::ScriptMessage received;
+    received.name = name;
+    WKFrameInfo* frame = [message frameInfo];
+    received.fromMainFrame = [frame isMainFrame];
+    received.securityOriginHost = corvidale::mac::toStdString([[frame securityOrigin] host]);
+    id body = [message body];
+    if ([body isKindOfClass:[NSString class]]) received.textBody = corvidale::mac::toStdString(body);
+    handler->didReceiveScriptMessage(received);
+}
+
+@end
+
+namespace corvidale::mac {
+
+MacWebView::MacWebView(const platform::WebViewConfiguration& configuration) {
+    delegate_ = [[CVDWebViewDelegate alloc] init];
+    [delegate_ setOwner:this];
+
+    // A field left false leaves WebKit's own default in place, so an empty
+    // configuration is the platform's default configuration.
+    WKWebViewConfiguration* native = [[WKWebViewConfiguration alloc] init];
+    if (configuration.persistentDefaultDataStore) [native setWebsiteDataStore:[WKWebsiteDataStore defaultDataStore]];
+    if (configuration.javaScriptEnabled) [[native defaultWebpagePreferences] setAllowsContentJavaScript:YES];
+    WKUserContentController* content = [native userContentController];
+    for (const auto& entry : configuration.scriptMessageHandlers) {
+        // WebKit raises on a name registered twice.
+        if (entry.handler == nullptr || entry.name.empty() || messageHandlers_.count(entry.name) != 0) continue;
+        messageHandlers_[entry.name] = entry.handler;
+        [content addScriptMessageHandler:delegate_ name:toNSString(entry.name)];
+    }
+    for (const auto& script : configuration.userScripts) {
+        WKUserScript* userScript = [[WKUserScript alloc]
+              initWithSource:toNSString(script.source)
+               injectionTime:script.injectAtDocumentEnd ? WKUserScriptInjectionTimeAtDocumentEnd
+                                                        : WKUserScriptInjectionTimeAtDocumentStart
+            forMainFrameOnly:script.forMainFrameOnly];
+        [content addUserScript:userScript];
+    }
+    view_ = [[WKWebView alloc] initWithFrame:NSZeroRect configuration:native];
+}
+
+MacWebView::~MacWebView() {
+    [delegate_ setOwner:nullptr];
+    [view_ setNavigationDelegate:nil];
+    [view_ setUIDelegate:nil];
+}
+
+void MacWebView::setNavigationDelegate(platform::NavigationDelegate* delegate) {
+    navigationDelegate_ = delegate;
+    [view_ setNavigationDelegate:delegate != nullptr ? delegate_ : nil];
+}
+
+void MacWebView::setUIDelegate(platform::UIDelegate* delegate) {
+    uiDelegate_ = delegate;
+    [view_ setUIDelegate:delegate != nullptr ? delegate_ : nil];
+}
+
+void MacWebView::setAllowsBackForwardNavigationGestures(bool allow) {
+    [view_ setAllowsBackForwardNavigationGestures:allow];
+}
+
+void MacWebView::setCustomUserAgent(const std::string& userAgent) { [view_ setCustomUserAgent:toNSString(userAgent)]; }
+
+void MacWebView::load(const platform::URLRequest& request) {
+    NSURL* url = [NSURL URLWithString:toNSString(request.url)];
+    if (url == nil) return;  // nothing Foundation can request
+    const auto policy = request.cachePolicy == platform::CachePolicy::ReloadIgnoringLocalCacheData
+                            ? NSURLRequestReloadIgnoringLocalCacheData
+                            : NSURLRequestUseProtocolCachePolicy;
+    [view_ loadRequest:[NSURLRequest requestWithURL:url cachePolicy:policy timeoutInterval:request.timeoutSeconds]];
+}
+
+void MacWebView::reload() { [view_ reload]; }
+
+double MacWebView::pageZoom() const { return [view_ pageZoom]; }
+
+void MacWebView::setPageZoom(double zoom) { [view_ setPageZoom:zoom]; }
+
+std::string MacWebView::url() const { return toStdString([[view_ URL] absoluteString]); }
+
+void MacWebView::evaluateJavaScript(const std::string& script,
+                                    std::function<void(platform::ScriptResult)> completion) {
+    [view_ evaluateJavaScript:toNSString(script)
+            completionHandler:^(id result, NSError* error) {
+              platform::ScriptResult answer;
+              if (error != nil) {
+                  answer.error = toStdString([error description]);
+              } else if ([result isKindOfClass:[NSString class]]) {
+                  answer.text = toStdString(result);
+              }
+              if (completion) completion(std::move(answer));
+            }];
+}
+
+platform::ScriptMessageHandler* MacWebView::messageHandler(const std::string& name) const {
+    const auto entry = messageHandlers_.find(name);
+    return entry != messageHandlers_.end() ? entry->second : nullptr;
+}
+
+MacDownload& MacWebView::adopt(WKDownload* download) {
+    auto& slot = downloads_[(__bridge const void*)download];
+    if (!slot) slot = std::make_unique<MacDownload>(download, nextDownloadId());
+    [download setDelegate:delegate_];
+    return *slot;
+}
+
+MacDownload* MacWebView::find(WKDownload* download) {
+    const auto entry = downloads_.find((__bridge const void*)download);
+    return entry != downloads_.end() ? entry->second.get() : nullptr;
+}
+
+void MacWebView::forget(WKDownload* download) { downloads_.erase((__bridge const void*)download); }
+
+}  // namespace corvidale::mac

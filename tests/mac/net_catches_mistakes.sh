@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The macOS type-check must catch the mistakes it exists for. Each case edits
+# one file of a scratch copy of the tree and must fail scripts/mac-check.sh
+# with the diagnostic named; the untouched copy must pass first.
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+cp -r "$root/src" "$root/tools" "$scratch/"
+failures=0
+
+check() { bash "$root/scripts/mac-check.sh" "$scratch" "$@" 2>&1; }
+
+files=(src/mac/dialogs.mm src/mac/web_view.mm src/mac/application.mm)
+if ! output="$(check "${files[@]}")"; then
+  echo "FAIL: the untouched sources do not pass:"; echo "$output"; exit 1
+fi
+
+# name | file | perl substitution | diagnostic the check must print
+cases=(
+  "misspelled selector|src/mac/dialogs.mm|s/setMessageText:/setMesageText:/|no visible @interface for 'NSAlert' declares the selector 'setMesageText:'"
+  "wrong completion-block type|src/mac/web_view.mm|s/decisionHandler:\(void \(\^\)\(WKNavigationActionPolicy\)\)/decisionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'webView:decidePolicyForNavigationAction:decisionHandler:'"
+  "missing required delegate method|src/mac/web_view.mm|s/- \(void\)userContentController:.*?\n\}\n//s|method 'userContentController:didReceiveScriptMessage:' in protocol 'WKScriptMessageHandler' not implemented"
+  "unguarded macOS 14 call|src/mac/application.mm|s/activateIgnoringOtherApps:YES/activate/|'activate' is only available on macOS 14.0 or newer"
+)
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name file edit expected <<<"$entry"
+  cp "$root/$file" "$scratch/$file"
+  perl -0pi -e "$edit" "$scratch/$file"
+  if cmp -s "$root/$file" "$scratch/$file"; then
+    echo "FAIL: $name: the edit did not apply to $file"; failures=$((failures + 1))
+  elif output="$(check "$file")"; then
+    echo "FAIL: $name: the check passed"; failures=$((failures + 1))
+  elif ! grep -qF -- "$expected" <<<"$output"; then
+    echo "FAIL: $name: expected \"$expected\" in:"; echo "$output"; failures=$((failures + 1))
+  else
+    echo "ok: $name"
+  fi
+  cp "$root/$file" "$scratch/$file"
+done
+
+echo "$(( ${#cases[@]} - failures )) passed, $failures failed"
+[ "$failures" -eq 0 ]
