@@ -2,6 +2,7 @@
 #include <httplib.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -44,19 +45,15 @@ TEST(Version, DecimalRuleAndInfoPlistFallbacks) {
 }
 
 TEST(Failure, DescriptionsAndDiagnostics) {
-    const std::vector<std::tuple<std::exception_ptr, std::string, std::string>> cases = {
-        {std::make_exception_ptr(Failure::feed("unreadable")), "Couldn't read the update information (unreadable).",
-         "feed(\"unreadable\")"},
-        {std::make_exception_ptr(Failure::signature("another team")),
-         "The downloaded app isn't signed and notarized by Corvidale (another team), so it was not installed.",
-         "signature(\"another team\")"},
-        {std::make_exception_ptr(Failure::install("/opt is not writable")),
-         "Couldn't replace the app: /opt is not writable", "install(\"/opt is not writable\")"},
-        {std::make_exception_ptr(Failure::download()), "The download didn't complete.", "download"},
-    };
-    for (const auto& [error, description, diagnostic] : cases) {
-        EXPECT_EQ(describe(error).localizedDescription, description);
-        EXPECT_EQ(describe(error).diagnostic, diagnostic);
+    for (const auto& [failure, text] : std::vector<std::pair<Failure, std::string>>{
+             {Failure::feed("unreadable"), "Couldn't read the update information (unreadable). / feed(\"unreadable\")"},
+             {Failure::signature("another team"), "The downloaded app isn't signed and notarized by Corvidale (another "
+                                                  "team), so it was not installed. / signature(\"another team\")"},
+             {Failure::install("/opt is not writable"),
+              "Couldn't replace the app: /opt is not writable / install(\"/opt is not writable\")"},
+             {Failure::download(), "The download didn't complete. / download"}}) {
+        const auto report = describe(std::make_exception_ptr(failure));
+        EXPECT_EQ(report.localizedDescription + " / " + report.diagnostic, text);
     }
 }
 
@@ -128,6 +125,11 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     std::map<std::string, std::pair<int, std::string>> served;  // path → status, body (or redirect target)
     httplib::SSLServer server(cert.c_str(), key.c_str());
     server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        if (request.path == "/stalls") {  // one byte, then nothing for two seconds
+            return response.set_chunked_content_provider("text/plain", [](std::size_t at, httplib::DataSink& sink) {
+                return at == 0 ? sink.write("x", 1) : (std::this_thread::sleep_for(std::chrono::seconds(2)), false);
+            });
+        }
         const auto found = served.find(request.path);
         response.status = found == served.end() ? 404 : found->second.first;
         if (response.status == 302) return response.set_redirect(found->second.second);
@@ -160,7 +162,6 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         {"/f/no-build", 200, R"({"version": "2", "file": "a", "sha256": "x"})", unreadable},
         {"/f/dotted-build", 200, feed("\"57.1\""), unreadable},
         {"/f/huge-build", 200, feed("9223372036854775808"), unreadable},
-        {"/f/no-file", 200, R"({"version": "2", "build": 58, "sha256": "x"})", unreadable},
         {"/f/file-number", 200, feed("58", "5"), unreadable},
         {"/f/file-blank", 200, feed("58", "\"a b.dmg\""), unreadable},
         {"/f/sha-number", 200, R"({"version": "2", "build": 58, "file": "a", "sha256": 1})", unreadable},
@@ -194,7 +195,17 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     gtk::CurlURLSession systemTrust;
     EXPECT_EQ(check(systemTrust, origin + "/f/number").rfind("Error Domain=curl Code=60 ", 0), 0u);
     EXPECT_EQ(check(session, "file://" + dir + "/absent.json").rfind("Error Domain=curl Code=37 ", 0), 0u);
-    EXPECT_EQ(check(session, "https://127.0.0.1:1/feed.json").rfind("Error Domain=curl Code=7 ", 0), 0u);
+
+    ::setenv("TMPDIR", folder, 1);  // downloads: a fresh temporary file, none left when cut off or stalled
+    const auto whole = session.download({origin + "/f/at-cap"}, {kMaxFeedBytes, 0, 0});
+    ASSERT_EQ(whole.response.filePath.rfind(dir + "/corvidale-download-", 0), 0u);
+    EXPECT_EQ(std::filesystem::file_size(whole.response.filePath), kMaxFeedBytes);
+    std::filesystem::remove(whole.response.filePath);
+    EXPECT_TRUE(session.download({origin + "/f/over-cap"}, {kMaxFeedBytes, 0, 0}).response.exceededMaxBytes);
+    const auto stalled = session.download({origin + "/stalls"}, {0, 100, 1}).error.value_or(platform::Error{});
+    EXPECT_EQ(stalled.fullDescription.substr(0, 26), "Error Domain=curl Code=28 ");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 4);  // certificate, key, two feeds
+    ::unsetenv("TMPDIR");
     server.stop();
     listener.join();
     std::filesystem::remove_all(dir);
