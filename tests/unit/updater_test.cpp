@@ -5,7 +5,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <limits>
 #include <map>
 #include <set>
@@ -21,6 +20,7 @@ namespace corvidale::Updater {
 namespace {
 
 using platform::PlistValue;
+using namespace std::string_literals;
 
 TEST(Version, DecimalRuleAndInfoPlistFallbacks) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max(), kMin = std::numeric_limits<std::int64_t>::min();
@@ -77,22 +77,15 @@ TEST(Relaunch, CommandReopensExactlyThatBundleAndRunsNothingElse) {
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const std::string root = folder, smuggle = "touch " + root + "/PWNED";
     std::multiset<std::string> expected, ran;
-    const std::vector<std::string> names = {"Plain.app", "a \"q\" $(" + smuggle + ") `" + smuggle + "` \\\" \\ $HOME ${IFS} $0.app",
-                                            "new\nline; " + smuggle + " & 'single' | > < * ?.app"};
-    for (const auto& name : names) {  // every stand-in is written and closed before any shell starts
+    for (const auto& name : {"Plain.app"s, "a \"q\" $(" + smuggle + ") `" + smuggle + "` \\\" \\ $HOME ${IFS} $0\n"
+                                   "line; " + smuggle + " & 'single' | > < * ?.app"}) {
         const auto executable = root + "/" + name + "/Contents/MacOS/corvidale";
         std::filesystem::create_directories(std::filesystem::path(executable).parent_path());
         std::ofstream(executable) << "#!/bin/sh\nprintf '%s\\0' \"$0\" >>" << root << "/started\n";
         std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
         expected.insert(executable);
+        EXPECT_EQ(std::system(relaunchCommand(root + "/" + name).c_str()), 0);  // std::system runs /bin/sh -c
     }
-    std::vector<std::future<int>> shells;  // std::system runs its text as /bin/sh -c does
-    for (const auto& name : names) {
-        shells.push_back(std::async(std::launch::async, [command = relaunchCommand(root + "/" + name)] {
-            return std::system(command.c_str());
-        }));
-    }
-    for (auto& shell : shells) EXPECT_EQ(shell.get(), 0);
     std::ifstream started(root + "/started");
     for (std::string line; std::getline(started, line, '\0');) ran.insert(line);
     EXPECT_EQ(ran, expected);
