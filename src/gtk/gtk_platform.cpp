@@ -2,6 +2,9 @@
 
 #include <webkit/webkit.h>
 
+#include <system_error>
+#include <thread>
+
 #include "core/app/delegate.h"
 #include "web_view.h"
 #include "window.h"
@@ -33,6 +36,16 @@ void GtkPlatform::onWindowRemoved(GtkApplication* application, GtkWindow*, gpoin
     } else if (!platform->holding_) {
         platform->holding_ = true;
         g_application_hold(G_APPLICATION(application));
+    }
+}
+
+void GtkPlatform::runInBackground(std::function<void()> job) {
+    try {
+        std::thread(job).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the job still runs, and still answers through
+        // the main queue, only holding the main thread meanwhile.
+        job();
     }
 }
 

@@ -14,6 +14,7 @@
 #include "downloads.h"
 #include "shell_context.h"
 #include "system_services.h"
+#include "url_session.h"
 #include "workspace.h"
 
 namespace corvidale::gtk {
@@ -41,6 +42,8 @@ public:
     platform::Dialogs& dialogs() override { return dialogs_; }
     platform::MainQueue& mainQueue() override { return mainQueue_; }
     platform::Process& process() override { return process_; }
+    platform::URLSession& urlSession() override { return urlSession_; }
+    void runInBackground(std::function<void()> job) override;
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
@@ -59,6 +62,7 @@ private:
     DesktopWorkspace workspace_;
     GtkDialogs dialogs_;
     GLibMainQueue mainQueue_;
+    CurlURLSession urlSession_;
     DownloadCenter downloads_;
     bool holding_ = false;
 };

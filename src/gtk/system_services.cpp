@@ -1,6 +1,9 @@
 #include "system_services.h"
 
+#include <fcntl.h>
 #include <glib.h>
+#include <signal.h>
+#include <spawn.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -89,6 +92,38 @@ void StandardProcess::systemLog(std::string_view line) {
     (void)opened;
     const std::string text(line);
     ::syslog(LOG_NOTICE, "%s", text.c_str());
+}
+
+bool StandardProcess::startDetached(const std::string& executable, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    // A session of its own, so it is not ended with this process's group;
+    // no terminal, no inherited descriptors, default signal handling.
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = 0;
+    // The child is not waited for: it is started just before this process
+    // ends, and then belongs to init.
+    const int error = ::posix_spawn(&pid, executable.c_str(), &files, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return error == 0;
 }
 
 void StandardProcess::endProcess(int status) {

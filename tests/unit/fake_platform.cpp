@@ -218,4 +218,19 @@ void FakePlatform::advance(double seconds) {
     now = until;
 }
 
+bool FakePlatform::startDetached(const std::string& executable, const std::vector<std::string>& arguments) {
+    std::string call = "process.startDetached " + executable;
+    for (const auto& argument : arguments) call += " [" + argument + "]";
+    record(call);
+    return true;
+}
+
+platform::URLResult FakePlatform::data(const platform::URLRequest& request, std::uint64_t maxBytes) {
+    record("url.data " + request.url + " " + std::to_string(static_cast<int>(request.cachePolicy)) + " " +
+           number(request.timeoutSeconds) + " " + std::to_string(maxBytes));
+    const auto found = urlResults.find(request.url);
+    if (found != urlResults.end()) return found->second;
+    return {platform::Error{"not found", "Error Domain=fake Code=1 \"not found\""}, {}};
+}
+
 }  // namespace corvidale::testing

@@ -78,7 +78,8 @@ class FakePlatform : public platform::Platform,
                      public platform::Workspace,
                      public platform::Dialogs,
                      public platform::MainQueue,
-                     public platform::Process {
+                     public platform::Process,
+                     public platform::URLSession {
 public:
     // --- Platform
     platform::Bundle& bundle() override { return *this; }
@@ -89,6 +90,9 @@ public:
     platform::Dialogs& dialogs() override { return *this; }
     platform::MainQueue& mainQueue() override { return *this; }
     platform::Process& process() override { return *this; }
+    platform::URLSession& urlSession() override { return *this; }
+    // Runs the job at once: whatever it posts waits for the clock.
+    void runInBackground(std::function<void()> job) override { record("background"), job(); }
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
     std::optional<std::string> engineDefaultUserAgent() override { return knownUserAgent; }
@@ -137,6 +141,13 @@ public:
     void writeStdout(std::string_view line) override { stdoutLines.emplace_back(line); }
     void writeStderr(std::string_view line) override { stderrLines.emplace_back(line); }
     void systemLog(std::string_view line) override { logLines.emplace_back(line); }
+    bool startDetached(const std::string& executable, const std::vector<std::string>& arguments) override;
+
+    // --- URL session: answers from `urlResults`; an unknown URL is a transport error.
+    platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override;
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits&) override {
+        return data(request, 0);
+    }
 
     void record(std::string call) { calls.push_back(std::move(call)); }
 
@@ -147,6 +158,7 @@ public:
     std::optional<std::string> bundleId = "com.corvidale.desktop";
     std::optional<std::string> knownUserAgent = "Mozilla/5.0 Engine";
     std::optional<std::string> downloadsFolder;
+    std::map<std::string, platform::URLResult, std::less<>> urlResults;
     // Called when the main loop is run while waiting (runUntil), once per turn.
     std::function<void()> onRunLoopTurn;
 

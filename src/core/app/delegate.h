@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +11,12 @@
 #include "core/platform/platform.h"
 
 namespace corvidale {
+
+namespace Updater {
+struct Release;
+struct CheckOutcome;
+class Installer;
+}  // namespace Updater
 
 // The one controller of the shell: application delegate, the web view's
 // navigation, UI and download delegate, and the theme message handler. Lives
@@ -39,6 +47,10 @@ public:
     void checkForUpdates();
     void checkInteractively();
     void scheduleAutoUpdate();
+    void runAutoUpdate();
+    void installUpdate(const Updater::Release& release, bool automatic);
+    // What installUpdate runs; the shipped installer unless replaced.
+    void setInstaller(std::shared_ptr<Updater::Installer> installer) { installer_ = std::move(installer); }
 
     // --- Theme messages --------------------------------------------------
     void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
@@ -84,7 +96,19 @@ public:
     bool ranDownloadSelfTest = false;
 
 private:
+    void showCheckOutcome(const Updater::CheckOutcome& outcome);
+    void finishInstallation(const Updater::Release& release, bool automatic, std::exception_ptr error);
+
     platform::Platform& platform_;
+    std::shared_ptr<Updater::Installer> installer_;
+    // One installation at a time.
+    bool installing_ = false;
+    // Which arming of the automatic check is current; a first check left
+    // over from an earlier one does not run.
+    std::uint64_t autoUpdateArming_ = 0;
+    // Jobs that come back later hold this weakly: they do nothing once the
+    // Delegate is gone.
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace corvidale

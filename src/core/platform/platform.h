@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "dialogs.h"
 #include "main_queue.h"
 #include "process.h"
+#include "url_session.h"
 #include "web_view.h"
 #include "window.h"
 #include "workspace.h"
@@ -30,6 +32,12 @@ public:
     virtual Dialogs& dialogs() = 0;
     virtual MainQueue& mainQueue() = 0;
     virtual Process& process() = 0;
+    virtual URLSession& urlSession() = 0;
+
+    // Runs `job` on a worker thread, away from the main thread; the job hands
+    // its result back through mainQueue().post. The job must not touch the
+    // window, dialogs or the Delegate.
+    virtual void runInBackground(std::function<void()> job) = 0;
 
     virtual std::unique_ptr<WebView> createWebView(const WebViewConfiguration& configuration) = 0;
     virtual std::unique_ptr<Window> createWindow(const WindowShape& shape) = 0;

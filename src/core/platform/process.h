@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvidale::platform {
 
@@ -13,6 +15,10 @@ public:
     virtual void writeStderr(std::string_view line) = 0;
     // The system log; the text is never used as a format.
     virtual void systemLog(std::string_view line) = 0;
+    // Starts `executable` with `arguments` (argv[1] onwards) in a session of
+    // its own, without waiting for it, so that it outlives this process.
+    // Answers whether it started.
+    virtual bool startDetached(const std::string& executable, const std::vector<std::string>& arguments) = 0;
     // Ends the process at once with `status`, after flushing standard output;
     // no termination sequence runs.
     [[noreturn]] void exit(int status) {

@@ -79,6 +79,25 @@ std::optional<Url> Url::parse(std::string_view text) {
     return url;
 }
 
+std::optional<Url> Url::resolve(std::string_view reference) const {
+    if (reference.empty() || hasControlOrSpace(reference)) return std::nullopt;
+    if (leadingScheme(reference)) return parse(reference);
+
+    CurlUrl handle(curl_url());
+    if (!handle) return std::nullopt;
+    if (curl_url_set(handle.get(), CURLUPART_URL, text_.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    // With a URL already in the handle, libcurl reads the next one relative to it.
+    const std::string owned(reference);
+    if (curl_url_set(handle.get(), CURLUPART_URL, owned.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    auto absolute = part(handle.get(), CURLUPART_URL);
+    if (!absolute) return std::nullopt;
+    return parse(*absolute);
+}
+
 std::optional<std::string> hostOf(std::string_view text) {
     auto url = Url::parse(text);
     if (!url) return std::nullopt;

@@ -21,6 +21,11 @@ public:
     // The host as the parser reports it; nullopt when there is none.
     const std::optional<std::string>& host() const { return host_; }
 
+    // Resolves a reference against this URL: one with a scheme of its own
+    // stands by itself, anything else is relative to this URL. nullopt when
+    // the reference or the result is not a URL.
+    std::optional<Url> resolve(std::string_view reference) const;
+
 private:
     std::string text_;
     std::string writtenScheme_;

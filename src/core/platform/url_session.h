@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "web_view.h"
+
+namespace corvidale::platform {
+
+// What came back for one request that reached its server (or its file).
+struct URLResponse {
+    // Only an HTTP response has a status; a file: URL answers without one.
+    bool isHTTP = false;
+    int statusCode = 0;
+    // The response was longer than the caller allowed: nothing of it is kept.
+    bool exceededMaxBytes = false;
+    // data(): the whole body.
+    std::string body;
+    // download(): the temporary file holding the body. From the moment it is
+    // returned it is the caller's to move or delete.
+    std::string filePath;
+};
+
+// Either a transport error (no connection, timeout, TLS refused, a redirect
+// to a scheme other than http or https) with the system's own text, or a
+// response.
+struct URLResult {
+    std::optional<Error> error;
+    URLResponse response;
+};
+
+struct DownloadLimits {
+    std::uint64_t maxBytes = 0;  // 0: no limit
+    // A transfer slower than this many bytes a second for this many seconds
+    // counts as broken off (a transport error). 0 bytes: no such rule.
+    std::uint64_t minBytesPerSecond = 0;
+    double stallSeconds = 0;
+};
+
+// GET requests, shaped like the system URL session: redirects are followed,
+// TLS is verified against the system's trust, and file: URLs work too. Both
+// calls block until the transfer ends, so they belong on a worker thread
+// (Platform::runInBackground); they may be called from several at once.
+class URLSession {
+public:
+    virtual ~URLSession() = default;
+    // The body into memory, at most `maxBytes` of it; a longer one is cut off
+    // while it arrives and answered with exceededMaxBytes. The request's
+    // timeout bounds the whole transfer.
+    virtual URLResult data(const URLRequest& request, std::uint64_t maxBytes) = 0;
+    // The body into a fresh temporary file. The request's timeout bounds the
+    // connection; `limits` bound the transfer. On a transport error or an
+    // exceeded limit no file is left behind.
+    virtual URLResult download(const URLRequest& request, const DownloadLimits& limits) = 0;
+};
+
+}  // namespace corvidale::platform

@@ -1,0 +1,127 @@
+#include "feed.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/app/launch_config.h"
+#include "core/util/url.h"
+#include "failure.h"
+#include "version.h"
+
+namespace corvidale::Updater {
+namespace {
+
+[[noreturn]] void unreadable() { throw Failure::feed("unreadable"); }
+
+// The text a JSON value reads as where a build number is expected: a number
+// in its plain decimal form (42 as "42", 42.0 as "42", 42.5 as "42.5"), a
+// string as it is. Anything else gives text that is not a number.
+std::string buildText(const nlohmann::json* value) {
+    if (value == nullptr) return {};
+    if (value->is_string()) return value->get<std::string>();
+    // (Unsigned first: the library counts unsigned numbers as integers too.)
+    if (value->is_number_unsigned()) return std::to_string(value->get<std::uint64_t>());
+    if (value->is_number_integer()) return std::to_string(value->get<std::int64_t>());
+    if (value->is_number_float()) {
+        const double number = value->get<double>();
+        // Beyond 2^53 a double no longer stands for one integer.
+        if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) <= 9007199254740992.0) {
+            return std::to_string(static_cast<std::int64_t>(number));
+        }
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", number);
+        return text;
+    }
+    return value->dump();
+}
+
+const nlohmann::json* member(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+std::string requiredString(const nlohmann::json& object, const char* key) {
+    const auto* value = member(object, key);
+    if (value == nullptr || !value->is_string()) unreadable();
+    return value->get<std::string>();
+}
+
+}  // namespace
+
+std::string builtInFeedURL(TargetSystem system) {
+    return system == TargetSystem::Mac ? "https://corvidale.com/downloads/mac.json"
+                                       : "https://corvidale.com/downloads/linux.json";
+}
+
+std::optional<std::string> feedURL(const std::optional<std::string>& updateFeedDefault,
+                                   const std::optional<std::string>& bundleIdentifier, TargetSystem system) {
+    if (updateFeedDefault && Url::parse(*updateFeedDefault)) return *updateFeedDefault;
+    if (bundleIdentifier == kShellBundleIdentifier) return builtInFeedURL(system);
+    return std::nullopt;
+}
+
+std::optional<std::string> feedURL(platform::Platform& platform) {
+    return feedURL(platform.defaults().string("updateFeed"), platform.bundle().bundleIdentifier());
+}
+
+std::optional<Release> readFeed(const platform::URLResponse& response, std::string_view feedURL,
+                                const RunningApp& running) {
+    if (response.exceededMaxBytes) unreadable();
+    if (response.isHTTP && response.statusCode != 200) unreadable();
+
+    const auto document = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    if (document.is_discarded() || !document.is_object()) unreadable();
+
+    Release release;
+    release.version = requiredString(document, "version");
+    const auto build = parseDecimal(buildText(member(document, "build")));
+    if (!build) unreadable();
+    release.build = *build;
+    const auto file = requiredString(document, "file");
+    release.sha256 = requiredString(document, "sha256");
+
+    const auto base = Url::parse(feedURL);
+    const auto image = base ? base->resolve(file) : std::nullopt;
+    if (!image) unreadable();
+    release.dmg = image->text();
+
+    if (const auto* bundleId = member(document, "bundleId"); bundleId != nullptr && bundleId->is_string()) {
+        if (!running.bundleIdentifier || bundleId->get<std::string>() != *running.bundleIdentifier) {
+            throw Failure::feed("it is for another app");
+        }
+    }
+
+    if (!isNewer(release.build, running.build)) return std::nullopt;
+    return release;
+}
+
+std::optional<Release> newerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
+                                    const RunningApp& running) {
+    if (!feedURL) throw Failure::feed("this build has no update feed");
+    const platform::URLRequest request{*feedURL, platform::CachePolicy::ReloadIgnoringLocalCacheData,
+                                       kFeedTimeoutSeconds};
+    auto result = session.data(request, kMaxFeedBytes);
+    if (result.error) throw TransportError(*result.error);
+    return readFeed(result.response, *feedURL, running);
+}
+
+void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done) {
+    auto feed = feedURL(platform);
+    RunningApp running{platform.bundle().bundleIdentifier(), currentBuild(platform.bundle())};
+    auto& session = platform.urlSession();
+    auto& queue = platform.mainQueue();
+    platform.runInBackground([&session, &queue, feed = std::move(feed), running = std::move(running),
+                              done = std::move(done)]() mutable {
+        CheckOutcome outcome;
+        try {
+            outcome.release = newerRelease(session, feed, running);
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        queue.post([done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); });
+    });
+}
+
+}  // namespace corvidale::Updater

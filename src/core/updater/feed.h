@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/platform/platform.h"
+#include "target_system.h"
+
+namespace corvidale::Updater {
+
+// One published release.
+struct Release {
+    std::string version;  // shown, never compared
+    std::int64_t build = 0;
+    std::string dmg;      // absolute URL of the image
+    std::string sha256;   // as published
+};
+
+// The running application, as the feed is checked against it.
+struct RunningApp {
+    std::optional<std::string> bundleIdentifier;
+    std::int64_t build = 0;
+};
+
+// A feed larger than this is not an update feed.
+inline constexpr std::uint64_t kMaxFeedBytes = 1024 * 1024;
+inline constexpr double kFeedTimeoutSeconds = 60.0;
+
+std::string builtInFeedURL(TargetSystem system = kThisSystem);
+
+// The `updateFeed` default when it is a URL (any scheme), else the built-in
+// feed for the shell's own bundle identifier only, else none.
+std::optional<std::string> feedURL(const std::optional<std::string>& updateFeedDefault,
+                                   const std::optional<std::string>& bundleIdentifier,
+                                   TargetSystem system = kThisSystem);
+// The same, read afresh from the user defaults and the main bundle.
+std::optional<std::string> feedURL(platform::Platform& platform);
+
+// Validates a fetched feed: the release it publishes when that is newer than
+// the running build, nothing when it is not. Throws Failure::feed.
+std::optional<Release> readFeed(const platform::URLResponse& response, std::string_view feedURL,
+                                const RunningApp& running);
+
+// Fetches the feed (no cache, 60 s) and validates it. Blocks: worker thread
+// only. Throws Failure::feed, or TransportError as the session reported it.
+std::optional<Release> newerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
+                                    const RunningApp& running);
+
+struct CheckOutcome {
+    std::optional<Release> release;  // a newer release
+    std::exception_ptr error;        // set when the check failed
+};
+
+// One check, from the main thread: gathers what it needs there, fetches on a
+// worker, and answers through the main queue, always exactly once.
+void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done);
+
+}  // namespace corvidale::Updater

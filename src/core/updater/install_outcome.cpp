@@ -1,0 +1,82 @@
+#include <string>
+#include <utility>
+
+#include "core/app/delegate.h"
+#include "failure.h"
+#include "feed.h"
+#include "installer.h"
+#include "relaunch.h"
+
+namespace corvidale {
+
+void Delegate::installUpdate(const Updater::Release& release, bool automatic) {
+    // A second request for an installation while one runs (a manual "Update
+    // Now", an automatic check finding the same release) starts nothing.
+    if (installing_) return;
+    installing_ = true;
+    if (!installer_) installer_ = Updater::makeInstaller();
+    if (window) window->setTitle("Corvidale — updating to " + release.version + "\u2026");
+
+    auto& bundle = platform_.bundle();
+    auto& queue = platform_.mainQueue();
+    auto& session = platform_.urlSession();
+    platform_.runInBackground([installer = installer_, release, bundlePath = bundle.bundlePath(),
+                               bundleIdentifier = bundle.bundleIdentifier(), &session, &queue,
+                               alive = std::weak_ptr<int>(lifetime_), this, automatic] {
+        std::exception_ptr error;
+        try {
+            installer->installRelease(release, Updater::InstallTarget{bundlePath, bundleIdentifier, session});
+        } catch (...) {
+            error = std::current_exception();
+        }
+        queue.post([alive, this, release, automatic, error] {
+            if (alive.expired()) return;
+            finishInstallation(release, automatic, error);
+        });
+    });
+}
+
+void Delegate::finishInstallation(const Updater::Release& release, bool automatic, std::exception_ptr error) {
+    installing_ = false;
+    if (window) window->setTitle("Corvidale");
+    const bool selfTest = platform_.defaults().boolean("updateSelfTest");
+    auto& process = platform_.process();
+
+    if (!error) {
+        if (selfTest) {
+            process.writeStdout("UPDATE SELFTEST: installed " + release.version + " (" + std::to_string(release.build) +
+                                ") at " + platform_.bundle().bundlePath());
+            process.exit(0);
+        }
+        platform::AlertContent alert;
+        alert.messageText = automatic ? "Corvidale was updated to " + release.version
+                                      : "Corvidale " + release.version + " is installed";
+        alert.informativeText = "Relaunch to start using it.";
+        alert.buttons = {"Relaunch Now", "Later"};
+        platform_.dialogs().showAlert(alert, platform::Presentation::ApplicationModal,
+                                      [this, alive = std::weak_ptr<int>(lifetime_)](platform::AlertResult result) {
+                                          if (alive.expired()) return;
+                                          if (result.response == platform::kAlertFirstButtonReturn) {
+                                              Updater::relaunch(platform_);
+                                          }
+                                      });
+        return;
+    }
+
+    const auto report = Updater::describe(error);
+    if (selfTest) {
+        process.writeStdout("UPDATE SELFTEST: failed — " + report.localizedDescription);
+        process.exit(1);
+    }
+    if (automatic) {
+        process.systemLog("auto update failed: " + report.diagnostic);
+        return;
+    }
+    platform::AlertContent alert;
+    alert.messageText = "The update wasn't installed";
+    alert.informativeText = report.localizedDescription;
+    alert.buttons = {"OK"};
+    platform_.dialogs().showAlert(alert, platform::Presentation::ApplicationModal, [](platform::AlertResult) {});
+}
+
+}  // namespace corvidale

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/platform/platform.h"
+#include "target_system.h"
+
+namespace corvidale::Updater {
+
+// The /bin/sh command text that reopens the bundle at `bundlePath` one second
+// from now. The path sits inside double quotes with the four characters that
+// the shell still reads there escaped, so any path reopens exactly that
+// bundle and runs nothing else.
+std::string relaunchCommand(std::string_view bundlePath, TargetSystem system = kThisSystem);
+
+// Starts a detached shell that reopens the running bundle once this process
+// has gone, then asks the application to terminate. A shell that does not
+// start does not stop the termination.
+void relaunch(platform::Platform& platform);
+
+}  // namespace corvidale::Updater

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/app/delegate.h"
+#include "core/updater/failure.h"
+#include "core/updater/feed.h"
+#include "core/updater/installer.h"
+#include "fake_platform.h"
+
+namespace corvidale {
+namespace {
+
+using testing::FakePlatform;
+using Lines = std::vector<std::string>;
+constexpr int kFirst = platform::kAlertFirstButtonReturn;
+const std::string kBox = " | [x] Update automatically when a new version is released";
+
+// Stands in for the installation pipeline: succeeds, or throws what it is given.
+struct ScriptedInstaller : Updater::Installer {
+    void installRelease(const Updater::Release& release, const Updater::InstallTarget& target) override {
+        installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-"));
+        if (error) std::rethrow_exception(error);
+    }
+    Lines installed;
+    std::exception_ptr error;
+};
+
+// A launched shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
+struct Shell {
+    explicit Shell(const std::string& build = "57") {
+        p.info["CFBundleShortVersionString"] = {platform::PlistValue::Kind::String, "1.4.0"};
+        p.info["CFBundleVersion"] = {platform::PlistValue::Kind::String, "0057"};
+        p.stored["updateFeed"] = "https://feed.test/linux.json";
+        publish(build);
+        delegate.setInstaller(installer);
+        delegate.applicationDidFinishLaunching();
+        p.calls.clear();
+    }
+    void publish(const std::string& build) {
+        const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab"})";
+        p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, ""}};
+    }
+    long fetches() const {
+        return std::count_if(p.calls.begin(), p.calls.end(), [](const auto& c) { return c.rfind("url.data", 0) == 0; });
+    }
+    // The oldest open alert as one line: "message | informative | buttons | [x] checkbox".
+    std::string alert() const {
+        if (p.alerts.empty()) return "";
+        const auto& [content, presentation, done] = p.alerts.front();
+        std::string text = content.messageText + " | " + content.informativeText.value_or("") + " |";
+        for (const auto& button : content.buttons) text += " " + button;
+        if (content.checkbox) text += (content.checkbox->on ? " | [x] " : " | [ ] ") + content.checkbox->title;
+        return presentation == platform::Presentation::ApplicationModal ? text : text + " (sheet)";
+    }
+    int advanceUntilExit(double seconds) try {
+        p.advance(seconds);
+        return -1;
+    } catch (const testing::ProcessExited& exited) {
+        return exited.status;
+    }
+    FakePlatform p;
+    Delegate delegate{p};
+    std::shared_ptr<ScriptedInstaller> installer = std::make_shared<ScriptedInstaller>();
+};
+
+TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
+    for (const auto& [build, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"", "Couldn't check for updates | not found | OK" + kBox},
+             {"57", "Corvidale is up to date | You have the latest version, 1.4.0 (57). | OK" + kBox},
+             {"58", "Corvidale 2.0 is available | You have 1.4.0 (57). The update is downloaded, checked and "
+                    "installed; Corvidale then relaunches. | Update Now Later" + kBox}}) {
+        Shell shell(build);
+        if (build.empty()) shell.p.urlResults.clear();  // the fetch fails
+        shell.p.stored["autoUpdate"] = "YES";
+        shell.delegate.checkForUpdates();
+        EXPECT_EQ(shell.alert(), "");  // nothing shows while the fetch runs
+        shell.p.advance(0);
+        EXPECT_EQ(shell.alert(), expected);
+        EXPECT_EQ(shell.p.calls[1], "url.data https://feed.test/linux.json 1 60 1048576");
+    }
+    Shell copy;  // another bundle identifier and no updateFeed: no feed, so never armed
+    copy.p.bundleId = "com.example.copy";
+    copy.p.stored = {{"autoUpdate", "YES"}};
+    copy.delegate.scheduleAutoUpdate();
+    EXPECT_FALSE(copy.delegate.autoUpdateTimer);
+}
+
+TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
+    Shell shell("58");
+    shell.delegate.checkInteractively();
+    shell.p.advance(0);
+    EXPECT_NE(shell.alert().find("| [ ] Update automatically"), std::string::npos);
+    shell.p.answerAlert({kFirst + 1, "", true});  // "Later", box ticked
+    EXPECT_EQ(Lines(shell.p.calls.end() - 3, shell.p.calls.end()),
+              (Lines{"defaults.set autoUpdate=YES", "queue.after 5", "queue.repeating 21600"}));
+    shell.p.advance(5);  // the automatic check installs what was declined, without asking
+    EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop"});
+    EXPECT_EQ(shell.alert(), "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later");
+    shell.p.answerAlert({kFirst + 1, "", false});
+
+    // Re-armed twice, then switched off within five seconds: no first check
+    // of an earlier arming and no timer runs any more.
+    shell.publish("57");
+    for (const bool tick : {true, true, false}) {
+        shell.delegate.checkInteractively();
+        shell.p.advance(0);
+        shell.p.answerAlert({kFirst, "", tick});
+    }
+    EXPECT_EQ(shell.p.stored["autoUpdate"], "NO");
+    EXPECT_FALSE(shell.delegate.autoUpdateTimer);
+    const long before = shell.fetches();
+    shell.p.advance(3 * 21600);
+    EXPECT_EQ(shell.fetches(), before);
+}
+
+TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
+    const Updater::Release release{"2.0", 58, "https://x/C.dmg", "ab"};
+    const auto checksum = std::make_exception_ptr(Updater::Failure::checksum());
+    const auto transport = std::make_exception_ptr(Updater::TransportError({"Lost.", "Domain=x Code=5 \"%s %n\""}));
+    const std::string sum = "The download didn't match the published checksum, so it was not installed.";
+    struct Row {
+        bool automatic, selfTest;
+        std::exception_ptr error;
+        std::string alert{}, log{}, out{};
+        int exit = -1;
+    };
+    for (const auto& row : std::vector<Row>{
+             {false, false, nullptr, "Corvidale 2.0 is installed | Relaunch to start using it. | Relaunch Now Later"},
+             {true, false, nullptr, "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later"},
+             {false, false, checksum, "The update wasn't installed | " + sum + " | OK"},
+             {true, false, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""},
+             {true, true, nullptr, "", "", "UPDATE SELFTEST: installed 2.0 (58) at /Applications/Corvidale.app", 0},
+             {false, true, checksum, "", "", "UPDATE SELFTEST: failed — " + sum, 1}}) {
+        Shell shell;
+        if (row.selfTest) shell.p.stored["updateSelfTest"] = "YES";
+        shell.installer->error = row.error;
+        shell.delegate.installUpdate(release, row.automatic);
+        shell.delegate.installUpdate(release, !row.automatic);  // while one runs, a second request is ignored
+        shell.delegate.runAutoUpdate();                          // and an automatic check is skipped
+        EXPECT_EQ(shell.installer->installed.size(), 1u);
+        EXPECT_EQ(shell.fetches(), 0);
+        EXPECT_EQ(shell.p.lastWindow->title(), "Corvidale — updating to 2.0\u2026");
+        EXPECT_EQ(shell.advanceUntilExit(0), row.exit);
+        EXPECT_EQ(shell.p.lastWindow->title(), "Corvidale");
+        EXPECT_EQ(shell.alert(), row.alert);
+        EXPECT_EQ(shell.p.logLines, row.log.empty() ? Lines{} : Lines{row.log});
+        EXPECT_EQ(shell.p.stdoutLines, row.out.empty() ? Lines{} : Lines{row.out});
+        if (row.alert.empty()) continue;
+        shell.p.answerAlert({kFirst, "", false});  // "Relaunch Now" or "OK"
+        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "process.startDetached /bin/sh [-c] [sleep 1; "
+                  "exec \"/Applications/Corvidale.app/Contents/MacOS/corvidale\"] app.terminate", !row.error);
+        shell.delegate.installUpdate(release, false);  // once it has ended, the next one runs
+        EXPECT_EQ(shell.installer->installed.size(), 2u);
+    }
+}
+
+TEST(UpdateSelfTest, EndsWithItsLineFiveSecondsAfterLaunch) {
+    for (const std::string build : {"57", ""}) {  // up to date, unreachable
+        Shell shell(build);
+        shell.p.stored["updateSelfTest"] = "YES";
+        if (build.empty()) shell.p.urlResults.clear();
+        shell.delegate.scheduleAutoUpdate();
+        EXPECT_EQ(shell.advanceUntilExit(4.9), -1);
+        EXPECT_EQ(shell.advanceUntilExit(0.1), 1);
+        EXPECT_EQ(shell.p.stdoutLines, Lines{"UPDATE SELFTEST: nothing newer than 57"});
+    }
+}
+
+}  // namespace
+}  // namespace corvidale

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "core/updater/failure.h"
+#include "core/updater/feed.h"
+#include "core/updater/relaunch.h"
+#include "core/updater/version.h"
+#include "gtk/url_session.h"
+
+namespace corvidale::Updater {
+namespace {
+
+using platform::PlistValue;
+using namespace std::string_literals;
+
+TEST(Version, DecimalRuleAndInfoPlistFallbacks) {
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max(), kMin = std::numeric_limits<std::int64_t>::min();
+    const std::optional<std::int64_t> none;
+    const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases = {
+        {"57", 57}, {"0057", 57}, {"+57", 57}, {"-57", -57}, {"-0", 0}, {"9223372036854775807", kMax},
+        {"-9223372036854775808", kMin}, {"+0009223372036854775807", kMax}, {"9223372036854775808", none},
+        {"-9223372036854775809", none}, {"99999999999999999999", none}, {"", none}, {"+", none}, {"-", none},
+        {"+-5", none}, {"57.1", none}, {"1.2", none}, {" 57", none}, {"57 ", none}, {"5 7", none}, {"1,000", none},
+        {"1_000", none}, {"5a", none}, {"\u0663", none}, {"\uff15\uff17", none}, {std::string("5\0", 2), none},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(parseDecimal(text), expected) << '"' << text << '"';
+
+    const PlistValue number{PlistValue::Kind::Number, "57"};
+    EXPECT_EQ(versionFromInfo(std::nullopt), "?");
+    EXPECT_EQ(versionFromInfo(number), "?");
+    EXPECT_EQ(versionFromInfo(PlistValue{PlistValue::Kind::String, "1.4.0"}), "1.4.0");
+    EXPECT_EQ(buildFromInfo(std::nullopt), 0);
+    EXPECT_EQ(buildFromInfo(number), 0);
+    EXPECT_EQ(buildFromInfo(PlistValue{PlistValue::Kind::String, "1.2.3"}), 0);
+    EXPECT_EQ(buildFromInfo(PlistValue{PlistValue::Kind::String, "0057"}), 57);
+}
+
+TEST(Failure, DescriptionsAndDiagnostics) {
+    for (const auto& [failure, text] : std::vector<std::pair<Failure, std::string>>{
+             {Failure::feed("unreadable"), "Couldn't read the update information (unreadable). / feed(\"unreadable\")"},
+             {Failure::signature("another team"), "The downloaded app isn't signed and notarized by Corvidale (another "
+                                                  "team), so it was not installed. / signature(\"another team\")"},
+             {Failure::install("/opt is not writable"),
+              "Couldn't replace the app: /opt is not writable / install(\"/opt is not writable\")"},
+             {Failure::download(), "The download didn't complete. / download"}}) {
+        const auto report = describe(std::make_exception_ptr(failure));
+        EXPECT_EQ(report.localizedDescription + " / " + report.diagnostic, text);
+    }
+}
+
+TEST(Feed, FeedUrlChoice) {
+    const std::optional<std::string> own = "com.corvidale.desktop", none;
+    const auto onLinux = TargetSystem::Linux;
+    EXPECT_EQ(feedURL("file:///tmp/feed.json", "other.app", onLinux), "file:///tmp/feed.json");
+    EXPECT_EQ(feedURL("https://feed.test/f.json", none, onLinux), "https://feed.test/f.json");
+    EXPECT_EQ(feedURL("not a url", own, onLinux), "https://corvidale.com/downloads/linux.json");
+    EXPECT_EQ(feedURL(none, own, TargetSystem::Mac), "https://corvidale.com/downloads/mac.json");
+    EXPECT_EQ(feedURL("not a url", "other.app", onLinux), none);
+    EXPECT_EQ(feedURL(none, "COM.corvidale.desktop", onLinux), none);
+    EXPECT_EQ(feedURL(none, none, onLinux), none);
+    EXPECT_EQ(builtInFeedURL(), "https://corvidale.com/downloads/linux.json");
+}
+
+TEST(Relaunch, CommandReopensExactlyThatBundleAndRunsNothingElse) {
+    EXPECT_EQ(relaunchCommand("/Applications/Example.app", TargetSystem::Mac),
+              "sleep 1; /usr/bin/open \"/Applications/Example.app\"");
+    char folder[] = "/tmp/corvidale-relaunch-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string root = folder, smuggle = "touch " + root + "/PWNED";
+    std::multiset<std::string> expected, ran;
+    for (const auto& name : {"Plain.app"s, "a \"q\" $(" + smuggle + ") `" + smuggle + "` \\\" \\ $HOME ${IFS} $0\n"
+                                   "line; " + smuggle + " & 'single' | > < * ?.app"}) {
+        const auto executable = root + "/" + name + "/Contents/MacOS/corvidale";
+        std::filesystem::create_directories(std::filesystem::path(executable).parent_path());
+        std::ofstream(executable) << "#!/bin/sh\nprintf '%s\\0' \"$0\" >>" << root << "/started\n";
+        std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+        expected.insert(executable);
+        EXPECT_EQ(std::system(relaunchCommand(root + "/" + name).c_str()), 0);  // std::system runs /bin/sh -c
+    }
+    std::ifstream started(root + "/started");
+    for (std::string line; std::getline(started, line, '\0');) ran.insert(line);
+    EXPECT_EQ(ran, expected);
+    EXPECT_FALSE(std::filesystem::exists(root + "/PWNED"));
+    std::filesystem::remove_all(root);
+}
+
+std::string feed(const std::string& build, const std::string& file = "\"C.dmg\"", const std::string& more = "") {
+    return R"({"version": "2.0", "build": )" + build + R"(, "file": )" + file + R"(, "sha256": "AB")" + more + "}";
+}
+
+// One check as one line: "58 <image URL>", "nothing", or the error's diagnostic text.
+std::string check(platform::URLSession& session, const std::string& url,
+                  std::optional<std::string> bundleId = "com.corvidale.desktop") {
+    try {
+        const auto release = newerRelease(session, url, RunningApp{std::move(bundleId), 57});
+        return release ? std::to_string(release->build) + " " + release->dmg : "nothing";
+    } catch (...) {
+        return describe(std::current_exception()).diagnostic;
+    }
+}
+
+TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
+    char folder[] = "/tmp/corvidale-feed-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dir = folder, cert = dir + "/cert.pem", key = dir + "/key.pem";
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj "
+                           "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
+                           " 2>/dev/null").c_str()), 0);
+    std::map<std::string, std::pair<int, std::string>> served;  // path → status, body (or redirect target)
+    httplib::SSLServer server(cert.c_str(), key.c_str());
+    server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        if (request.path == "/stalls") {  // one byte, then nothing for two seconds
+            return response.set_chunked_content_provider("text/plain", [](std::size_t at, httplib::DataSink& sink) {
+                return at == 0 ? sink.write("x", 1) : (std::this_thread::sleep_for(std::chrono::seconds(2)), false);
+            });
+        }
+        const auto found = served.find(request.path);
+        response.status = found == served.end() ? 404 : found->second.first;
+        if (response.status == 302) return response.set_redirect(found->second.second);
+        if (found != served.end()) response.set_content(found->second.second, "application/json");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread listener([&] { server.listen_after_bind(); });
+    const std::string origin = "https://127.0.0.1:" + std::to_string(port);
+    gtk::CurlURLSession session(cert);
+
+    const std::string unreadable = "feed(\"unreadable\")", otherApp = "feed(\"it is for another app\")";
+    const std::string atCap = feed("58") + std::string(kMaxFeedBytes - feed("58").size(), ' ');
+    struct Row {
+        std::string path;  // "file:name" is a file in the folder
+        int status;
+        std::string body, expected;  // {o}: the server's origin, {d}: the folder
+        std::optional<std::string> running = "com.corvidale.desktop";
+    };
+    const std::vector<Row> rows = {
+        {"/f/number", 200, feed("58"), "58 {o}/f/C.dmg"},
+        {"/f/string", 200, feed("\"+0058\""), "58 {o}/f/C.dmg"},
+        {"/f/parent", 200, feed("58", "\"../img/C.dmg?v=2\""), "58 {o}/img/C.dmg?v=2"},
+        {"/f/absolute", 200, feed("58", "\"http://cdn.test:81/C.dmg\""), "58 http://cdn.test:81/C.dmg"},
+        {"/f/equal", 200, feed("57"), "nothing"},
+        {"/f/304", 304, feed("58"), unreadable},
+        {"/f/404", 404, feed("58"), unreadable},
+        {"/f/html", 200, "<html>", unreadable},
+        {"/f/array", 200, "[" + feed("58") + "]", unreadable},
+        {"/f/no-version", 200, R"({"build": 58, "file": "a", "sha256": "x"})", unreadable},
+        {"/f/no-build", 200, R"({"version": "2", "file": "a", "sha256": "x"})", unreadable},
+        {"/f/dotted-build", 200, feed("\"57.1\""), unreadable},
+        {"/f/huge-build", 200, feed("9223372036854775808"), unreadable},
+        {"/f/file-number", 200, feed("58", "5"), unreadable},
+        {"/f/file-blank", 200, feed("58", "\"a b.dmg\""), unreadable},
+        {"/f/sha-number", 200, R"({"version": "2", "build": 58, "file": "a", "sha256": 1})", unreadable},
+        {"/f/same-id", 200, feed("58", "\"a\"", R"(, "bundleId": "com.corvidale.desktop")"), "58 {o}/f/a"},
+        {"/f/id-case", 200, feed("58", "\"a\"", R"(, "bundleId": "COM.corvidale.desktop")"), otherApp},
+        {"/f/id-equal-build", 200, feed("57", "\"a\"", R"(, "bundleId": "other.app")"), otherApp},
+        {"/f/id-number", 200, feed("58", "\"a\"", R"(, "bundleId": 42)"), "58 {o}/f/a"},
+        {"/f/id-none-running", 200, feed("58", "\"a\"", R"(, "bundleId": "x")"), otherApp, std::nullopt},
+        {"/f/at-cap", 200, atCap, "58 {o}/f/C.dmg"},
+        {"/f/over-cap", 200, atCap + " ", unreadable},  // sent compressed, so counted as it is decoded
+        {"/f/redirect", 302, "/g/number", "58 {o}/f/C.dmg"},  // resolved against the feed's own URL
+        {"/f/redirect-to-file", 302, "file:///etc/passwd", "Error Domain=curl Code=1 "},
+        {"file:relative", 0, feed("58"), "58 file://{d}/C.dmg"},
+        {"file:equal", 0, feed("57"), "nothing"},
+    };
+    served["/g/number"] = {200, feed("58")};
+    for (const auto& row : rows) {
+        const bool isFile = row.path.rfind("file:", 0) == 0;
+        if (isFile) std::ofstream(dir + "/" + row.path.substr(5)) << row.body;
+        if (row.status != 0) served[row.path] = {row.status, row.body};
+        std::string expected = row.expected;
+        for (const auto& [mark, value] : {std::pair{"{o}", origin}, std::pair{"{d}", dir}}) {
+            if (const auto at = expected.find(mark); at != std::string::npos) expected.replace(at, 3, value);
+        }
+        const auto actual = check(session, isFile ? "file://" + dir + "/" + row.path.substr(5) : origin + row.path,
+                                  row.running);
+        EXPECT_EQ(actual.substr(0, expected.rfind("Error", 0) == 0 ? expected.size() : std::string::npos), expected)
+            << row.path;
+    }
+    // Transport errors pass through as the session's own: untrusted, absent, refused.
+    gtk::CurlURLSession systemTrust;
+    EXPECT_EQ(check(systemTrust, origin + "/f/number").rfind("Error Domain=curl Code=60 ", 0), 0u);
+    EXPECT_EQ(check(session, "file://" + dir + "/absent.json").rfind("Error Domain=curl Code=37 ", 0), 0u);
+
+    ::setenv("TMPDIR", folder, 1);  // downloads: a fresh temporary file, none left when cut off or stalled
+    const auto whole = session.download({origin + "/f/at-cap"}, {kMaxFeedBytes, 0, 0});
+    ASSERT_EQ(whole.response.filePath.rfind(dir + "/corvidale-download-", 0), 0u);
+    EXPECT_EQ(std::filesystem::file_size(whole.response.filePath), kMaxFeedBytes);
+    std::filesystem::remove(whole.response.filePath);
+    EXPECT_TRUE(session.download({origin + "/f/over-cap"}, {kMaxFeedBytes, 0, 0}).response.exceededMaxBytes);
+    const auto stalled = session.download({origin + "/stalls"}, {0, 100, 1}).error.value_or(platform::Error{});
+    EXPECT_EQ(stalled.fullDescription.substr(0, 26), "Error Domain=curl Code=28 ");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 4);  // certificate, key, two feeds
+    ::unsetenv("TMPDIR");
+    server.stop();
+    listener.join();
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace corvidale::Updater
