@@ -12,6 +12,7 @@
 #include "defaults.h"
 #include "dialogs.h"
 #include "downloads.h"
+#include "file_manager.h"
 #include "shell_context.h"
 #include "system_services.h"
 #include "url_session.h"
@@ -43,6 +44,7 @@ public:
     platform::MainQueue& mainQueue() override { return mainQueue_; }
     platform::Process& process() override { return process_; }
     platform::URLSession& urlSession() override { return urlSession_; }
+    platform::FileManager& fileManager() override { return fileManager_; }
     void runInBackground(std::function<void()> job) override;
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
@@ -63,6 +65,7 @@ private:
     GtkDialogs dialogs_;
     GLibMainQueue mainQueue_;
     CurlURLSession urlSession_;
+    LocalFileManager fileManager_;
     DownloadCenter downloads_;
     bool holding_ = false;
 };

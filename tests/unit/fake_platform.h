@@ -70,6 +70,16 @@ public:
     std::string currentTitle;
 };
 
+// No installation runs against the fake: it only has to exist.
+class ScratchFileManager : public platform::FileManager {
+public:
+    std::string temporaryDirectory() override { return "/tmp"; }
+    std::optional<platform::Error> replaceItem(const std::string&, const std::string&) override {
+        return platform::Error{"not in these tests", "not in these tests"};
+    }
+    std::optional<std::string> bundleIdentifierAt(const std::string&) override { return std::nullopt; }
+};
+
 class FakePlatform : public platform::Platform,
                      public platform::Bundle,
                      public platform::Environment,
@@ -91,12 +101,14 @@ public:
     platform::MainQueue& mainQueue() override { return *this; }
     platform::Process& process() override { return *this; }
     platform::URLSession& urlSession() override { return *this; }
+    platform::FileManager& fileManager() override { return files; }
     // Runs the job at once: whatever it posts waits for the clock.
     void runInBackground(std::function<void()> job) override { record("background"), job(); }
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
     std::optional<std::string> engineDefaultUserAgent() override { return knownUserAgent; }
     std::string userAgentPlatformWord() const override { return "linux"; }
+    ScratchFileManager files;
 
     // --- Bundle / Environment
     std::optional<platform::PlistValue> infoValue(std::string_view key) const override;

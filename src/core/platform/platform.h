@@ -9,6 +9,7 @@
 #include "bundle.h"
 #include "defaults.h"
 #include "dialogs.h"
+#include "file_manager.h"
 #include "main_queue.h"
 #include "process.h"
 #include "url_session.h"
@@ -33,6 +34,7 @@ public:
     virtual MainQueue& mainQueue() = 0;
     virtual Process& process() = 0;
     virtual URLSession& urlSession() = 0;
+    virtual FileManager& fileManager() = 0;
 
     // Runs `job` on a worker thread, away from the main thread; the job hands
     // its result back through mainQueue().post. The job must not touch the
