@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
         identifier && g_application_id_is_valid(identifier->c_str()) ? identifier->c_str() : nullptr;
     // The window's class on X11 comes from the program name; naming the
     // program after the application id lets docks match the window with the
-    // desktop entry, whose StartupWMClass is that id.
+    // desktop entry, whose StartupWMClass is that id. The engine names its
+    // data and cache folders after the program too, so cookies and storage
+    // sit under the same id as the user defaults.
     if (applicationId != nullptr) g_set_prgname(applicationId);
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);
