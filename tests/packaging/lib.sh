@@ -15,7 +15,7 @@ cleanup() {
   for pid in "${STARTED[@]}"; do kill -TERM -- "-$pid" "$pid" 2>/dev/null; done
   sleep 0.5
   for pid in "${STARTED[@]}"; do kill -KILL -- "-$pid" "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  rm -rf "$WORK"
+  rm -rf --one-file-system "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
