@@ -36,7 +36,14 @@ list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${launcher}")
 
 # The desktop entry starts the launcher by its full path: a per-user bin
 # folder is not always on the PATH of a graphical session.
+# Exec takes a quoted argument where the path has blanks or quotes (escaped
+# once for the command line and once for the file).
 set(CORVIDALE_LAUNCHER "${launcher}")
+set(CORVIDALE_LAUNCHER_EXEC "${launcher}")
+if(CORVIDALE_LAUNCHER_EXEC MATCHES "[ \t\"`$\\]")
+  string(REGEX REPLACE "([\"`$\\])" "\\\\\\\\\\1" CORVIDALE_LAUNCHER_EXEC "${CORVIDALE_LAUNCHER_EXEC}")
+  set(CORVIDALE_LAUNCHER_EXEC "\"${CORVIDALE_LAUNCHER_EXEC}\"")
+endif()
 configure_file("${CORVIDALE_DESKTOP_TEMPLATE}" "${CORVIDALE_STAGING}/${CORVIDALE_APP_ID}.desktop" @ONLY)
 file(INSTALL "${CORVIDALE_STAGING}/${CORVIDALE_APP_ID}.desktop"
      DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications")
