@@ -36,9 +36,15 @@ running() {
 }
 
 # Waits up to $2 seconds for the background process $1 to end; its status.
+# Once reaped, its id may go to someone else's process: clean-up forgets it.
 finish() {
+  local status pid kept=()
   wait_for "$2" eval '! running '"$1" || return 124
   wait "$1"
+  status=$?
+  for pid in "${STARTED[@]}"; do [[ $pid == "$1" ]] || kept+=("$pid"); done
+  STARTED=("${kept[@]}")
+  return "$status"
 }
 
 # Starts Xvfb on a free display and exports DISPLAY.
