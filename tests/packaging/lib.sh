@@ -49,6 +49,7 @@ finish() {
 
 # Starts Xvfb on a free display and exports DISPLAY.
 start_xvfb() {
+  : >"$WORK/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
   STARTED+=($!)
   wait_for 10 grep -q '[0-9]' "$WORK/display" || fail "Xvfb did not start"
