@@ -72,6 +72,7 @@ start_demo_server() {
       -out server.pem 2>/dev/null
     cat /etc/ssl/certs/ca-certificates.crt ca.pem >ca-bundle.crt
   ) || fail "could not make the test certificates"
+  : >"$WORK/server.log"
   "$server" --root "$ROOT/demo/web" --cert "$WORK/server.pem" --key "$WORK/server.key" --port 0 \
     >"$WORK/server.log" 2>&1 &
   STARTED+=($!)
