@@ -20,6 +20,8 @@
 #   CORVIDALE_DEMO_SCREENSHOT  where --headless puts the picture
 #                              (default: <build folder>/demo-screenshot.png)
 #   CORVIDALE_DEMO_TIMEOUT     seconds --headless waits for the page (default: 120)
+#   CORVIDALE_DEMO_THEME       light or dark: the page's theme to start in
+#                              (default: the one it remembers, else dark)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,6 +31,7 @@ WEB_ROOT=$ROOT/demo/web
 PORT=${CORVIDALE_DEMO_PORT:-0}
 SCREENSHOT=${CORVIDALE_DEMO_SCREENSHOT:-$BUILD/demo-screenshot.png}
 TIMEOUT=${CORVIDALE_DEMO_TIMEOUT:-120}
+THEME=${CORVIDALE_DEMO_THEME:-}
 SYSTEM_BUNDLE=/etc/ssl/certs/ca-certificates.crt
 
 if [[ -t 1 ]]; then
@@ -48,6 +51,7 @@ for arg in "$@"; do
 done
 [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]] && headless=1
 [[ $TIMEOUT =~ ^[0-9]+$ ]] || fail "CORVIDALE_DEMO_TIMEOUT must be a number of seconds: $TIMEOUT"
+[[ -z $THEME || $THEME == light || $THEME == dark ]] || fail "CORVIDALE_DEMO_THEME must be light or dark: $THEME"
 
 # ---- Everything started here is ended here ----------------------------------
 
@@ -182,6 +186,8 @@ for ((i = 0; i < 100; i++)); do
 done
 [[ -n $URL ]] || { cat "$WORK/server.log" >&2; fail "the demo server did not report its address"; }
 say "Serving the demo at $URL"
+# The page takes its starting theme from the query; the origin may carry one.
+ORIGIN=$URL${THEME:+?theme=$THEME}
 
 # ---- Running the shell with the demo CA trusted ----------------------------------
 
@@ -200,7 +206,7 @@ fi
 if [[ $headless -eq 0 ]]; then
   say "Opening Corvidale on $URL. Close its window to end the demo."
   set +e
-  CORVIDALE_ORIGIN=$URL "${trusting[@]}" "$APP"
+  CORVIDALE_ORIGIN=$ORIGIN "${trusting[@]}" "$APP"
   status=$?
   set -e
   say "Corvidale exited with status $status; stopping the demo server."
@@ -237,7 +243,7 @@ chmod 700 "$home/runtime"
 # its own keeps it from finding a desktop's bus there when run with --headless.
 setsid env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY GDK_BACKEND=x11 \
   HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-  XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/runtime" CORVIDALE_ORIGIN="$URL" \
+  XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/runtime" CORVIDALE_ORIGIN="$ORIGIN" \
   "${trusting[@]}" "$APP" >"$WORK/app.log" 2>&1 &
 APP_PID=$!
 

@@ -19,6 +19,9 @@ packages=(
   libblocksruntime-dev
   # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
   xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
+  # packaging: icons rendered from the drawing, the .deb's library dependencies,
+  # desktop entry and metainfo checks, a clean Debian root to install it in
+  librsvg2-bin dpkg-dev desktop-file-utils appstream debootstrap curl
 )
 
 missing=()

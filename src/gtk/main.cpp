@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "core/app/delegate.h"
 #include "gtk_platform.h"
+#include "workspace.h"
 #include "x11_guard.h"
 
 namespace {
@@ -19,6 +20,18 @@ void printVersion() {
     const std::string version = bundle.infoString("CFBundleShortVersionString").value_or("unknown");
     const std::string build = bundle.infoString("CFBundleVersion").value_or("unknown");
     std::printf("%s %s (%s)\n", name.empty() ? "Corvidale" : name.c_str(), version.c_str(), build.c_str());
+}
+
+constexpr const char* kDownloadSelfTestKey = "downloadSelfTest";
+constexpr const char* kUpdateSelfTestKey = "updateSelfTest";
+
+// A second launch hands over to the running shell, which brings its window
+// forward, and exits. That takes the session bus, and GLib would autolaunch
+// one if none is there, so without a bus every launch stands alone. The
+// self-test modes always do: each must run its own check to its own end,
+// also beside a shell that is already open.
+bool singleInstance(bool hasApplicationId, bool sessionBus, bool selfTest) {
+    return hasApplicationId && sessionBus && !selfTest;
 }
 
 void onActivate(GApplication*, gpointer data) {
@@ -54,11 +67,21 @@ int main(int argc, char** argv) {
 
     auto* platform = new GtkPlatform(commandLine.argumentDomain);
 
-    // Several instances may run side by side, and none needs a session bus.
     const auto identifier = platform->bundle().bundleIdentifier();
     const char* applicationId =
         identifier && g_application_id_is_valid(identifier->c_str()) ? identifier->c_str() : nullptr;
-    GtkApplication* application = gtk_application_new(applicationId, G_APPLICATION_NON_UNIQUE);
+    // The window's class on X11 comes from the program name; naming the
+    // program after the application id lets docks match the window with the
+    // desktop entry, whose StartupWMClass is that id. The engine names its
+    // data and cache folders after the program too, so cookies and storage
+    // sit under the same id as the user defaults.
+    if (applicationId != nullptr) g_set_prgname(applicationId);
+    const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
+                          platform->defaults().boolean(kUpdateSelfTestKey);
+    GtkApplication* application = gtk_application_new(
+        applicationId, singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest)
+                           ? G_APPLICATION_DEFAULT_FLAGS
+                           : G_APPLICATION_NON_UNIQUE);
     platform->attach(application);
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), platform);
 

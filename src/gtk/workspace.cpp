@@ -29,18 +29,6 @@ bool launchDefault(const std::string& uri) {
     return launched;
 }
 
-// Whether a session bus can be reached without starting one: GLib would
-// otherwise try to autolaunch a bus, and a bus that activates services can
-// start components that the shell must not depend on.
-bool sessionBusAvailable() {
-    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address != nullptr && *address != '\0') return true;
-    gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
-    const bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return exists;
-}
-
 struct RevealRequest {
     std::vector<std::string> uris;
     std::vector<std::string> folders;
@@ -82,6 +70,15 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
 }
 
 }  // namespace
+
+bool sessionBusAvailable() {
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') return true;
+    gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+    const bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
+    g_free(socket);
+    return exists;
+}
 
 bool DesktopWorkspace::openURL(const std::string& url) {
     if (url.empty()) return false;
