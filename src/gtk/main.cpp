@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtk/gtk.h>
+#include <stdio.h>
 
 #include <cstdio>
 #include <string>
@@ -34,6 +36,21 @@ bool singleInstance(bool hasApplicationId, bool sessionBus, bool selfTest) {
     return hasApplicationId && sessionBus && !selfTest;
 }
 
+// Builds before the program was named after its application id kept the
+// engine's cookies and storage under "corvidale"; they move along once, so
+// nobody is signed out by the update. Nothing is replaced if both exist.
+void keepWebsiteData(const char* applicationId) {
+    for (const char* base : {g_get_user_data_dir(), g_get_user_cache_dir()}) {
+        gchar* before = g_build_filename(base, "corvidale", nullptr);
+        gchar* now = g_build_filename(base, applicationId, nullptr);
+        if (g_file_test(before, G_FILE_TEST_IS_DIR) && !g_file_test(now, G_FILE_TEST_EXISTS)) {
+            ::renameat2(AT_FDCWD, before, AT_FDCWD, now, RENAME_NOREPLACE);
+        }
+        g_free(now);
+        g_free(before);
+    }
+}
+
 void onActivate(GApplication*, gpointer data) {
     auto* platform = static_cast<GtkPlatform*>(data);
     if (platform->delegate() != nullptr) {
@@ -65,6 +82,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (!corvidale::gtk::sessionBusAvailable()) g_setenv("DBUS_SESSION_BUS_ADDRESS", corvidale::gtk::kNoSessionBus, TRUE);
+
     auto* platform = new GtkPlatform(commandLine.argumentDomain);
 
     const auto identifier = platform->bundle().bundleIdentifier();
@@ -75,7 +94,10 @@ int main(int argc, char** argv) {
     // desktop entry, whose StartupWMClass is that id. The engine names its
     // data and cache folders after the program too, so cookies and storage
     // sit under the same id as the user defaults.
-    if (applicationId != nullptr) g_set_prgname(applicationId);
+    if (applicationId != nullptr) {
+        keepWebsiteData(applicationId);
+        g_set_prgname(applicationId);
+    }
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);
     GtkApplication* application = gtk_application_new(

@@ -16,10 +16,18 @@ constexpr int kFileManagerTimeoutMs = 3000;
 GAppLaunchContext* launchContext() {
     // The display's context carries DISPLAY and startup notification to the
     // launched application; without a display a plain context does.
+    GAppLaunchContext* context = nullptr;
     if (GdkDisplay* display = gdk_display_get_default()) {
-        return G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display));
+        context = G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display));
+    } else {
+        context = g_app_launch_context_new();
     }
-    return g_app_launch_context_new();
+    // The browser gets the environment the shell was given, not the shell's
+    // own refusal of a session bus.
+    if (g_strcmp0(g_getenv("DBUS_SESSION_BUS_ADDRESS"), kNoSessionBus) == 0) {
+        g_app_launch_context_unsetenv(context, "DBUS_SESSION_BUS_ADDRESS");
+    }
+    return context;
 }
 
 bool launchDefault(const std::string& uri) {
@@ -73,6 +81,7 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
 
 bool sessionBusAvailable() {
     const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (g_strcmp0(address, kNoSessionBus) == 0) return false;
     if (address != nullptr && *address != '\0') return true;
     gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
     const bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);

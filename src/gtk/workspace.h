@@ -9,6 +9,12 @@ namespace corvidale::gtk {
 // start components that the shell must not depend on.
 bool sessionBusAvailable();
 
+// The bus address the shell sets for itself, and so for the web engine's
+// processes, when there is no session bus: GLib then fails at once instead of
+// starting a bus, and a started bus can activate the desktop portal, whose
+// absence of a real-time kit gets the engine's processes killed.
+inline constexpr const char* kNoSessionBus = "disabled:";
+
 class DesktopWorkspace final : public platform::Workspace {
 public:
     bool openURL(const std::string& url) override;
