@@ -18,6 +18,8 @@ fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVIDALE_BUILD_DIR:-$root/build}"
 codesign="$build/Corvidale.app/Contents/Helpers/corvidale-codesign"
+# A build without the app keeps the helpers in tools/.
+[ -x "$codesign" ] || codesign="$build/tools/corvidale-codesign"
 release="$build/tools/corvidale-release"
 bundle="${1%/}"
 key="$2"

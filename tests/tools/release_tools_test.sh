@@ -67,7 +67,8 @@ cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/
 for row in "$base|$id_a" "$injected|$id_b"; do
   IFS='|' read -r bundle expected <<<"$row"
   details="$("$codesign" -dv --verbose=2 "$bundle" 2>&1)"
-  if [ "$(grep -c '^TeamIdentifier=' <<<"$details")" = 1 ] && grep -qx "TeamIdentifier=$expected" <<<"$details"; then
+  # The updater searches the whole output for its pinned line.
+  if [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ]; then
     pass "details of ${bundle##*/}"
   else
     fail "details of ${bundle##*/}: $details"
@@ -111,7 +112,7 @@ open(path, "wb").write(data.replace(old, new))' "$img" "$old" "$new" || { fail "
 done
 
 # One publication: the image holds just the signed bundle, the feed describes
-# it, and attach, verify and detach go through, a read-only folder included.
+# it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
 chmod 555 "$base/Contents/Resources"
 mount="$work/mount" site="$work/site"
 rm -rf "$mount" && mkdir "$mount"
