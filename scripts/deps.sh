@@ -11,6 +11,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # the app
   libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
+  # Linux releases: squashfs disk images (mksquashfs to publish, unsquashfs to install)
+  squashfs-tools
   # the tests
   libcpp-httplib-dev libgtest-dev libgmock-dev libx11-dev
   # the macOS type-check: clang with libc++, GNUstep's Foundation/AppKit headers,

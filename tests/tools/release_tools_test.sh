@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The release tools against tampered bundles and hostile disk images, and one
+# publication taken through attach, verify and detach.
+# usage: release_tools_test.sh <corvidale-codesign> <corvidale-image> <build dir>
+set -uo pipefail
+codesign="$(realpath "$1")" image="$(realpath "$2")" build="$(realpath "$3")"
+work="$(mktemp -d)"
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf -- "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+"$codesign" keygen "$work/a.pem" >"$work/a.id" && "$codesign" keygen "$work/b.pem" >"$work/b.id" || exit 1
+id_a="$(cat "$work/a.id")" id_b="$(cat "$work/b.id")"
+[ "$(stat -c %a "$work/a.pem")" = 600 ] || fail "keygen: private key is not 0600"
+"$codesign" keygen "$work/a.pem" >/dev/null 2>&1 && fail "keygen overwrote a key"
+[ "$id_a" = "$(openssl pkey -in "$work/a.pem" -pubout -outform DER | sha256sum | cut -c1-64)" ] ||
+  fail "key id is not the SHA-256 of the DER public key"
+
+# A bundle with a symbolic link and names that need encoding.
+base="$work/base.app"
+mkdir -p "$base/Contents/MacOS" "$base/Contents/Resources"
+printf '#!/bin/sh\necho "Corvidale 2.0 (7)"\n' >"$base/Contents/MacOS/corvidale"
+chmod 755 "$base/Contents/MacOS/corvidale"
+printf '<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.corvidale.desktop</string><key>CFBundleShortVersionString</key><string>2.0</string><key>CFBundleVersion</key><string>7</string></dict></plist>\n' >"$base/Contents/Info.plist"
+ln -s ../Info.plist "$base/Contents/Resources/link"
+printf a >"$base/Contents/Resources/$(printf 'new\nline')"
+printf b >"$base/Contents/Resources/$(printf 'bad\377byte')"
+"$codesign" sign --key "$work/a.pem" "$base" >/dev/null || fail "sign"
+
+# name | verify fails (1) or passes (0) | tampering, run inside a fresh signed copy
+signing_cases=(
+  "untouched|0|true"
+  "changed byte|1|printf X | dd of=Contents/MacOS/corvidale bs=1 seek=3 conv=notrunc status=none"
+  "added file|1|touch Contents/extra"
+  "removed file|1|rm Contents/Info.plist"
+  "changed mode|1|chmod 700 Contents/MacOS/corvidale"
+  "swapped symlink|1|ln -sfn ../MacOS/corvidale Contents/Resources/link"
+  "symlink for file|1|rm Contents/Resources/link && cp Contents/Info.plist Contents/Resources/link"
+  "encoded-looking name|1|mv Contents/Resources/new?line Contents/Resources/new%0Aline"
+  "fifo added|1|mkfifo Contents/pipe"
+  "extra file in signature folder|1|touch Contents/_CodeSignature/extra"
+  "missing signature|1|rm Contents/_CodeSignature/signature"
+  "different key recorded|1|$codesign sign --key $work/b.pem . >/dev/null && cp $work/a.sig/public-key.pem Contents/_CodeSignature/"
+)
+cp -a "$base/Contents/_CodeSignature" "$work/a.sig"
+for row in "${signing_cases[@]}"; do
+  IFS='|' read -r name expected tamper <<<"$row"
+  copy="$work/case.app"
+  rm -rf "$copy" && cp -a "$base" "$copy"
+  (cd "$copy" && eval "$tamper") || { fail "$name: tampering failed"; continue; }
+  "$codesign" --verify --deep --strict "$copy" >"$work/out" 2>&1
+  status=$?
+  if [ "$((status != 0))" = "$expected" ]; then
+    pass "verify, $name ($status)"
+  else
+    fail "verify, $name: status $status"; cat "$work/out"
+  fi
+done
+"$codesign" --verify --deep --strict "$base/" >/dev/null 2>&1 || fail "verify with a trailing slash"
+ln -s "$base" "$work/link.app"
+"$codesign" --verify --deep --strict "$work/link.app" >/dev/null 2>&1 && fail "verify followed a symlinked bundle"
+
+# Details: the signer's key id, and no way for the bundle to print it itself.
+injected="$work/TeamIdentifier=$id_a.app"
+cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/dev/null
+for row in "$base|$id_a" "$injected|$id_b"; do
+  IFS='|' read -r bundle expected <<<"$row"
+  details="$("$codesign" -dv --verbose=2 "$bundle" 2>&1)"
+  # The updater searches the whole output for its pinned line.
+  if [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ]; then
+    pass "details of ${bundle##*/}"
+  else
+    fail "details of ${bundle##*/}: $details"
+  fi
+done
+
+# Hostile images: name | tree to build | name to patch | its replacement | pseudo file definition.
+# '@' never occurs in mktemp's names, so the patched bytes are unique in the image.
+outside="$work/outside"
+mkdir "$outside"
+image_cases=(
+  "dot-dot directory|mkdir @@ && echo x >@@/ESCAPED|@@|..|"
+  "name with a slash|echo x >@@@ESCAPED|@@@ESCAPED|../ESCAPED|"
+  "absolute name|echo x >${outside//\//@}@ESCAPED|${outside//\//@}@ESCAPED|$outside/ESCAPED|"
+  "symlink, then directory|ln -s $outside L@ && mkdir L# && echo x >L#/ESCAPED|L#|L@|"
+  "symlink, then file|ln -s $outside/ESCAPED L@ && echo x >L#|L#|L@|"
+  "set-user-ID file|echo x >f|||f m 4755 0 0"
+  "device|echo x >f|||dev c 666 0 0 1 3"
+)
+for row in "${image_cases[@]}"; do
+  IFS='|' read -r name tree old new extra <<<"$row"
+  src="$work/src" mount="$work/mount" img="$work/hostile.sqfs"
+  rm -rf "$src" "$mount" "$img" && mkdir -p "$src" "$mount"
+  (cd "$src" && eval "$tree") || { fail "$name: cannot build the tree"; continue; }
+  pseudo=() && [ -z "$extra" ] || pseudo=(-p "$extra")
+  mksquashfs "$src" "$img" -noappend -quiet -no-progress -noI -noD -noF -noX -no-fragments "${pseudo[@]}" \
+    >/dev/null 2>&1 || { fail "$name: mksquashfs"; continue; }
+  [ -z "$old" ] || /usr/bin/python3 -c '
+import sys
+path, old, new = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
+data = open(path, "rb").read()
+assert len(old) == len(new) and data.count(old) == 1, "patch"
+open(path, "wb").write(data.replace(old, new))' "$img" "$old" "$new" || { fail "$name: patch"; continue; }
+  "$image" attach "$img" "$mount" >"$work/out" 2>&1
+  status=$?
+  if [ "$status" != 0 ] && [ -z "$(find "$outside" "$mount" -mindepth 1)" ]; then
+    pass "attach refused: $name"
+  else
+    fail "attach, $name: status $status, left: $(find "$outside" "$mount" -mindepth 1)"
+  fi
+done
+
+# One publication: the image holds just the signed bundle, the feed describes
+# it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
+chmod 555 "$base/Contents/Resources"
+mount="$work/mount" site="$work/site"
+rm -rf "$mount" && mkdir "$mount"
+CORVIDALE_BUILD_DIR="$build" "$(dirname "$0")/../../scripts/publish.sh" "$base" "$work/a.pem" "$site" >/dev/null ||
+  fail "publish.sh"
+feed_file="$(/usr/bin/python3 -c '
+import hashlib, json, os, sys
+feed = json.load(open(sys.argv[1]))
+image = os.path.join(os.path.dirname(sys.argv[1]), feed["file"])
+assert (feed["version"], feed["build"], feed["bundleId"]) == ("2.0", 7, "com.corvidale.desktop"), feed
+assert feed["sha256"] == hashlib.sha256(open(image, "rb").read()).hexdigest(), "sha256"
+print(image)' "$site/linux.json")" || fail "feed: $(cat "$site/linux.json")"
+if "$image" attach "$feed_file" "$mount" && [ "$(ls "$mount")" = Corvidale.app ] &&
+  "$codesign" --verify --deep --strict "$mount/Corvidale.app" >/dev/null &&
+  [ "$(stat -c %a "$mount/Corvidale.app/Contents/Resources")" = 555 ] &&
+  "$image" detach "$mount" && [ ! -e "$mount" ]; then
+  pass "publish, attach, verify, detach"
+else
+  fail "publish, attach, verify, detach"
+fi
+"$image" detach "$work" 2>/dev/null && fail "detach removed a folder that attach did not make"
+
+echo "$failures failure(s)"
+[ "$failures" = 0 ]

@@ -1,0 +1,268 @@
+// corvidale-image: the disk images of Linux releases are squashfs images, and
+// this tool "attaches" one by extracting it into an empty directory and
+// "detaches" it by removing what was extracted.
+//
+// unsquashfs alone keeps names inside its destination, but run as root it also
+// restores device nodes, set-user-ID bits, foreign owners and file
+// capabilities, gives its destination the mode stored in the image, and can be
+// asked to write far more than the download weighed. So the image is listed
+// first and refused if it holds anything an application bundle has no use for
+// or is too large once extracted; it is then extracted into a folder only this
+// user can enter, checked again on disk, and only then moved into view.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/fs.h"
+
+extern char** environ;
+
+namespace corvidale::tools {
+namespace {
+
+constexpr const char* kUnsquashfs = "/usr/bin/unsquashfs";
+constexpr const char* kMarker = ".corvidale-mount";
+constexpr const char* kStaging = ".corvidale-extract";
+constexpr std::uint64_t kMaxExtractedBytes = 16ULL << 30;
+constexpr std::uint64_t kMaxEntries = 1'000'000;
+constexpr std::size_t kMaxListingLine = 64 * 1024;
+constexpr int kMaxDepth = 128;
+
+constexpr const char* kUsage =
+    "usage: corvidale-image attach <image> <empty directory>\n"
+    "       corvidale-image detach <directory>\n";
+
+struct UsageError : ToolError {
+    using ToolError::ToolError;
+};
+
+// Runs a program with standard input from /dev/null. Its standard output goes
+// line by line to `onLine`, or to /dev/null without one; its standard error
+// stays ours. Returns the exit status, or -1 when it did not exit normally.
+int runProgram(const std::vector<std::string>& args, const std::function<void(const std::string&)>& onLine) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    int pipeFds[2] = {-1, -1};
+    if (onLine && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw ToolError("cannot make a pipe");
+    Fd readEnd(pipeFds[0]);
+    Fd writeEnd(pipeFds[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (onLine) {
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw ToolError(args[0] + " cannot start: " + std::strerror(spawned));
+    writeEnd = Fd();
+
+    const auto reap = [pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    if (onLine) {
+        try {
+            std::string line;
+            char buffer[65536];
+            for (;;) {
+                const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) break;
+                for (ssize_t i = 0; i < got; ++i) {
+                    if (buffer[i] != '\n') {
+                        line.push_back(buffer[i]);
+                        if (line.size() > kMaxListingLine) throw ToolError("the image lists a name too long");
+                        continue;
+                    }
+                    onLine(line);
+                    line.clear();
+                }
+            }
+            if (!line.empty()) onLine(line);
+        } catch (...) {
+            ::kill(pid, SIGKILL);
+            reap();
+            throw;
+        }
+    }
+    return reap();
+}
+
+bool isModeString(const std::string& line) {
+    if (line.size() < 11 || line[10] != ' ' || std::strchr("-dlcbps", line[0]) == nullptr) return false;
+    for (int i = 1; i < 10; ++i) {
+        if (std::strchr("-rwxsStT", line[i]) == nullptr) return false;
+    }
+    return true;
+}
+
+// Reads one line of "unsquashfs -lln". A name holding a newline continues on
+// lines of its own; those are skipped unless they look like an entry, and then
+// they can only make the check stricter, never hide a real entry, whose own
+// line starts with its real mode.
+struct ListingCheck {
+    std::uint64_t bytes = 0;
+    std::uint64_t entries = 0;
+
+    void operator()(const std::string& line) {
+        if (!isModeString(line)) return;
+        if (++entries > kMaxEntries) throw ToolError("the image holds too many entries");
+        if (std::strchr("cbps", line[0]) != nullptr) {
+            throw ToolError("the image holds a device, pipe or socket");
+        }
+        if (std::strchr("sS", line[3]) != nullptr || std::strchr("sS", line[6]) != nullptr) {
+            throw ToolError("the image holds a set-user-ID or set-group-ID file");
+        }
+        if (line[0] != '-') return;
+        // mode, owner/group, size
+        const std::size_t owner = line.find_first_not_of(' ', 10);
+        const std::size_t ownerEnd = owner == std::string::npos ? owner : line.find(' ', owner);
+        const std::size_t size = ownerEnd == std::string::npos ? ownerEnd : line.find_first_not_of(' ', ownerEnd);
+        if (size == std::string::npos || line[size] < '0' || line[size] > '9') {
+            throw ToolError("unreadable listing of the image");
+        }
+        std::uint64_t value = 0;
+        for (std::size_t i = size; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+            if (value > kMaxExtractedBytes) break;
+            value = value * 10 + static_cast<unsigned>(line[i] - '0');
+        }
+        bytes += value;
+        if (bytes > kMaxExtractedBytes) throw ToolError("the image is too large once extracted");
+    }
+};
+
+// What unsquashfs made, checked on disk: the listing may not tell all, and
+// as root the owners stored in the image must not reach the installed app.
+void checkExtracted(int dirFd, int depth) {
+    if (depth > kMaxDepth) throw ToolError("the image is nested too deeply");
+    const bool root = ::geteuid() == 0;
+    for (const std::string& name : listDirectory(dirFd)) {
+        const struct stat info = statEntry(dirFd, name);
+        if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode)) {
+            throw ToolError("the image holds a device, pipe or socket: " + encodeName(name));
+        }
+        if ((info.st_mode & (S_ISUID | S_ISGID)) != 0) {
+            throw ToolError("the image holds a set-user-ID or set-group-ID file: " + encodeName(name));
+        }
+        if (root && (info.st_uid != ::geteuid() || info.st_gid != ::getegid()) &&
+            ::fchownat(dirFd, name.c_str(), ::geteuid(), ::getegid(), AT_SYMLINK_NOFOLLOW) != 0) {
+            throw ToolError("cannot change the owner of " + encodeName(name));
+        }
+        if (S_ISDIR(info.st_mode)) {
+            const Fd child = openDirectory(dirFd, name);
+            checkExtracted(child.get(), depth + 1);
+        }
+    }
+}
+
+void extract(const std::string& image, const std::string& mountPath, int mountFd) {
+    // unsquashfs reads an argument starting with '-' as an option.
+    const std::string imageArg = image[0] == '-' ? "./" + image : image;
+    ListingCheck check;
+    if (runProgram({kUnsquashfs, "-lln", imageArg}, std::ref(check)) != 0) {
+        throw ToolError("the image cannot be read");
+    }
+    if (::mkdirat(mountFd, kStaging, 0700) != 0) throw ToolError("cannot make the extraction folder");
+    const std::string staging = mountPath + "/" + kStaging;
+    if (runProgram({kUnsquashfs, "-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-dest", staging,
+                    imageArg},
+                   nullptr) != 0) {
+        throw ToolError("the image cannot be extracted");
+    }
+    const Fd stagingFd = openDirectory(mountFd, kStaging);
+    checkExtracted(stagingFd.get(), 0);
+    for (const std::string& name : listDirectory(stagingFd.get())) {
+        if (::renameat2(stagingFd.get(), name.c_str(), mountFd, name.c_str(), RENAME_NOREPLACE) != 0) {
+            throw ToolError("cannot move " + encodeName(name) + " into place: " + std::strerror(errno));
+        }
+    }
+    if (::unlinkat(mountFd, kStaging, AT_REMOVEDIR) != 0) throw ToolError("cannot remove the extraction folder");
+}
+
+int attach(const std::string& image, const std::string& mountArg) {
+    struct stat imageInfo {};
+    if (image.empty() || ::stat(image.c_str(), &imageInfo) != 0 || !S_ISREG(imageInfo.st_mode)) {
+        throw ToolError("not an image file: " + encodeName(image));
+    }
+    const std::string mountPath = withoutTrailingSlashes(mountArg);
+    const Fd mount = openDirectory(AT_FDCWD, mountPath);
+    struct stat mountInfo {};
+    if (::fstat(mount.get(), &mountInfo) != 0 || mountInfo.st_uid != ::geteuid()) {
+        throw ToolError("the mount directory belongs to another user");
+    }
+    if (!listDirectory(mount.get()).empty()) throw ToolError("the mount directory is not empty");
+    // Nobody else may look at, or slip anything into, what is extracted.
+    if (::fchmod(mount.get(), 0700) != 0) throw ToolError("cannot protect the mount directory");
+    writeNewFile(mount.get(), kMarker, "corvidale-image\n", 0600);
+    try {
+        extract(image, mountPath, mount.get());
+    } catch (...) {
+        try {
+            removeContents(mount.get());
+        } catch (const ToolError&) {
+        }
+        throw;
+    }
+    return 0;
+}
+
+int detach(const std::string& mountArg) {
+    const std::string mountPath = withoutTrailingSlashes(mountArg);
+    const Fd mount = openDirectory(AT_FDCWD, mountPath);
+    struct stat marker {};
+    if (::fstatat(mount.get(), kMarker, &marker, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(marker.st_mode)) {
+        throw ToolError("nothing is attached at " + encodeName(mountPath));
+    }
+    // The marker goes last, so that a detach cut short can be run again.
+    for (const std::string& name : listDirectory(mount.get())) {
+        if (name != kMarker) removeTree(mount.get(), name);
+    }
+    if (::unlinkat(mount.get(), kMarker, 0) != 0 || ::rmdir(mountPath.c_str()) != 0) {
+        throw ToolError("cannot remove " + encodeName(mountPath) + ": " + std::strerror(errno));
+    }
+    return 0;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.size() == 3 && args[0] == "attach") return attach(args[1], args[2]);
+    if (args.size() == 2 && args[0] == "detach") return detach(args[1]);
+    throw UsageError("unknown command");
+}
+
+}  // namespace
+}  // namespace corvidale::tools
+
+int main(int argc, char** argv) {
+    using namespace corvidale::tools;
+    // A pipeline that stops reading must not kill us halfway through a removal.
+    ::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "corvidale-image: %s\n%s", error.what(), kUsage);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "corvidale-image: %s\n", error.what());
+        return 1;
+    }
+}

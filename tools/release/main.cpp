@@ -1,0 +1,160 @@
+// corvidale-release: the release-side helpers that scripts/publish.sh and the
+// tests use. It reads and edits a bundle's Info.plist with libplist and writes
+// the update feed with a real JSON writer.
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/fs.h"
+
+namespace corvidale::tools {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: corvidale-release info <bundle> <key>\n"
+    "       corvidale-release set-info <bundle> <key>=<value>...\n"
+    "       corvidale-release feed <bundle> <image> <feed file to write>\n";
+
+struct UsageError : ToolError {
+    using ToolError::ToolError;
+};
+
+struct PlistFree {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Plist = std::unique_ptr<void, PlistFree>;
+
+std::string infoPath(const std::string& bundle) { return withoutTrailingSlashes(bundle) + "/Contents/Info.plist"; }
+
+Plist readInfo(const std::string& bundle) {
+    const std::string bytes = readSmallFile(AT_FDCWD, infoPath(bundle), 16 * 1024 * 1024);
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    Plist info(root);
+    if (!info || plist_get_node_type(root) != PLIST_DICT) throw ToolError("unreadable Info.plist in the bundle");
+    return info;
+}
+
+std::optional<std::string> infoString(const Plist& info, const std::string& key) {
+    plist_t node = plist_dict_get_item(static_cast<plist_t>(info.get()), key.c_str());
+    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    char* raw = nullptr;
+    plist_get_string_val(node, &raw);
+    std::string value = raw != nullptr ? raw : "";
+    std::free(raw);
+    return value;
+}
+
+std::string requireString(const Plist& info, const std::string& key) {
+    auto value = infoString(info, key);
+    if (!value) throw ToolError("the bundle's Info.plist has no string " + key);
+    return *value;
+}
+
+int printInfo(const std::string& bundle, const std::string& key) {
+    std::printf("%s\n", requireString(readInfo(bundle), key).c_str());
+    return 0;
+}
+
+// Written beside the old file and renamed over it, so that a failure leaves
+// the old Info.plist whole.
+int setInfo(const std::string& bundle, const std::vector<std::string>& assignments) {
+    Plist info = readInfo(bundle);
+    for (const std::string& assignment : assignments) {
+        const std::size_t equals = assignment.find('=');
+        if (equals == std::string::npos || equals == 0) throw UsageError("expected <key>=<value>");
+        plist_dict_set_item(static_cast<plist_t>(info.get()), assignment.substr(0, equals).c_str(),
+                            plist_new_string(assignment.substr(equals + 1).c_str()));
+    }
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(static_cast<plist_t>(info.get()), &xml, &length);
+    if (xml == nullptr) throw ToolError("cannot write Info.plist");
+    const std::string text(xml, length);
+    plist_to_xml_free(xml);
+
+    const std::string path = infoPath(bundle);
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str());
+    writeNewFile(AT_FDCWD, temporary, text, 0644);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        throw ToolError("cannot replace Info.plist");
+    }
+    return 0;
+}
+
+// The feed names the image relative to itself, so both must be published
+// side by side.
+std::string urlPathSegment(const std::string& name) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+            out.push_back(c);
+        } else {
+            out += {'%', kDigits[byte >> 4], kDigits[byte & 0xF]};
+        }
+    }
+    return out;
+}
+
+int writeFeed(const std::string& bundle, const std::string& image, const std::string& feed) {
+    const Plist info = readInfo(bundle);
+    const std::string build = requireString(info, "CFBundleVersion");
+    if (build.empty() || build.size() > 18 || build.find_first_not_of("0123456789") != std::string::npos) {
+        throw ToolError("CFBundleVersion must be a whole number, not \"" + encodeName(build) + "\"");
+    }
+    const std::size_t slash = image.rfind('/');
+    const std::string imageName = slash == std::string::npos ? image : image.substr(slash + 1);
+    const std::size_t feedSlash = feed.rfind('/');
+    const std::string imageDir = slash == std::string::npos ? "." : image.substr(0, slash);
+    const std::string feedDir = feedSlash == std::string::npos ? "." : feed.substr(0, feedSlash);
+    if (imageDir != feedDir) throw ToolError("the image and the feed must be in the same folder");
+
+    const Fd imageFd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!imageFd) throw ToolError("cannot open the image " + encodeName(image));
+    nlohmann::ordered_json document;
+    document["version"] = requireString(info, "CFBundleShortVersionString");
+    document["build"] = std::stoll(build);
+    document["file"] = urlPathSegment(imageName);
+    document["sha256"] = sha256OfFile(imageFd.get());
+    document["bundleId"] = requireString(info, "CFBundleIdentifier");
+    ::unlink(feed.c_str());
+    writeNewFile(AT_FDCWD, feed, document.dump(2) + "\n", 0644);
+    return 0;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.size() == 3 && args[0] == "info") return printInfo(args[1], args[2]);
+    if (args.size() >= 3 && args[0] == "set-info") return setInfo(args[1], {args.begin() + 2, args.end()});
+    if (args.size() == 4 && args[0] == "feed") return writeFeed(args[1], args[2], args[3]);
+    throw UsageError("unknown command");
+}
+
+}  // namespace
+}  // namespace corvidale::tools
+
+int main(int argc, char** argv) {
+    using namespace corvidale::tools;
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "corvidale-release: %s\n%s", error.what(), kUsage);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "corvidale-release: %s\n", error.what());
+        return 1;
+    }
+}
