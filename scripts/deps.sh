@@ -13,8 +13,8 @@ packages=(
   libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
   # the tests
   libcpp-httplib-dev libgtest-dev libgmock-dev libx11-dev
-  # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
-  xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
+  # the end-to-end tests: pytest, a display, X tools, screenshots, certificates, namespaces
+  python3 python3-pytest xvfb xdotool x11-utils imagemagick openssl util-linux mount ca-certificates fonts-dejavu-core
 )
 
 missing=()
