@@ -4,6 +4,7 @@ The app runs in a private mount namespace where a CA bundle with the test CA and
 a hosts file naming the test hosts are bound over the system's (the engine
 ignores SSL_CERT_FILE). It never gets a session bus.
 """
+import ctypes
 import http.server
 import json
 import os
@@ -11,6 +12,7 @@ import shutil
 import signal
 import ssl
 import subprocess
+import sys
 import threading
 import time
 from pathlib import Path
@@ -21,6 +23,12 @@ APP = os.environ.get("CORVIDALE_APP", "build/Corvidale.app/Contents/MacOS/corvid
 APP_HOST, SUB_HOST, FOREIGN_HOST, SIGNIN_HOST = HOSTS = [
     "app.corvidale.test", "other.app.corvidale.test", "foreign.test", "accounts.google.com"]
 TIMEOUT = 60  # two busy cores and a cold engine start have to fit
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that the fixtures end what they started
+
+
+def dies_with_us():
+    """Whatever this run starts is killed when it goes, however it goes."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 def wait_for(condition, what, timeout=TIMEOUT):
@@ -199,7 +207,8 @@ class World:
         # Xvfb picks a free display itself and names it once it listens.
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                                      "-nolisten", "tcp"], pass_fds=[write_end], stderr=subprocess.DEVNULL)
+                                      "-nolisten", "tcp"], pass_fds=[write_end], stderr=subprocess.DEVNULL,
+                                     preexec_fn=dies_with_us)
         os.close(write_end)
         with os.fdopen(read_end) as numbers:  # read to the end of the line: Xvfb fails if it cannot write it all
             self.display = ":" + numbers.readline().strip()
@@ -227,7 +236,8 @@ class App:
         with open(f"{self.logs}.out", "w") as out, open(f"{self.logs}.err", "w") as err:
             self.proc = subprocess.Popen(["unshare", "-m", "--", "sh", "-c", bind, "sh", world.ca_bundle, world.hosts,
                                           os.path.abspath(exe), *args], env=env, stdout=out, stderr=err,
-                                         stdin=subprocess.DEVNULL, cwd=cwd or profile.root, start_new_session=True)
+                                         stdin=subprocess.DEVNULL, cwd=cwd or profile.root, start_new_session=True,
+                                         preexec_fn=dies_with_us)
         self._window = None
 
     def out(self):

@@ -101,15 +101,15 @@ def test_download_self_test_passes_fails_and_exits(launch, origin, profile):
     origin.routes["/drawing.svg"] = ('<svg xmlns="http://www.w3.org/2000/svg" width="9" height="9"/>', "image/svg+xml")
     line = 'DOWNLOAD SELFTEST: saved {} — "saved by the Mac shell"'
     app = launch("/plain", args=["-downloadSelfTest", "YES"])
-    assert app.wait_exit() == 0 and app.out() == [line.format(profile.downloads / "corvidale-download-selftest.txt")]
+    assert (app.wait_exit(), app.out()) == (0, [line.format(profile.downloads / "corvidale-download-selftest.txt")]), app.err()
     assert profile.files() == [] and profile.opened() == []
     (profile.downloads / "corvidale-download-selftest.txt").write_text("left over")
     app = launch("/plain", args=["-downloadSelfTest", "YES"])
-    assert app.wait_exit() == 0 and app.out() == [line.format(profile.downloads / "corvidale-download-selftest 2.txt")]
+    assert (app.wait_exit(), app.out()) == (0, [line.format(profile.downloads / "corvidale-download-selftest 2.txt")]), app.err()
     assert profile.files() == ["corvidale-download-selftest.txt"]
     # A document without a body makes the script fail: one line with the engine's reason, status 1.
     app = launch("/drawing.svg", args=["-downloadSelfTest", "YES"])
-    assert app.wait_exit() == 1
+    assert app.wait_exit() == 1, (app.out(), app.err())
     assert len(app.out()) == 1 and app.out()[0].startswith("DOWNLOAD SELFTEST: failed — ") and len(app.out()[0]) > 40
 
 
