@@ -78,8 +78,8 @@ if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" 
 fi
 
 budget="$root/../shared/tools/test-budget"
-if [ -x "$budget" ]; then
-  step "test budget" bash -c 'cd "$1" && "$2"' budget "$root" "$budget"
+if [ -f "$budget" ]; then
+  step "test budget" bash -c 'cd "$1" && bash "$2"' budget "$root" "$budget"
 else
   results+=("test budget: skipped (no $budget)")
 fi
