@@ -19,8 +19,10 @@ packages=(
   # GCC's Objective-C runtime headers and the blocks runtime
   clang-14 libc++-14-dev libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-12-dev
   libblocksruntime-dev
-  # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
-  xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
+  # the end-to-end tests: pytest, a display, X tools, screenshots, certificates, namespaces,
+  # a private session bus for the single-instance check
+  python3 python3-pytest xvfb xdotool x11-utils imagemagick openssl util-linux mount ca-certificates
+  fonts-dejavu-core dbus
   # packaging: icons rendered from the drawing, the .deb's library dependencies,
   # desktop entry and metainfo checks, a clean Debian root to install it in
   librsvg2-bin dpkg-dev desktop-file-utils appstream debootstrap curl
