@@ -93,6 +93,22 @@ void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data)
     if (*completion) (*completion)(std::move(answer));
 }
 
+// WebKitGTK keeps even the default session's cookies in memory unless told
+// where to store them; the desktop platform's default store keeps them, and
+// without them every user is signed out at each launch.
+void keepCookies(WebKitNetworkSession* session) {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    WebKitWebsiteDataManager* data = webkit_network_session_get_website_data_manager(session);
+    const char* folder = data != nullptr ? webkit_website_data_manager_get_base_data_directory(data) : nullptr;
+    if (folder == nullptr) return;
+    gchar* file = g_build_filename(folder, "cookies.sqlite", nullptr);
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session), file,
+                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    g_free(file);
+}
+
 }  // namespace
 
 std::string describeError(const GError* error) {
@@ -105,11 +121,12 @@ std::string describeError(const GError* error) {
 GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
                        const platform::WebViewConfiguration& configuration)
     : context_(context) {
-    // The default session keeps cookies and storage across launches; the
-    // ephemeral one forgets them when the view goes away.
+    // The default session keeps storage across launches; the ephemeral one
+    // forgets everything when the view goes away.
     WebKitNetworkSession* session = configuration.persistentDefaultDataStore
                                         ? WEBKIT_NETWORK_SESSION(g_object_ref(webkit_network_session_get_default()))
                                         : webkit_network_session_new_ephemeral();
+    if (configuration.persistentDefaultDataStore) keepCookies(session);
     downloads.attach(session);
 
     contentManager_ = webkit_user_content_manager_new();
