@@ -65,9 +65,14 @@ TEST_F(NavigationPolicy, OnlyLinkActivationsAreJudgedByHost) {
         EXPECT_EQ(decide({type, std::string("https://elsewhere.test/"), false}), NavigationActionPolicy::Allow);
     }
     EXPECT_EQ(decide({NavigationType::LinkActivated, std::nullopt, false}), NavigationActionPolicy::Allow);
-    EXPECT_EQ(link("mailto:someone@example.com"), NavigationActionPolicy::Allow) << "no host";
     EXPECT_EQ(link("blob:https://app.example.com/1234"), NavigationActionPolicy::Allow);
+    EXPECT_EQ(link("about:blank"), NavigationActionPolicy::Allow);
     EXPECT_TRUE(p.openedURLs.empty());
+    // Mail goes to the mail application; a host our parser can't read is foreign.
+    EXPECT_EQ(link("mailto:someone@example.com"), NavigationActionPolicy::Cancel);
+    EXPECT_EQ(link("https://evil$.test/"), NavigationActionPolicy::Cancel);
+    EXPECT_EQ(link("https://evil.test/#" + std::string(9 << 20, 'A')), NavigationActionPolicy::Cancel);
+    EXPECT_EQ(p.openedURLs, std::vector<std::string>{"mailto:someone@example.com"});
 }
 
 TEST_F(NavigationPolicy, DownloadRequestsWinOverEverything) {

@@ -18,9 +18,9 @@ struct CurlTextDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
 
-std::optional<std::string> part(CURLU* handle, CURLUPart which) {
+std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned int flags = 0) {
     char* raw = nullptr;
-    if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) return std::nullopt;
+    if (curl_url_get(handle, which, &raw, flags) != CURLUE_OK || raw == nullptr) return std::nullopt;
     std::unique_ptr<char, CurlTextDeleter> owned(raw);
     return std::string(raw);
 }
@@ -76,7 +76,16 @@ std::optional<Url> Url::parse(std::string_view text) {
     }
     url.host_ = part(handle.get(), CURLUPART_HOST);
     if (url.host_ && url.host_->empty()) url.host_.reset();
+    if (url.host_) {
+        // Punycode needs libcurl's IDN support; a plain ASCII host needs none.
+        url.canonicalHost_ = lower(part(handle.get(), CURLUPART_HOST, CURLU_PUNYCODE).value_or(*url.host_));
+    }
     return url;
+}
+
+bool hasAuthority(std::string_view text) {
+    const auto scheme = leadingScheme(text);
+    return scheme && text.substr(scheme->size() + 1, 2) == "//";
 }
 
 std::optional<std::string> hostOf(std::string_view text) {

@@ -20,13 +20,23 @@ public:
     const std::string& scheme() const { return scheme_; }
     // The host as the parser reports it; nullopt when there is none.
     const std::optional<std::string>& host() const { return host_; }
+    // The host in the form the web engine reports hosts: ASCII letters in
+    // lower case, international names in punycode. A configured origin is
+    // written by hand ("https://App.Example.com", "https://bücher.example");
+    // the engine never reports a host that way.
+    const std::optional<std::string>& canonicalHost() const { return canonicalHost_; }
 
 private:
     std::string text_;
     std::string writtenScheme_;
     std::string scheme_;
     std::optional<std::string> host_;
+    std::optional<std::string> canonicalHost_;
 };
+
+// Whether `text` starts with a scheme followed by "://": a URL that names a
+// host, even when no parser here can read it.
+bool hasAuthority(std::string_view text);
 
 // The host of `text` when it parses and has one.
 std::optional<std::string> hostOf(std::string_view text);

@@ -63,7 +63,7 @@ void Delegate::requestMediaCapturePermission(const std::string& /*securityOrigin
     // Camera and microphone are for the web application itself: a sign-in
     // page or any other site that ends up as the top-level page gets nothing.
     const auto pageHost = hostOf(web ? web->url() : std::string());
-    const auto originHost = appOrigin(platform_).host();
+    const auto originHost = appOrigin(platform_).canonicalHost();
     const bool ownPage = pageHost && originHost && *pageHost == *originHost;
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }
