@@ -84,7 +84,12 @@ public:
     bool ranDownloadSelfTest = false;
 
 private:
+    void reportDownloadFailure(const std::string& name, const platform::Error& error);
+
     platform::Platform& platform_;
+    // Downloads refused a destination, with the name and the reason to report
+    // when the engine tells of their end.
+    std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declinedDownloads_;
 };
 
 }  // namespace corvidale
