@@ -10,7 +10,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config
   # the app
-  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
+  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev libidn2-dev nlohmann-json3-dev libssl-dev libplist-dev
   # the tests
   libcpp-httplib-dev libgtest-dev libgmock-dev libx11-dev
   # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces

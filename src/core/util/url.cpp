@@ -1,6 +1,7 @@
 #include "url.h"
 
 #include <curl/curl.h>
+#include <idn2.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,9 +19,9 @@ struct CurlTextDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
 
-std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned int flags = 0) {
+std::optional<std::string> part(CURLU* handle, CURLUPart which) {
     char* raw = nullptr;
-    if (curl_url_get(handle, which, &raw, flags) != CURLUE_OK || raw == nullptr) return std::nullopt;
+    if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) return std::nullopt;
     std::unique_ptr<char, CurlTextDeleter> owned(raw);
     return std::string(raw);
 }
@@ -41,6 +42,19 @@ std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+// libidn2 directly: libcurl's own conversion depends on the process's locale.
+std::string canonicalHostName(const std::string& host) {
+    const bool ascii = std::all_of(host.begin(), host.end(), [](unsigned char c) { return c < 0x80; });
+    if (ascii) return lower(host);
+    char* converted = nullptr;
+    if (idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NONTRANSITIONAL) != IDN2_OK || converted == nullptr) {
+        return lower(host);  // not a name IDNA accepts; no engine would report it otherwise
+    }
+    std::string result = lower(converted);
+    idn2_free(converted);
+    return result;
 }
 
 bool hasControlOrSpace(std::string_view text) {
@@ -76,10 +90,7 @@ std::optional<Url> Url::parse(std::string_view text) {
     }
     url.host_ = part(handle.get(), CURLUPART_HOST);
     if (url.host_ && url.host_->empty()) url.host_.reset();
-    if (url.host_) {
-        // Punycode needs libcurl's IDN support; a plain ASCII host needs none.
-        url.canonicalHost_ = lower(part(handle.get(), CURLUPART_HOST, CURLU_PUNYCODE).value_or(*url.host_));
-    }
+    if (url.host_) url.canonicalHost_ = canonicalHostName(*url.host_);
     return url;
 }
 
