@@ -269,7 +269,11 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
     GtkWidget* entry = nullptr;
     if (alert.textField) {
         entry = gtk_entry_new();
+        // The given text is where the field starts, not an edit: undo must
+        // not take it away.
+        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), FALSE);
         gtk_editable_set_text(GTK_EDITABLE(entry), alert.textField->text.c_str());
+        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), TRUE);
         gtk_widget_set_size_request(entry, static_cast<int>(alert.textField->width),
                                     static_cast<int>(alert.textField->height));
         gtk_widget_set_halign(entry, GTK_ALIGN_START);
