@@ -300,7 +300,9 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
         g_object_set_data(G_OBJECT(button), "corvidale-response",
                           GINT_TO_POINTER(platform::kAlertFirstButtonReturn + static_cast<int>(i)));
         g_signal_connect(button, "clicked", G_CALLBACK(onAlertButton), state);
-        gtk_box_append(GTK_BOX(buttons), button);
+        // The first button stands at the right, the others to its left in
+        // order, as on the desktop platform and in GNOME's dialogs.
+        gtk_box_prepend(GTK_BOX(buttons), button);
         if (i == 0) firstButton = button;
     }
     gtk_box_append(GTK_BOX(content), buttons);
