@@ -160,6 +160,10 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     // the desktop platform when content JavaScript is off.
     webkit_settings_set_enable_javascript(settings_, TRUE);
     webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
+    // The desktop platform lets page scripts ask for a window without a user
+    // gesture (a checkout page opened after an awaited request); the request
+    // still only reaches the UI delegate, which hands it to the browser.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings_, TRUE);
     // A developer switch only: see kMockCaptureDevicesKey.
     if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
 
@@ -420,6 +424,8 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
     auto* view = static_cast<GtkWebView*>(self);
     if (event == WEBKIT_LOAD_STARTED) {
         view->currentLoadFailed_ = false;
+    } else if (event == WEBKIT_LOAD_COMMITTED) {
+        view->committedOnce_ = true;
     } else if (event == WEBKIT_LOAD_FINISHED) {
         // WebKitGTK ends a failed load with "finished" too, and then loads its
         // error page for the failed URL as a load of its own. Neither is a
@@ -433,9 +439,15 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
     }
 }
 
-gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingUri, GError*, gpointer self) {
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* failingUri, GError*, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     view->currentLoadFailed_ = true;
+    // A navigation that fails before it commits (a scheme the engine cannot
+    // show, a host that does not answer) leaves the page it started from, as
+    // the desktop platform's web view does: replacing the application with
+    // an error page would lose whatever the user was doing in it. Only the
+    // very first load, with nothing to keep, gets the engine's error page.
+    if (event == WEBKIT_LOAD_STARTED && view->committedOnce_) return TRUE;
     view->failedUri_ = failingUri != nullptr ? failingUri : "";
     return FALSE;  // WebKit shows its error page
 }

@@ -229,7 +229,8 @@ class App:
         env = dict(PATH=os.environ["PATH"], HOME=str(home), LANG="C.UTF-8", DISPLAY=world.display, GDK_BACKEND="x11",
                    XDG_CONFIG_HOME=f"{home}/.config", XDG_DATA_HOME=f"{home}/.local/share",
                    XDG_CACHE_HOME=f"{home}/.cache", XDG_RUNTIME_DIR=f"{home}/runtime", GSETTINGS_BACKEND="memory",
-                   CORVIDALE_ORIGIN=world.origin.url(path) if origin is None else origin)
+                   CORVIDALE_ORIGIN=world.origin.url(path) if origin is None else origin,
+                   **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
         if stamp is not None:
             env["CORVIDALE_STAMP"] = stamp
         bind = 'mount --bind "$1" /etc/ssl/certs/ca-certificates.crt && mount --bind "$2" /etc/hosts && shift 2 && exec "$@"'

@@ -203,3 +203,77 @@ def test_the_file_chooser_answers_file_inputs(launch, origin, profile):
     gone()
     assert origin.wait_report("one cancelled") == "one cancelled single.txt:9"
     app.close()
+
+
+def test_what_a_hostile_page_or_server_tries_stays_harmless(launch, origin, profile):
+    """Links the shell's parser can't read, mail links, schemes the engine can't show,
+    the engine's temporary download file, long names, cut-off transfers, scripted windows."""
+    def cut(handler):  # declares 400 000 bytes, sends half and hangs up
+        handler.send_response(200)
+        for name, value in [*attachment("cut.bin", "")[2].items(), ("Content-Length", "400000")]:
+            handler.send_header(name, value)
+        handler.end_headers()
+        handler.wfile.write(b"x" * 200000)
+        handler.close_connection = True
+
+    long_name = "L" * 241 + ".txt"
+    origin.routes.update({"/wk": attachment("wk.txt", CSV), "/long": attachment(long_name, CSV), "/cut": cut})
+    scripted = origin.url("/checkout", FOREIGN_HOST)
+    origin.routes["/steps"] = (steps_page([
+        {"href": origin.url("/landing", FOREIGN_HOST) + "#" + "A" * (9 << 20)}, {"href": "mailto:someone@example.com"},
+        {"href": f"x-foo://{APP_HOST}/"}, {"href": "/wk"}, {"href": "/long"}, {"href": "/cut"}],
+        onload=f"fetch('/report', {{method: 'POST', body: 'awaited'}}).then(function () {{"
+               f"report('scripted ' + (window.open('{scripted}') ? 'window' : 'null')); }})"),)
+    outside = profile.root / "outside.txt"
+    outside.write_text("not the download's")
+    (profile.downloads / "wk.txt.wkdownload").symlink_to(outside)
+    app = launch("/steps")
+    # A window opened by script without a click still only reaches the browser.
+    wait_for(lambda: profile.opened() == [scripted], f"the scripted window in the browser: {profile.opened()}")
+    for step in range(3):
+        app.step(step)
+    wait_for(lambda: profile.opened() == [scripted, "mailto:someone@example.com"], f"the mail link: {profile.opened()}")
+    app.step(3)
+    wait_for(lambda: (profile.downloads / "wk 2.txt").exists(), f"wk 2.txt: {profile.files()}")
+    app.step(4)
+    wait_for(lambda: any(n.startswith("L" * 240) and n.endswith(".txt") for n in profile.files()), "the long name, cut")
+    app.step(5)
+    app.key("Return", window=app.window("^The download didn't finish$"))
+    assert outside.read_text() == "not the download's" and not origin.to("/landing")
+    assert "cut.bin" not in profile.files() and profile.opened()[2:] == [str(profile.downloads)] * 2  # the reveals
+    assert not [r for r in origin.reports() if r.startswith("pagehide")], "the application was unloaded"
+    app.close()
+
+
+KEYS = page("""<input id="f" value="page text"><script>
+document.addEventListener('keydown', function (e) {
+  if (!e.ctrlKey || e.key == 'Control') return;
+  report('keydown ctrl+' + e.key); if ('fzr'.indexOf(e.key) >= 0) e.preventDefault();
+});
+document.getElementById('f').addEventListener('input', function (e) { report('input ' + e.inputType); });
+addEventListener('load', function () { report('loaded'); });</script>""",
+            head="<style>#f{position:fixed;left:0;top:100px;width:40%;height:80px}</style>")
+
+
+def test_the_page_gets_keys_first_and_a_page_dialog_never_locks_the_user_in(launch, origin):
+    origin.routes["/keys"] = (KEYS,)
+    app = launch("/keys")
+    origin.wait_report("loaded")
+    app.click(200, 140)
+    app.key("End", "x", "ctrl+z", "ctrl+f", "ctrl+r", "ctrl+y")
+    origin.wait_report("keydown ctrl+y")
+    assert [r for r in origin.reports() if r.startswith(("keydown", "input"))] == [
+        "input insertText", "keydown ctrl+z", "keydown ctrl+f", "keydown ctrl+r", "keydown ctrl+y"]
+    assert len(origin.to("/keys")) == 1 and app.windows() == [app.window()]  # no reload, no undo
+    app.close()
+    # An endless run of alerts, then a prompt far too long to show.
+    origin.routes["/loop"] = (page("<script>setTimeout(function () { for (;;) alert('again'); }, 300);</script>"),)
+    app = launch("/loop")
+    app.key("ctrl+q", window=app.window("^again$"))
+    assert app.wait_exit() == 0
+    origin.routes["/huge"] = (page("<script>setTimeout(function () { var a = prompt('a'.repeat(5 << 20), 'd'.repeat(5 << 20));"
+                                   " report('answer ' + a.length + ' ' + a.slice(-3)); }, 300);</script>"),)
+    app = launch("/huge")
+    app.key("Return", window=app.window("…$"))
+    assert origin.wait_report("answer ") == "answer 10001 dd…"
+    app.close()

@@ -147,15 +147,19 @@ TEST_F(Navigation, LinksStayForTheOriginHostAndSignInHostsOnly) {
         {L, "https://APP.EXAMPLE.COM/", false, Cancel, true},
         {L, "https://app.example.com.evil.test/", false, Cancel, true},
         {L, "https://mail.google.com/", false, Cancel, true},
-        {L, "mailto:someone@example.com", false, Allow, false},
+        {L, "mailto:someone@example.com", false, Cancel, true},
         {L, "blob:https://app.example.com/1234", false, Allow, false},
+        {L, "about:blank", false, Allow, false},
+        // Hosts the engine reads and libcurl refuses are foreign, and not safe to hand out.
+        {L, "https://evil$.test/", false, Cancel, false},
+        {L, "https://foreign.test/#" + std::string(9 << 20, 'A'), false, Cancel, false},
         {L, std::nullopt, false, Allow, false},
         {L, "https://elsewhere.test/f.zip", true, NavigationActionPolicy::Download, false},
         {T::Other, "blob:https://app.example.com/x", true, NavigationActionPolicy::Download, false},
         {L, "smb://server/share", false, Cancel, false},
         {L, "custom-app://do/something", false, Cancel, false},
         {L, "ftp://files.example/", false, Cancel, false},
-        {L, "file:///etc/passwd", false, Allow, false},
+        {L, "file:///etc/passwd", false, Cancel, false},
     };
     for (auto type : {T::FormSubmitted, T::BackForward, T::Reload, T::FormResubmitted, T::Other}) {
         cases.push_back({type, "https://elsewhere.test/", false, Allow, false});
@@ -171,6 +175,14 @@ TEST_F(Navigation, LinksStayForTheOriginHostAndSignInHostsOnly) {
                                                  }, NavigationActionPolicy::Allow));
         EXPECT_EQ(answers, 1);
         EXPECT_EQ(p.opened, c.opened ? Strings{*c.url} : Strings{}) << c.url.value_or("no URL");
+    }
+    // An origin written by hand matches hosts as the engine writes them.
+    for (const auto& [origin, link] : {std::pair{"https://App.Example.COM/", "https://app.example.com/x"},
+                                       std::pair{"https://b\u00FCcher.example/", "https://xn--bcher-kva.example/x"}}) {
+        p.env["CORVIDALE_ORIGIN"] = origin;
+        delegate.decidePolicyForNavigationAction({L, link, false}, Completion<NavigationActionPolicy>([&](auto policy) {
+                                                     EXPECT_EQ(policy, Allow) << origin;
+                                                 }, Cancel));
     }
 }
 
@@ -340,6 +352,7 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
         std::string suggested;
         Strings existing;
         std::string expected;
+        std::string suffix = "";  // the engine's while it writes
     };
     for (const auto& c : {Case{"report.pdf", {}, "report.pdf"}, Case{"report.pdf", {"report.pdf", "report 2.pdf"}, "report 3.pdf"},
                           Case{"notes", {"notes/"}, "notes 2"}, Case{"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
@@ -350,17 +363,22 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
                           Case{std::string("in\0side\t\n\x7f.txt", 14), {}, "inside.txt"},
                           Case{"отчёт.pdf", {"отчёт.pdf"}, "отчёт 2.pdf"},
                           Case{longName, {}, std::string(251, 'a') + ".pdf"},
-                          Case{longName, {std::string(251, 'a') + ".pdf"}, std::string(249, 'a') + " 2.pdf"}}) {
+                          Case{longName, {std::string(251, 'a') + ".pdf"}, std::string(249, 'a') + " 2.pdf"},
+                          Case{"wk.txt", {"wk.txt.part@"}, "wk 2.txt", ".part"},
+                          Case{longName, {}, std::string(240, 'a') + ".pdf", ".wkdownload"}}) {
         Folder folder;
         for (auto name : c.existing) {
             if (name.back() == '/') fs::create_directory(folder / name);
             else if (name.back() == '@') fs::create_symlink("/nonexistent", folder / name.substr(0, name.size() - 1));
             else std::ofstream(folder / name) << "taken";
         }
-        const auto destination = uniqueDestination(folder.path, c.suggested, {});
+        const auto destination = uniqueDestination(folder.path, c.suggested, {}, c.suffix);
         EXPECT_EQ(destination.path, folder / c.expected) << c.suggested;
         EXPECT_TRUE(destination.claimed && fs::file_size(destination.path) == 0) << "claimed with an empty file";
     }
+    // A folder that can't be examined ends the search with the reason.
+    const auto unusable = uniqueDestination("/tmp/" + std::string(5000, 'x'), "a.txt", {});
+    EXPECT_TRUE(unusable.path.empty() && unusable.problem && unusable.problem->find("File name too long") != std::string::npos);
     std::string wide;
     for (int i = 0; i < 90; ++i) wide += "語";
     const auto cut = sanitizeFilename(wide + ".txt");
@@ -373,7 +391,11 @@ struct FakeDownload : Download {
     explicit FakeDownload(DownloadId id) : number(id) {}
     DownloadId id() const override { return number; }
     void setDelegate(DownloadDelegate* d) override { delegate = d; }
+    std::optional<std::uint64_t> expectedLength() const override { return expected; }
+    std::uint64_t receivedLength() const override { return received; }
     DownloadId number;
+    std::optional<std::uint64_t> expected;
+    std::uint64_t received = 0;
     DownloadDelegate* delegate = nullptr;
 };
 
@@ -392,7 +414,7 @@ protected:
 TEST_F(Downloads, DestinationsFinishesAndFailures) {
     p.downloadsFolder = folder.path;
     launch();
-    FakeDownload a(1), b(2), c(3), never(4);
+    FakeDownload a(1), b(2), c(3), never(4), cut(5), nowhere(6);
     delegate.navigationResponseDidBecomeDownload(a);
     delegate.navigationActionDidBecomeDownload(b);
     EXPECT_TRUE(a.delegate == &delegate && b.delegate == &delegate);
@@ -401,11 +423,17 @@ TEST_F(Downloads, DestinationsFinishesAndFailures) {
     EXPECT_EQ(destination(b, "photo.jpg"), folder / "photo 2.jpg");
     EXPECT_EQ(destination(c, "half.bin"), folder / "half.bin");
     std::ofstream(folder / "half.bin") << "half";
-    EXPECT_EQ(delegate.downloads.size(), 3u);
+    EXPECT_EQ(destination(cut, "cut.bin"), folder / "cut.bin");
+    std::ofstream(folder / "cut.bin") << "cut";
+    cut.expected = 400000, cut.received = 200000;
+    EXPECT_EQ(delegate.downloads.size(), 4u);
 
+    a.expected = a.received = 0;  // declared and written alike
     delegate.downloadDidFinish(a);
     delegate.downloadDidFinish(a);  // no entry any more: nothing
+    delegate.downloadDidFinish(cut);  // the engine calls a cut-off transfer finished
     EXPECT_EQ(p.revealed, Strings{folder / "photo.jpg"});
+    EXPECT_FALSE(fs::exists(folder / "cut.bin")) << "a cut-off file must not pass for a download";
     delegate.downloadDidFail(b, {"The network connection was lost.", "Error Domain=X Code=-1005"});
     delegate.downloadDidFail(c, {"Lost.", ""});
     delegate.downloadDidFail(never, {"Cancelled.", ""});
@@ -413,14 +441,15 @@ TEST_F(Downloads, DestinationsFinishesAndFailures) {
     EXPECT_FALSE(fs::exists(folder / "photo 2.jpg")) << "the empty placeholder goes";
     EXPECT_TRUE(fs::exists(folder / "half.bin")) << "a partial file is not ours to remove";
     Strings texts;
-    for (const auto& alert : p.alerts) {
-        EXPECT_EQ(alert.content.messageText, "The download didn't finish");
-        texts.push_back(*alert.content.informativeText);
-    }
-    EXPECT_EQ(texts, (Strings{"photo 2.jpg could not be saved: The network connection was lost.",
-                              "half.bin could not be saved: Lost.", "The file could not be saved: Cancelled."}));
+    for (const auto& alert : p.alerts) EXPECT_EQ(alert.content.messageText, "The download didn't finish");
     p.downloadsFolder.reset();
-    EXPECT_EQ(destination(never, "x.txt"), "declined");
+    EXPECT_EQ(destination(nowhere, "x.txt"), "declined");
+    delegate.downloadDidFail(nowhere, {"User cancelled the download", ""});  // what the engine says next
+    for (const auto& alert : p.alerts) texts.push_back(*alert.content.informativeText);
+    EXPECT_EQ(texts, (Strings{"cut.bin could not be saved: The connection closed after 200000 of 400000 bytes.",
+                              "photo 2.jpg could not be saved: The network connection was lost.",
+                              "half.bin could not be saved: Lost.", "The file could not be saved: Cancelled.",
+                              "x.txt could not be saved: The Downloads folder is unavailable."}));
 }
 
 TEST_F(Downloads, SelfTestStartsOnceAndReportsEachOutcome) {
