@@ -76,7 +76,7 @@ TEST_F(Defaults, PersistOverlayTheCommandLineAndKeepAnUnreadableFile) {
     EXPECT_EQ(reports.size(), 4u);
     EXPECT_FALSE(open()->string("bytes"));
 
-    const std::string garbage = "not a key file\n\x01\x02[[[\n";
+    const std::string garbage = "not a key file \x1b]0;owned\x07\x1b[2J\xff\n\x01\x02[[[\n";
     for (auto name : {".corrupt", ".corrupt.2"}) {
         std::ofstream(path, std::ios::binary) << garbage << name;
         reports.clear();
@@ -87,6 +87,9 @@ TEST_F(Defaults, PersistOverlayTheCommandLineAndKeepAnUnreadableFile) {
         EXPECT_EQ(slurp(path + name), garbage + name) << "moved aside, an older copy kept";
         EXPECT_EQ(open()->string("lastAppTheme"), "dark");
         EXPECT_EQ(reports.size(), 1u);
+        // The file's bytes are quoted in the warning, escaped: none may drive the terminal.
+        EXPECT_NE(reports[0].find("\\x1b]0;owned\\x07\\x1b[2J"), std::string::npos) << reports[0];
+        EXPECT_EQ(reports[0].find_first_of(std::string("\x1b\x07\xff", 3)), std::string::npos);
     }
     const std::string config = g_get_user_config_dir();
     EXPECT_EQ(defaultsPathFor("com.example.shell"), config + "/com.example.shell/defaults.ini");
