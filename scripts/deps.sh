@@ -10,7 +10,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config
   # the app
-  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev nlohmann-json3-dev libssl-dev libplist-dev
+  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev libidn2-dev nlohmann-json3-dev libssl-dev libplist-dev
   # Linux releases: squashfs disk images (mksquashfs to publish, unsquashfs to install)
   squashfs-tools
   # the tests
@@ -19,8 +19,10 @@ packages=(
   # GCC's Objective-C runtime headers and the blocks runtime
   clang-14 libc++-14-dev libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-12-dev
   libblocksruntime-dev
-  # the end-to-end tests: a display, X tools, screenshots, certificates, namespaces
-  xvfb xdotool x11-utils imagemagick openssl dbus util-linux ca-certificates fonts-dejavu-core
+  # the end-to-end tests: pytest, a display, X tools, screenshots, certificates, namespaces,
+  # a private session bus for the single-instance check
+  python3 python3-pytest xvfb xdotool x11-utils imagemagick openssl util-linux mount ca-certificates
+  fonts-dejavu-core dbus
   # packaging: icons rendered from the drawing, the .deb's library dependencies,
   # desktop entry and metainfo checks, a clean Debian root to install it in
   librsvg2-bin dpkg-dev desktop-file-utils appstream debootstrap curl

@@ -26,17 +26,16 @@ bash "$net/objc-headers.sh" "$work/include"
 
 # An Apple target drops the multiarch include folder, so it is named; glibc's
 # headers need _GNU_SOURCE (posix_memalign for libc++) and no __nonnull macro
-# (signal.h), and libc++ stands in for the SDK's C++ library. The core sees the
-# net too, for CommonCrypto.
+# (signal.h), and libc++ stands in for the SDK's C++ library.
 cat > "$work/cxx.rsp" <<FLAGS
 -target x86_64-apple-macos13 -std=c++20 -fsyntax-only
 -nostdinc++ -isystem "$libcxx" -isystem /usr/include/x86_64-linux-gnu -D_GNU_SOURCE -U__nonnull
--isystem "$net/libc" -isystem "$net" -I"$root/src" -Wall -Wextra -Werror
+-isystem "$net/libc" -I"$root/src" -Wall -Wextra -Werror
 FLAGS
 cp "$work/cxx.rsp" "$work/objcxx.rsp"
 cat >> "$work/objcxx.rsp" <<FLAGS
 -x objective-c++ -fobjc-arc
--isystem "$work/include" -isystem /usr/include/GNUstep -include "$net/compat.h"
+-isystem "$work/include" -isystem "$net" -isystem /usr/include/GNUstep -include "$net/compat.h"
 -Werror=unguarded-availability-new -Werror=protocol -Werror=incomplete-implementation -Werror=objc-method-access
 -Werror=mismatched-parameter-types -Werror=mismatched-return-types -Werror=incompatible-pointer-types
 FLAGS

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and tests everything, the way CI does:
 #   1. the app with its unit and end-to-end tests in build/, all run by ctest;
-#   2. the core and its unit tests with AddressSanitizer and UBSan in build-asan/.
+#   2. the core and its unit tests with AddressSanitizer and UBSan in build-asan/;
+#   3. the test budget: tests may be at most 35% of the code (skipped when the
+#      shared tool is not beside this checkout).
 # Exits non-zero when any step failed and ends with a one-line summary.
 # Needs no display (the end-to-end tests start their own X server) and, for
 # the end-to-end tests, root (they bind-mount test files in a private mount
@@ -68,11 +70,20 @@ if step "configure $(basename "$build")" cmake -S "$root" -B "$build" -G Ninja &
   step "ctest $(basename "$build") (unit + e2e)" ctest --test-dir "$build" --output-on-failure -j "$ctest_jobs"
 fi
 
-if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja \
-  -DCORVIDALE_SANITIZE=ON -DCORVIDALE_BUILD_APP=OFF &&
+# The same again with AddressSanitizer and UBSan, the app and its end-to-end
+# suite included: the backend's object lifetimes and signal handlers are only
+# exercised by the real app.
+if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja -DCORVIDALE_SANITIZE=ON &&
   step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
-  step "ctest $(basename "$asan_build") (unit, sanitized)" ctest --test-dir "$asan_build" --output-on-failure \
-    -L unit -j "$ctest_jobs"
+  step "ctest $(basename "$asan_build") (unit + tools + e2e, sanitized)" ctest --test-dir "$asan_build" \
+    --output-on-failure -L 'unit|tools|e2e' -j "$ctest_jobs"
+fi
+
+budget="$root/../shared/tools/test-budget"
+if [ -f "$budget" ]; then
+  step "test budget" bash -c 'cd "$1" && bash "$2"' budget "$root" "$budget"
+else
+  results+=("test budget: skipped (no $budget)")
 fi
 
 summary

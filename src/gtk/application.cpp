@@ -6,13 +6,14 @@
 
 #include "accelerators.h"
 #include "core/app/delegate.h"
+#include "dialogs.h"
+#include "shortcuts.h"
 
 namespace corvidale::gtk {
 namespace {
 
-// Every menu item runs this one action with its selector as the target, so
+// Every menu item runs one action with its selector as the target, so
 // selectors never have to be turned into action names.
-constexpr const char* kMenuActionName = "menu-command";
 constexpr const char* kMenuDetailedPrefix = "app.menu-command";
 
 std::string applicationName(const GtkBundle& bundle) {
@@ -20,24 +21,21 @@ std::string applicationName(const GtkBundle& bundle) {
     return name && !name->empty() ? *name : std::string("Corvidale");
 }
 
+// The items' keys are not the application's accelerators: GTK would run
+// those before the page sees the key. The menu only shows them; the window's
+// shortcuts run them (see shortcuts.h).
 GMenu* buildSection(const std::vector<platform::MenuItem>& items, std::size_t begin, std::size_t end,
-                    GtkApplication* application) {
+                    std::vector<MenuShortcut>& shortcuts) {
     GMenu* section = g_menu_new();
     for (std::size_t i = begin; i < end; ++i) {
         const auto& item = items[i];
         GMenuItem* entry = g_menu_item_new(menuLabel(item.title).c_str(), nullptr);
         if (!item.action.empty()) {
-            GVariant* target = g_variant_new_string(item.action.c_str());
-            g_menu_item_set_action_and_target_value(entry, kMenuDetailedPrefix, target);
+            g_menu_item_set_action_and_target_value(entry, kMenuDetailedPrefix,
+                                                    g_variant_new_string(item.action.c_str()));
             const auto accelerators = acceleratorsForKeyEquivalent(item.keyEquivalent);
-            if (!accelerators.empty()) {
-                gchar* detailed = g_action_print_detailed_name(kMenuDetailedPrefix, target);
-                std::vector<const char*> list;
-                for (const auto& accelerator : accelerators) list.push_back(accelerator.c_str());
-                list.push_back(nullptr);
-                gtk_application_set_accels_for_action(application, detailed, list.data());
-                g_free(detailed);
-            }
+            if (!accelerators.empty()) g_menu_item_set_attribute(entry, "accel", "s", accelerators.front().c_str());
+            for (const auto& accelerator : accelerators) shortcuts.push_back({accelerator, item.action});
         }
         g_menu_append_item(section, entry);
         g_object_unref(entry);
@@ -69,6 +67,7 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
         g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(menuAction_));
     }
 
+    context_.menuShortcuts.clear();
     GMenu* bar = g_menu_new();
     for (const auto& menu : menuBar.menus) {
         GMenu* submenu = g_menu_new();
@@ -77,7 +76,7 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
         for (std::size_t i = 0; i <= menu.items.size(); ++i) {
             if (i < menu.items.size() && !menu.items[i].separator) continue;
             if (i > begin) {
-                GMenu* section = buildSection(menu.items, begin, i, application);
+                GMenu* section = buildSection(menu.items, begin, i, context_.menuShortcuts);
                 g_menu_append_section(submenu, nullptr, G_MENU_MODEL(section));
                 g_object_unref(section);
             }
@@ -98,6 +97,7 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
     for (GList* entry = windows; entry != nullptr; entry = entry->next) {
         if (GTK_IS_APPLICATION_WINDOW(entry->data)) {
             gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(entry->data), TRUE);
+            installMenuShortcuts(context_, GTK_WINDOW(entry->data));
         }
     }
     // A window that is already on screen took the application's menu bar when
@@ -107,7 +107,11 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
     if (GtkSettings* settings = gtk_settings_get_default()) g_object_notify(G_OBJECT(settings), "gtk-shell-shows-menubar");
 }
 
-void GtkShellApplication::terminate() { g_application_quit(G_APPLICATION(context_.application)); }
+void GtkShellApplication::terminate() {
+    // A page waiting for its dialog gets the dialog's cancel value.
+    endSheets(context_);
+    g_application_quit(G_APPLICATION(context_.application));
+}
 
 void GtkShellApplication::onMenuAction(GSimpleAction*, GVariant* parameter, gpointer self) {
     if (parameter == nullptr || !g_variant_is_of_type(parameter, G_VARIANT_TYPE_STRING)) return;
@@ -152,8 +156,8 @@ void GtkShellApplication::perform(const std::string& action) {
 }
 
 void GtkShellApplication::runEditingCommand(const char* command) {
-    // The menu's accelerators take Ctrl+C and friends before the page sees
-    // them, so the commands are handed to the page explicitly.
+    // The Edit items act on the page's editing: clicked in the menu, or
+    // pressed as keys that the page itself left unhandled.
     if (context_.mainWebView != nullptr) webkit_web_view_execute_editing_command(context_.mainWebView, command);
 }
 

@@ -46,6 +46,34 @@ bool renameWithoutReplacing(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// GLib quotes the offending line of a broken file in its message; printed
+// as is, escape sequences in the file would drive the user's terminal.
+std::string printable(std::string_view text) {
+    std::string result;
+    const char* cursor = text.data();
+    const char* end = text.data() + text.size();
+    while (cursor < end) {
+        const char* invalid = nullptr;
+        g_utf8_validate(cursor, end - cursor, &invalid);
+        for (; cursor < invalid; ++cursor) {
+            const auto byte = static_cast<unsigned char>(*cursor);
+            if (byte < 0x20 || byte == 0x7f) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+                result += escaped;
+            } else {
+                result += *cursor;
+            }
+        }
+        if (cursor < end) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(*cursor++));
+            result += escaped;
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 std::string defaultsPathFor(std::string_view bundleIdentifier) {
@@ -99,7 +127,7 @@ KeyFileDefaults::LoadOutcome KeyFileDefaults::load(GKeyFile* into, std::string* 
 }
 
 std::string KeyFileDefaults::unreadableMessage(const std::string& problem) const {
-    return "corvidale: ignoring the unreadable preferences file " + path_ + " (" + problem +
+    return "corvidale: ignoring the unreadable preferences file " + path_ + " (" + printable(problem) +
            "); it will be moved aside to " + path_ + ".corrupt when a preference is next saved";
 }
 

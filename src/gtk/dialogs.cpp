@@ -2,8 +2,11 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
+
+#include "shortcuts.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -13,6 +16,75 @@ using platform::AlertResult;
 constexpr int kDialogMargin = 18;
 constexpr int kDialogSpacing = 12;
 constexpr int kMessageWidthChars = 50;
+// Taller messages scroll inside the alert.
+constexpr int kMessageMaxHeight = 400;
+// Pango's word wrapping takes time that grows with the square of a word's
+// length (a 10 000-character word takes seconds); past this many characters
+// without a space the text is wrapped anywhere instead.
+constexpr long kLongestWordWrapped = 200;
+
+bool hasOverlongWord(const std::string& text) {
+    if (!g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr)) return true;
+    long run = 0;
+    for (const char* p = text.c_str(); *p != '\0'; p = g_utf8_next_char(p)) {
+        run = g_unichar_isspace(g_utf8_get_char(p)) ? 0 : run + 1;
+        if (run > kLongestWordWrapped) return true;
+    }
+    return false;
+}
+
+// The window's content takes no input while a sheet is in front of it, as
+// under a sheet on the desktop platform. The window itself stays live: its
+// menu bar and its close button keep working, which a modal GTK window would
+// prevent (a modal window takes every event of the others for itself).
+void setContentEnabled(ShellContext& context, bool enabled) {
+    if (context.mainWindow == nullptr) return;
+    GtkWidget* content = gtk_window_get_child(context.mainWindow);
+    if (content == nullptr) return;
+    gtk_widget_set_sensitive(content, enabled);
+    // Disabling took the keyboard focus away from the page; give it back.
+    if (enabled && gtk_window_get_focus(context.mainWindow) == nullptr) gtk_widget_grab_focus(content);
+}
+
+void onSheetDestroy(GtkWidget* sheet, gpointer data) {
+    auto& context = *static_cast<ShellContext*>(data);
+    auto& sheets = context.sheets;
+    sheets.erase(std::remove(sheets.begin(), sheets.end(), GTK_WINDOW(sheet)), sheets.end());
+    if (sheets.empty()) setContentEnabled(context, true);
+}
+
+// Shows `window` as a sheet on the main window: in front of it, closed with
+// it, and answerable by the keys that quit or close.
+void beginSheet(ShellContext& context, GtkWindow* window) {
+    gtk_window_set_transient_for(window, context.mainWindow);
+    gtk_window_set_destroy_with_parent(window, TRUE);
+    installShellShortcuts(context, window);
+    context.sheets.push_back(window);
+    if (context.sheets.size() == 1) setContentEnabled(context, false);
+    g_signal_connect(window, "destroy", G_CALLBACK(onSheetDestroy), &context);
+}
+
+// Runs `answer` from the main loop. A request is never answered from inside
+// itself: the engine is not ready for the answer before the request returns.
+void answerLater(std::function<void()> answer) {
+    g_idle_add_once(
+        [](gpointer data) {
+            std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(data));
+            (*run)();
+        },
+        new std::function<void()>(std::move(answer)));
+}
+
+// A page's text can be long enough to fill several screens.
+GtkWidget* scrollingWhenTall(GtkWidget* child) {
+    GtkWidget* scroller = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroller), TRUE);
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroller), TRUE);
+    gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scroller), kMessageMaxHeight);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), child);
+    return scroller;
+}
 
 // One open alert. It belongs to its window and goes away with it; the
 // answer is delivered exactly once, by the first of: a button, Escape, the
@@ -85,7 +157,16 @@ GtkWidget* wrappedLabel(const std::string& text, bool bold) {
         gtk_label_set_text(GTK_LABEL(label), text.c_str());
     }
     gtk_label_set_wrap(GTK_LABEL(label), TRUE);
-    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    if (hasOverlongWord(text)) {
+        gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_CHAR);
+        // A hyphen at the break would look like part of the text.
+        PangoAttrList* attributes = pango_attr_list_new();
+        pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+        gtk_label_set_attributes(GTK_LABEL(label), attributes);
+        pango_attr_list_unref(attributes);
+    } else {
+        gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    }
     gtk_label_set_max_width_chars(GTK_LABEL(label), kMessageWidthChars);
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
     return label;
@@ -134,12 +215,25 @@ void onOpenPanelDestroy(GtkWidget*, gpointer data) {
 
 }  // namespace
 
+void endSheets(ShellContext& context) {
+    const auto sheets = context.sheets;
+    for (GtkWindow* sheet : sheets) gtk_window_destroy(sheet);
+}
+
 std::string alertWindowTitle(const std::string& messageText) {
     return messageText.empty() ? std::string("Alert") : messageText;
 }
 
 void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presentation presentation,
                            std::function<void(platform::AlertResult)> done) {
+    if (presentation == platform::Presentation::SheetOnWindow && context_.mainWindow == nullptr) {
+        // No window to show it on: a sheet ends with the window.
+        answerLater([done = std::move(done)] {
+            if (done) done(platform::AlertResult{});
+        });
+        return;
+    }
+
     auto* state = new AlertState;
     state->done = std::move(done);
     if (alert.textField) state->text = alert.textField->text;
@@ -149,13 +243,17 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
     state->window = window;
     gtk_window_set_title(window, alertWindowTitle(alert.messageText).c_str());
     gtk_window_set_resizable(window, FALSE);
-    gtk_window_set_modal(window, TRUE);
-    // A sheet belongs to the main window; an application-modal alert blocks
-    // the whole application, which here is that same window.
-    (void)presentation;
-    if (context_.mainWindow != nullptr) {
-        gtk_window_set_transient_for(window, context_.mainWindow);
-        gtk_window_set_destroy_with_parent(window, TRUE);
+    if (presentation == platform::Presentation::SheetOnWindow) {
+        beginSheet(context_, window);
+    } else {
+        // An application-modal alert blocks the whole application, which here
+        // is the main window.
+        gtk_window_set_modal(window, TRUE);
+        if (context_.mainWindow != nullptr) {
+            gtk_window_set_transient_for(window, context_.mainWindow);
+            gtk_window_set_destroy_with_parent(window, TRUE);
+        }
+        installShellShortcuts(context_, window);
     }
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
@@ -163,13 +261,19 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
     gtk_widget_set_margin_bottom(content, kDialogMargin);
     gtk_widget_set_margin_start(content, kDialogMargin);
     gtk_widget_set_margin_end(content, kDialogMargin);
-    gtk_box_append(GTK_BOX(content), wrappedLabel(alert.messageText, true));
-    if (alert.informativeText) gtk_box_append(GTK_BOX(content), wrappedLabel(*alert.informativeText, false));
+    GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
+    gtk_box_append(GTK_BOX(texts), wrappedLabel(alert.messageText, true));
+    if (alert.informativeText) gtk_box_append(GTK_BOX(texts), wrappedLabel(*alert.informativeText, false));
+    gtk_box_append(GTK_BOX(content), scrollingWhenTall(texts));
 
     GtkWidget* entry = nullptr;
     if (alert.textField) {
         entry = gtk_entry_new();
+        // The given text is where the field starts, not an edit: undo must
+        // not take it away.
+        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), FALSE);
         gtk_editable_set_text(GTK_EDITABLE(entry), alert.textField->text.c_str());
+        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), TRUE);
         gtk_widget_set_size_request(entry, static_cast<int>(alert.textField->width),
                                     static_cast<int>(alert.textField->height));
         gtk_widget_set_halign(entry, GTK_ALIGN_START);
@@ -196,7 +300,9 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
         g_object_set_data(G_OBJECT(button), "corvidale-response",
                           GINT_TO_POINTER(platform::kAlertFirstButtonReturn + static_cast<int>(i)));
         g_signal_connect(button, "clicked", G_CALLBACK(onAlertButton), state);
-        gtk_box_append(GTK_BOX(buttons), button);
+        // The first button stands at the right, the others to its left in
+        // order, as on the desktop platform and in GNOME's dialogs.
+        gtk_box_prepend(GTK_BOX(buttons), button);
         if (i == 0) firstButton = button;
     }
     gtk_box_append(GTK_BOX(content), buttons);
@@ -221,6 +327,12 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
 
 void GtkDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
                                std::function<void(int response, std::vector<std::string> paths)> done) {
+    if (context_.mainWindow == nullptr) {
+        answerLater([done = std::move(done)] {
+            if (done) done(platform::kModalResponseCancel, {});
+        });
+        return;
+    }
     auto* state = new OpenPanelState;
     state->done = std::move(done);
 
@@ -236,8 +348,7 @@ void GtkDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), parameters.allowsMultipleSelection);
     G_GNUC_END_IGNORE_DEPRECATIONS
 
-    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-    gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+    beginSheet(context_, GTK_WINDOW(dialog));
     g_signal_connect(dialog, "response", G_CALLBACK(onOpenPanelResponse), state);
     g_signal_connect(dialog, "destroy", G_CALLBACK(onOpenPanelDestroy), state);
     gtk_window_present(GTK_WINDOW(dialog));

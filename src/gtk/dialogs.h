@@ -5,9 +5,12 @@
 
 namespace corvidale::gtk {
 
-// Alerts and open panels as plain GTK windows, modal to the main window.
-// GTK has no sheets; a dialog that is transient for the main window and
-// modal is the nearest thing, and it goes away with that window.
+// Alerts and open panels as plain GTK windows. GTK has no sheets: a sheet is
+// a window transient for the main window that goes away with it, while the
+// main window's content takes no input; its menu bar and close button keep
+// working (quitting or closing answers the sheet with its cancel value). An
+// application-modal alert is a modal window. With the main window gone, a
+// sheet is not shown and is answered at once with its cancel value.
 //
 // Window titles, so that a dialog can be found by name (xdotool search
 // --name): an alert's title is its message text exactly ("Alert" when the
@@ -24,6 +27,10 @@ public:
 private:
     ShellContext& context_;
 };
+
+// Ends every sheet on the main window, each answered with its cancel value,
+// for when the window or the whole shell goes.
+void endSheets(ShellContext& context);
 
 // The window title of an alert with `messageText`.
 std::string alertWindowTitle(const std::string& messageText);

@@ -37,6 +37,21 @@ public:
     platform::DownloadId id() const override { return id_; }
     void setDelegate(platform::DownloadDelegate* delegate) override { delegate_ = delegate; }
 
+    std::optional<std::uint64_t> expectedLength() const override {
+        WebKitURIResponse* response = webkit_download_get_response(download_);
+        SoupMessageHeaders* headers = response != nullptr ? webkit_uri_response_get_http_headers(response) : nullptr;
+        if (headers == nullptr || soup_message_headers_get_encoding(headers) != SOUP_ENCODING_CONTENT_LENGTH) {
+            return std::nullopt;
+        }
+        // A coded body (gzip and the like) is written decoded, at another length.
+        if (const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+            coding != nullptr && g_ascii_strcasecmp(coding, "identity") != 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
+    }
+    std::uint64_t receivedLength() const override { return webkit_download_get_received_data_length(download_); }
+
 private:
     static gboolean onDecideDestination(WebKitDownload*, gchar* suggestedFilename, gpointer data) {
         auto* self = static_cast<GtkDownload*>(data);

@@ -3,7 +3,9 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace corvidale {
 class Delegate;
@@ -12,6 +14,12 @@ class Delegate;
 namespace corvidale::gtk {
 
 class GtkWebView;
+
+// One key of a menu item: a GTK accelerator and the item's action selector.
+struct MenuShortcut {
+    std::string accelerator;
+    std::string action;
+};
 
 // What the backend's pieces share. Everything here lives on the main thread.
 struct ShellContext {
@@ -25,6 +33,10 @@ struct ShellContext {
     WebKitWebView* mainWebView = nullptr;
     // Every web view the core made, so a download can find its delegate.
     std::unordered_map<WebKitWebView*, GtkWebView*> webViews;
+    // The menu's keys, from the moment the menu bar exists.
+    std::vector<MenuShortcut> menuShortcuts;
+    // The sheets showing on the main window, oldest first.
+    std::vector<GtkWindow*> sheets;
 };
 
 }  // namespace corvidale::gtk

@@ -93,6 +93,22 @@ void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data)
     if (*completion) (*completion)(std::move(answer));
 }
 
+// WebKitGTK keeps even the default session's cookies in memory unless told
+// where to store them; the desktop platform's default store keeps them, and
+// without them every user is signed out at each launch.
+void keepCookies(WebKitNetworkSession* session) {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    WebKitWebsiteDataManager* data = webkit_network_session_get_website_data_manager(session);
+    const char* folder = data != nullptr ? webkit_website_data_manager_get_base_data_directory(data) : nullptr;
+    if (folder == nullptr) return;
+    gchar* file = g_build_filename(folder, "cookies.sqlite", nullptr);
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session), file,
+                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    g_free(file);
+}
+
 }  // namespace
 
 std::string describeError(const GError* error) {
@@ -105,11 +121,12 @@ std::string describeError(const GError* error) {
 GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
                        const platform::WebViewConfiguration& configuration)
     : context_(context) {
-    // The default session keeps cookies and storage across launches; the
-    // ephemeral one forgets them when the view goes away.
+    // The default session keeps storage across launches; the ephemeral one
+    // forgets everything when the view goes away.
     WebKitNetworkSession* session = configuration.persistentDefaultDataStore
                                         ? WEBKIT_NETWORK_SESSION(g_object_ref(webkit_network_session_get_default()))
                                         : webkit_network_session_new_ephemeral();
+    if (configuration.persistentDefaultDataStore) keepCookies(session);
     downloads.attach(session);
 
     contentManager_ = webkit_user_content_manager_new();
@@ -143,6 +160,10 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     // the desktop platform when content JavaScript is off.
     webkit_settings_set_enable_javascript(settings_, TRUE);
     webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
+    // The desktop platform lets page scripts ask for a window without a user
+    // gesture (a checkout page opened after an awaited request); the request
+    // still only reaches the UI delegate, which hands it to the browser.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings_, TRUE);
     // A developer switch only: see kMockCaptureDevicesKey.
     if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
 
@@ -403,6 +424,8 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
     auto* view = static_cast<GtkWebView*>(self);
     if (event == WEBKIT_LOAD_STARTED) {
         view->currentLoadFailed_ = false;
+    } else if (event == WEBKIT_LOAD_COMMITTED) {
+        view->committedOnce_ = true;
     } else if (event == WEBKIT_LOAD_FINISHED) {
         // WebKitGTK ends a failed load with "finished" too, and then loads its
         // error page for the failed URL as a load of its own. Neither is a
@@ -416,9 +439,15 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
     }
 }
 
-gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingUri, GError*, gpointer self) {
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* failingUri, GError*, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     view->currentLoadFailed_ = true;
+    // A navigation that fails before it commits (a scheme the engine cannot
+    // show, a host that does not answer) leaves the page it started from, as
+    // the desktop platform's web view does: replacing the application with
+    // an error page would lose whatever the user was doing in it. Only the
+    // very first load, with nothing to keep, gets the engine's error page.
+    if (event == WEBKIT_LOAD_STARTED && view->committedOnce_) return TRUE;
     view->failedUri_ = failingUri != nullptr ? failingUri : "";
     return FALSE;  // WebKit shows its error page
 }

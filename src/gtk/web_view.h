@@ -84,6 +84,7 @@ private:
     // frame: true unless one of our scripts also runs in subframes.
     bool scriptsTopFrameOnly_ = true;
     bool currentLoadFailed_ = false;
+    bool committedOnce_ = false;  // a document has been shown since the view was made
     std::string failedUri_;  // the URL of the last load that failed, until a load succeeds
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dialogs.h"
 #include "web_view.h"
 
 namespace corvidale::gtk {
@@ -147,6 +148,10 @@ gboolean GtkShellWindow::onCloseRequest(GtkWindow*, gpointer self) {
         window->saveTimer_ = 0;
     }
     window->saveFrame();
+    // The window's sheets go with it, answered with their cancel values. GTK
+    // would only end them when the window is finalized, which the reference
+    // kept here prevents.
+    if (window->context_.mainWindow == window->window_) endSheets(window->context_);
     return FALSE;  // close it
 }
 

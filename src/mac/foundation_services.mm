@@ -1,5 +1,8 @@
 #include "foundation_services.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,9 @@
 #include <cstring>
 
 #include "ns_text.h"
+
+// Darwin's <unistd.h> does not declare it; the executable has it.
+extern "C" char** environ;
 
 namespace corvidale::mac {
 namespace {
@@ -127,6 +133,44 @@ void StandardProcess::writeStdout(std::string_view line) { writeLine(stdout, STD
 void StandardProcess::writeStderr(std::string_view line) { writeLine(stderr, STDERR_FILENO, line); }
 
 void StandardProcess::systemLog(std::string_view line) { NSLog(@"%@", toNSString(line)); }
+
+bool StandardProcess::startDetached(const std::string& executable, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    // posix_spawn rather than NSTask, which has no public way to start a
+    // session: this child must outlive the application, whatever terminal
+    // or process group it was started from. It gets /dev/null for standard
+    // input, output and error, no other descriptor of ours, and default
+    // signal handling.
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    // Only an ignored signal outlives exec; the two that cannot be caught
+    // are left out rather than left to the kernel's leniency.
+    sigfillset(&signals);
+    sigdelset(&signals, SIGKILL);
+    sigdelset(&signals, SIGSTOP);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_CLOEXEC_DEFAULT | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETSIGDEF);
+
+    // Not waited for: it is started just before this process ends.
+    pid_t pid = 0;
+    const int error = ::posix_spawn(&pid, executable.c_str(), &files, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return error == 0;
+}
 
 void StandardProcess::endProcess(int status) {
     std::fflush(stdout);

@@ -3,7 +3,9 @@
 #include "application.h"
 #include "core/platform/platform.h"
 #include "dialogs.h"
+#include "file_manager.h"
 #include "foundation_services.h"
+#include "url_session.h"
 
 namespace corvidale::mac {
 
@@ -19,6 +21,11 @@ public:
     platform::Dialogs& dialogs() override { return dialogs_; }
     platform::MainQueue& mainQueue() override { return mainQueue_; }
     platform::Process& process() override { return process_; }
+    platform::URLSession& urlSession() override { return urlSession_; }
+    platform::FileManager& fileManager() override { return fileManager_; }
+
+    // A global dispatch queue: its threads may block on a transfer or a tool.
+    void runInBackground(std::function<void()> job) override;
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
@@ -36,6 +43,8 @@ private:
     MacDialogs dialogs_;
     MainDispatchQueue mainQueue_;
     StandardProcess process_;
+    SharedURLSession urlSession_;
+    DefaultFileManager fileManager_;
 };
 
 }  // namespace corvidale::mac

@@ -5,6 +5,14 @@
 
 namespace corvidale::mac {
 
+void MacPlatform::runInBackground(std::function<void()> job) {
+    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT, 0), ^{
+      @autoreleasepool {
+          job();
+      }
+    });
+}
+
 std::unique_ptr<platform::WebView> MacPlatform::createWebView(const platform::WebViewConfiguration& configuration) {
     return std::make_unique<MacWebView>(configuration);
 }

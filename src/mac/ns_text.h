@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/web_view.h"
+
 namespace corvidale::mac {
 
 // Never nil: bytes that are not UTF-8 are read as Latin-1, so a bad text
@@ -20,5 +22,9 @@ std::optional<std::string> optionalString(NSString* text);
 
 // A file URL for a path the core chose.
 NSURL* fileURL(const std::string& path);
+
+// The error as the core passes it on: its localized description, and its
+// full description (domain, code and details) for the log.
+platform::Error toPlatformError(NSError* error);
 
 }  // namespace corvidale::mac

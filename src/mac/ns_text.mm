@@ -25,4 +25,8 @@ std::optional<std::string> optionalString(NSString* text) {
 
 NSURL* fileURL(const std::string& path) { return [NSURL fileURLWithPath:toNSString(path)]; }
 
+platform::Error toPlatformError(NSError* error) {
+    return {toStdString([error localizedDescription]), toStdString([error description])};
+}
+
 }  // namespace corvidale::mac

@@ -315,10 +315,7 @@ corvidale::platform::DownloadId nextDownloadId() {
     corvidale::mac::MacDownload* adopted = _owner != nullptr ? _owner->find(download) : nullptr;
     if (adopted == nullptr) return;
     if (auto* delegate = adopted->delegate()) {
-        corvidale::platform::Error failure;
-        failure.localizedDescription = corvidale::mac::toStdString([error localizedDescription]);
-        failure.fullDescription = corvidale::mac::toStdString([error description]);
-        delegate->downloadDidFail(*adopted, failure);
+        delegate->downloadDidFail(*adopted, corvidale::mac::toPlatformError(error));
     }
     _owner->forget(download);
 }

@@ -12,7 +12,7 @@ failures=0
 
 check() { bash "$root/scripts/mac-check.sh" "$scratch" "$@" 2>&1; }
 
-files=(src/mac/dialogs.mm src/mac/web_view.mm src/mac/application.mm)
+files=(src/mac/dialogs.mm src/mac/web_view.mm src/mac/application.mm src/mac/url_session.mm)
 if ! output="$(check "${files[@]}")"; then
   echo "FAIL: the untouched sources do not pass:"; echo "$output"; exit 1
 fi
@@ -21,6 +21,7 @@ fi
 cases=(
   "misspelled selector|src/mac/dialogs.mm|s/setMessageText:/setMesageText:/|no visible @interface for 'NSAlert' declares the selector 'setMesageText:'"
   "wrong completion-block type|src/mac/web_view.mm|s/decisionHandler:\(void \(\^\)\(WKNavigationActionPolicy\)\)/decisionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'webView:decidePolicyForNavigationAction:decisionHandler:'"
+  "wrong URL-session completion-block type|src/mac/url_session.mm|s/completionHandler:\(void \(\^\)\(NSURLSessionResponseDisposition\)\)/completionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'URLSession:dataTask:didReceiveResponse:completionHandler:'"
   "missing required delegate method|src/mac/web_view.mm|s/- \(void\)userContentController:.*?\n\}\n//s|method 'userContentController:didReceiveScriptMessage:' in protocol 'WKScriptMessageHandler' not implemented"
   "unguarded macOS 14 call|src/mac/application.mm|s/activateIgnoringOtherApps:YES/activate/|'activate' is only available on macOS 14.0 or newer"
 )

@@ -6,12 +6,12 @@
 #include "core/updater/failure.h"
 #include "core/updater/feed.h"
 #include "core/updater/installer.h"
-#include "fake_platform.h"
+#include "fake.h"
 
 namespace corvidale {
 namespace {
 
-using testing::FakePlatform;
+using testing::Fake;
 using Lines = std::vector<std::string>;
 constexpr int kFirst = platform::kAlertFirstButtonReturn;
 const std::string kBox = " | [x] Update automatically when a new version is released";
@@ -27,8 +27,8 @@ struct ScriptedInstaller : Updater::Installer {
 };
 
 // A launched shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
-struct Shell {
-    explicit Shell(const std::string& build = "57") {
+struct Updating {
+    explicit Updating(const std::string& build = "57") {
         p.info["CFBundleShortVersionString"] = {platform::PlistValue::Kind::String, "1.4.0"};
         p.info["CFBundleVersion"] = {platform::PlistValue::Kind::String, "0057"};
         p.stored["updateFeed"] = "https://feed.test/linux.json";
@@ -42,12 +42,12 @@ struct Shell {
         p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, ""}};
     }
     long fetches() const {
-        return std::count_if(p.calls.begin(), p.calls.end(), [](const auto& c) { return c.rfind("url.data", 0) == 0; });
+        return std::count_if(p.calls.begin(), p.calls.end(), [](const auto& c) { return c.rfind("fetch ", 0) == 0; });
     }
     // The oldest open alert as one line: "message | informative | buttons | [x] checkbox".
     std::string alert() const {
         if (p.alerts.empty()) return "";
-        const auto& [content, presentation, done] = p.alerts.front();
+        const auto& [content, done, presentation] = p.alerts.front();
         std::string text = content.messageText + " | " + content.informativeText.value_or("") + " |";
         for (const auto& button : content.buttons) text += " " + button;
         if (content.checkbox) text += (content.checkbox->on ? " | [x] " : " | [ ] ") + content.checkbox->title;
@@ -56,10 +56,15 @@ struct Shell {
     int advanceUntilExit(double seconds) try {
         p.advance(seconds);
         return -1;
-    } catch (const testing::ProcessExited& exited) {
+    } catch (const testing::Exited& exited) {
         return exited.status;
     }
-    FakePlatform p;
+    void answer(platform::AlertResult result) {
+        auto alert = std::move(p.alerts.front());
+        p.alerts.pop_front();
+        alert.done(result);
+    }
+    Fake p;
     Delegate delegate{p};
     std::shared_ptr<ScriptedInstaller> installer = std::make_shared<ScriptedInstaller>();
 };
@@ -70,16 +75,16 @@ TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
              {"57", "Corvidale is up to date | You have the latest version, 1.4.0 (57). | OK" + kBox},
              {"58", "Corvidale 2.0 is available | You have 1.4.0 (57). The update is downloaded, checked and "
                     "installed; Corvidale then relaunches. | Update Now Later" + kBox}}) {
-        Shell shell(build);
+        Updating shell(build);
         if (build.empty()) shell.p.urlResults.clear();  // the fetch fails
         shell.p.stored["autoUpdate"] = "YES";
         shell.delegate.checkForUpdates();
         EXPECT_EQ(shell.alert(), "");  // nothing shows while the fetch runs
         shell.p.advance(0);
         EXPECT_EQ(shell.alert(), expected);
-        EXPECT_EQ(shell.p.calls[1], "url.data https://feed.test/linux.json 1 60 1048576");
+        EXPECT_EQ(shell.p.calls.at(0), "fetch https://feed.test/linux.json policy 1 timeout 60 max 1048576");
     }
-    Shell copy;  // another bundle identifier and no updateFeed: no feed, so never armed
+    Updating copy;  // another bundle identifier and no updateFeed: no feed, so never armed
     copy.p.bundleId = "com.example.copy";
     copy.p.stored = {{"autoUpdate", "YES"}};
     copy.delegate.scheduleAutoUpdate();
@@ -87,17 +92,17 @@ TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
 }
 
 TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
-    Shell shell("58");
+    Updating shell("58");
     shell.delegate.checkInteractively();
     shell.p.advance(0);
     EXPECT_NE(shell.alert().find("| [ ] Update automatically"), std::string::npos);
-    shell.p.answerAlert({kFirst + 1, "", true});  // "Later", box ticked
-    EXPECT_EQ(Lines(shell.p.calls.end() - 3, shell.p.calls.end()),
-              (Lines{"defaults.set autoUpdate=YES", "queue.after 5", "queue.repeating 21600"}));
+    shell.answer({kFirst + 1, "", true});  // "Later", box ticked
+    EXPECT_EQ(shell.p.stored["autoUpdate"], "YES");
+    EXPECT_EQ(Lines(shell.p.calls.end() - 2, shell.p.calls.end()), (Lines{"after 5.00", "repeating 21600"}));
     shell.p.advance(5);  // the automatic check installs what was declined, without asking
     EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop"});
     EXPECT_EQ(shell.alert(), "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later");
-    shell.p.answerAlert({kFirst + 1, "", false});
+    shell.answer({kFirst + 1, "", false});
     // "Later": the bundle still says 57, but 58 is installed; the same release
     // is not installed again, a newer one is.
     shell.p.advance(21600);
@@ -111,7 +116,7 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     for (const bool tick : {true, true, false}) {
         shell.delegate.checkInteractively();
         shell.p.advance(0);
-        shell.p.answerAlert({kFirst, "", tick});
+        shell.answer({kFirst, "", tick});
     }
     EXPECT_EQ(shell.p.stored["autoUpdate"], "NO");
     EXPECT_FALSE(shell.delegate.autoUpdateTimer);
@@ -138,7 +143,7 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
              {true, false, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""},
              {true, true, nullptr, "", "", "UPDATE SELFTEST: installed 2.0 (58) at /Applications/Corvidale.app", 0},
              {false, true, checksum, "", "", "UPDATE SELFTEST: failed — " + sum, 1}}) {
-        Shell shell;
+        Updating shell;
         if (row.selfTest) shell.p.stored["updateSelfTest"] = "YES";
         shell.installer->error = row.error;
         shell.delegate.installUpdate(release, row.automatic);
@@ -150,12 +155,12 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
         EXPECT_EQ(shell.advanceUntilExit(0), row.exit);
         EXPECT_EQ(shell.p.lastWindow->title(), "Corvidale");
         EXPECT_EQ(shell.alert(), row.alert);
-        EXPECT_EQ(shell.p.logLines, row.log.empty() ? Lines{} : Lines{row.log});
-        EXPECT_EQ(shell.p.stdoutLines, row.out.empty() ? Lines{} : Lines{row.out});
+        EXPECT_EQ(shell.p.log, row.log.empty() ? Lines{} : Lines{row.log});
+        EXPECT_EQ(shell.p.out, row.out.empty() ? Lines{} : Lines{row.out});
         if (row.alert.empty()) continue;
-        shell.p.answerAlert({kFirst, "", false});  // "Relaunch Now" or "OK"
-        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "process.startDetached /bin/sh [-c] [sleep 1; "
-                  "exec \"/Applications/Corvidale.app/Contents/MacOS/corvidale\"] app.terminate", !row.error);
+        shell.answer({kFirst, "", false});  // "Relaunch Now" or "OK"
+        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "startDetached /bin/sh [-c] [sleep 1; "
+                  "exec \"/Applications/Corvidale.app/Contents/MacOS/corvidale\"] terminate", !row.error);
         shell.delegate.installUpdate(release, false);  // once it has ended, the next one runs
         EXPECT_EQ(shell.installer->installed.size(), 2u);
     }
@@ -163,13 +168,13 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
 
 TEST(UpdateSelfTest, EndsWithItsLineFiveSecondsAfterLaunch) {
     for (const std::string build : {"57", ""}) {  // up to date, unreachable
-        Shell shell(build);
+        Updating shell(build);
         shell.p.stored["updateSelfTest"] = "YES";
         if (build.empty()) shell.p.urlResults.clear();
         shell.delegate.scheduleAutoUpdate();
         EXPECT_EQ(shell.advanceUntilExit(4.9), -1);
         EXPECT_EQ(shell.advanceUntilExit(0.1), 1);
-        EXPECT_EQ(shell.p.stdoutLines, Lines{"UPDATE SELFTEST: nothing newer than 57"});
+        EXPECT_EQ(shell.p.out, Lines{"UPDATE SELFTEST: nothing newer than 57"});
     }
 }
 

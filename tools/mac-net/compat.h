@@ -15,16 +15,29 @@
 // --- Dispatch (no <dispatch/dispatch.h> on Linux) ---------------------------
 @protocol OS_dispatch_queue <NSObject>
 @end
+@protocol OS_dispatch_queue_global <OS_dispatch_queue>
+@end
+@protocol OS_dispatch_semaphore <NSObject>
+@end
 typedef NSObject<OS_dispatch_queue>* dispatch_queue_t;
+typedef NSObject<OS_dispatch_queue_global>* dispatch_queue_global_t;
+typedef NSObject<OS_dispatch_semaphore>* dispatch_semaphore_t;
 typedef uint64_t dispatch_time_t;
 typedef void (^dispatch_block_t)(void);
 #define DISPATCH_TIME_NOW (0ull)
+#define DISPATCH_TIME_FOREVER (~0ull)
+#define DISPATCH_QUEUE_PRIORITY_DEFAULT 0
 #define NSEC_PER_SEC 1000000000ull
+#define NSEC_PER_MSEC 1000000ull
 extern "C" {
 dispatch_queue_t dispatch_get_main_queue(void);
+dispatch_queue_global_t dispatch_get_global_queue(intptr_t identifier, uintptr_t flags);
 void dispatch_async(dispatch_queue_t queue, dispatch_block_t block);
 void dispatch_after(dispatch_time_t when, dispatch_queue_t queue, dispatch_block_t block);
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta);
+dispatch_semaphore_t dispatch_semaphore_create(intptr_t value);
+intptr_t dispatch_semaphore_wait(dispatch_semaphore_t dsema, dispatch_time_t timeout);
+intptr_t dispatch_semaphore_signal(dispatch_semaphore_t dsema);
 }
 
 // --- Foundation -------------------------------------------------------------
@@ -38,6 +51,7 @@ typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
 };
 
 @interface NSFileManager (CVDNet)
+@property(readonly, copy) NSURL* temporaryDirectory API_AVAILABLE(macos(10.12));
 - (NSArray<NSURL*>*)URLsForDirectory:(NSSearchPathDirectory)directory inDomains:(NSSearchPathDomainMask)domainMask;
 - (BOOL)replaceItemAtURL:(NSURL*)originalItemURL
            withItemAtURL:(NSURL*)newItemURL
@@ -52,8 +66,55 @@ typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
 - (BOOL)launchAndReturnError:(NSError**)error;
 @end
 
-// GNUstep builds without NSURLSession; this is the subset the shell uses.
+// GNUstep builds without NSURLSession; this is the subset the shell uses:
+// tasks without completion handlers, whose task delegate gets every event.
+@class NSURLSession;
+@class NSURLSessionTask;
+@class NSURLSessionDataTask;
+@class NSURLSessionDownloadTask;
+
+typedef NS_ENUM(NSInteger, NSURLSessionResponseDisposition) {
+    NSURLSessionResponseCancel = 0,
+    NSURLSessionResponseAllow = 1,
+    NSURLSessionResponseBecomeDownload = 2,
+    NSURLSessionResponseBecomeStream = 3,
+};
+extern "C" const int64_t NSURLSessionTransferSizeUnknown;
+
+@protocol NSURLSessionDelegate <NSObject>
+@end
+@protocol NSURLSessionTaskDelegate <NSURLSessionDelegate>
+@optional
+- (void)URLSession:(NSURLSession*)session
+                          task:(NSURLSessionTask*)task
+    willPerformHTTPRedirection:(NSHTTPURLResponse*)response
+                    newRequest:(NSURLRequest*)request
+             completionHandler:(void (^)(NSURLRequest*))completionHandler;
+- (void)URLSession:(NSURLSession*)session task:(NSURLSessionTask*)task didCompleteWithError:(NSError*)error;
+@end
+@protocol NSURLSessionDataDelegate <NSURLSessionTaskDelegate>
+@optional
+- (void)URLSession:(NSURLSession*)session
+              dataTask:(NSURLSessionDataTask*)dataTask
+    didReceiveResponse:(NSURLResponse*)response
+     completionHandler:(void (^)(NSURLSessionResponseDisposition disposition))completionHandler;
+- (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data;
+@end
+@protocol NSURLSessionDownloadDelegate <NSURLSessionTaskDelegate>
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+    didFinishDownloadingToURL:(NSURL*)location;
+@optional
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+                 didWriteData:(int64_t)bytesWritten
+            totalBytesWritten:(int64_t)totalBytesWritten
+    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite;
+@end
+
 @interface NSURLSessionTask : NSObject
+@property(readonly, copy) NSURLResponse* response;
+@property(retain) id<NSURLSessionTaskDelegate> delegate API_AVAILABLE(macos(12.0));
 - (void)resume;
 - (void)cancel;
 @end
@@ -63,12 +124,8 @@ typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
 @end
 @interface NSURLSession : NSObject
 @property(class, readonly, strong) NSURLSession* sharedSession;
-- (NSURLSessionDataTask*)dataTaskWithRequest:(NSURLRequest*)request
-                           completionHandler:(void (^)(NSData* data, NSURLResponse* response,
-                                                       NSError* error))completionHandler;
-- (NSURLSessionDownloadTask*)downloadTaskWithRequest:(NSURLRequest*)request
-                                   completionHandler:(void (^)(NSURL* location, NSURLResponse* response,
-                                                               NSError* error))completionHandler;
+- (NSURLSessionDataTask*)dataTaskWithRequest:(NSURLRequest*)request;
+- (NSURLSessionDownloadTask*)downloadTaskWithRequest:(NSURLRequest*)request;
 @end
 
 // --- AppKit -----------------------------------------------------------------

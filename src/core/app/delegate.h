@@ -99,7 +99,12 @@ private:
     void showCheckOutcome(const Updater::CheckOutcome& outcome);
     void finishInstallation(const Updater::Release& release, bool automatic, std::exception_ptr error);
 
+    void reportDownloadFailure(const std::string& name, const platform::Error& error);
+
     platform::Platform& platform_;
+    // Downloads refused a destination, with the name and the reason to report
+    // when the engine tells of their end.
+    std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declinedDownloads_;
     std::shared_ptr<Updater::Installer> installer_;
     // One installation at a time.
     bool installing_ = false;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace corvidale {
@@ -25,19 +26,22 @@ std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
     return cut;
 }
 
-std::string fit(const std::string& base, const std::string& suffix) {
-    if (base.size() + suffix.size() <= kMaxFilenameBytes) return base + suffix;
-    if (suffix.size() >= kMaxFilenameBytes) {
+std::string fit(const std::string& base, const std::string& suffix, std::size_t maxBytes) {
+    if (base.size() + suffix.size() <= maxBytes) return base + suffix;
+    if (suffix.size() >= maxBytes) {
         // An absurd extension: keep as much of the whole name as fits.
         const std::string whole = base + suffix;
-        return whole.substr(0, utf8Prefix(whole, kMaxFilenameBytes));
+        return whole.substr(0, utf8Prefix(whole, maxBytes));
     }
-    return base.substr(0, utf8Prefix(base, kMaxFilenameBytes - suffix.size())) + suffix;
+    return base.substr(0, utf8Prefix(base, maxBytes - suffix.size())) + suffix;
 }
 
-bool somethingExists(const std::string& path) {
+enum class Presence { Free, Taken, Unknown };
+
+Presence presenceAt(const std::string& path) {
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
+    if (::lstat(path.c_str(), &info) == 0) return Presence::Taken;
+    return errno == ENOENT ? Presence::Free : Presence::Unknown;
 }
 
 std::string join(const std::string& folder, const std::string& name) {
@@ -47,7 +51,7 @@ std::string join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-std::string sanitizeFilename(std::string_view suggested) {
+std::string sanitizeFilename(std::string_view suggested, std::size_t maxBytes) {
     std::string name;
     for (char c : lastPathComponent(suggested)) {
         const auto byte = static_cast<unsigned char>(c);
@@ -56,7 +60,7 @@ std::string sanitizeFilename(std::string_view suggested) {
     }
     if (name.empty() || name == "." || name == "..") return "download";
     const auto parts = splitExtension(name);
-    return fit(parts.base, parts.extension.empty() ? std::string() : "." + parts.extension);
+    return fit(parts.base, parts.extension.empty() ? std::string() : "." + parts.extension, maxBytes);
 }
 
 FilenameParts splitExtension(const std::string& name) {
@@ -65,28 +69,41 @@ FilenameParts splitExtension(const std::string& name) {
     return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
-std::string numberedFilename(const FilenameParts& parts, unsigned long long number) {
+std::string numberedFilename(const FilenameParts& parts, unsigned long long number, std::size_t maxBytes) {
     std::string suffix = " " + std::to_string(number);
     if (!parts.extension.empty()) suffix += "." + parts.extension;
-    return fit(parts.base, suffix);
+    return fit(parts.base, suffix, maxBytes);
 }
 
 Destination uniqueDestination(const std::string& folder, std::string_view suggested,
-                              const std::function<bool(const std::string& path)>& reserved) {
-    const std::string name = sanitizeFilename(suggested);
+                              const std::function<bool(const std::string& path)>& reserved,
+                              std::string_view temporarySuffix) {
+    const std::size_t maxBytes =
+        temporarySuffix.size() < kMaxFilenameBytes ? kMaxFilenameBytes - temporarySuffix.size() : 1;
+    const std::string name = sanitizeFilename(suggested, maxBytes);
     const FilenameParts parts = splitExtension(name);
-    for (unsigned long long counter = 1;; ++counter) {
-        const std::string path = join(folder, counter == 1 ? name : numberedFilename(parts, counter));
-        if ((reserved && reserved(path)) || somethingExists(path)) continue;
+    const auto cannotExamine = [&folder] {
+        return Destination{"", false, "the folder " + folder + " cannot be examined (" + std::strerror(errno) + ")"};
+    };
+    for (unsigned counter = 1; counter <= kMaxDestinationAttempts; ++counter) {
+        const std::string path = join(folder, counter == 1 ? name : numberedFilename(parts, counter, maxBytes));
+        if (reserved && reserved(path)) continue;
+        Presence presence = presenceAt(path);
+        if (presence == Presence::Free && !temporarySuffix.empty()) {
+            presence = presenceAt(path + std::string(temporarySuffix));
+        }
+        if (presence == Presence::Unknown) return cannotExamine();
+        if (presence == Presence::Taken) continue;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd >= 0) {
             ::close(fd);
-            return {path, true};
+            return {path, true, std::nullopt};
         }
         if (errno == EEXIST) continue;  // appeared since the check
-        // The folder itself is unusable; the engine will report the failure.
-        return {path, false};
+        return cannotExamine();
     }
+    return {"", false, "every name up to \"" + numberedFilename(parts, kMaxDestinationAttempts, maxBytes) +
+                           "\" is taken in " + folder};
 }
 
 void releaseUnusedClaim(const std::string& path) {

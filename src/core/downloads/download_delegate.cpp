@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 
 #include "core/app/delegate.h"
@@ -13,22 +14,38 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+platform::Error downloadError(int code, const std::string& text) {
+    return {text, "Error Domain=CorvidaleDownloadErrorDomain Code=" + std::to_string(code) + " \"" + text + "\""};
+}
+
 }  // namespace
 
 void Delegate::decideDestination(platform::Download& download, const std::string& suggestedFilename,
                                  platform::Completion<std::optional<std::string>> completionHandler) {
     const auto folder = platform_.workspace().downloadsDirectory();
     if (!folder) {
-        // Nowhere to save: decline, and the engine reports the failure.
+        // Nowhere to save: decline; the engine then reports a cancellation,
+        // which is not what happened, so the failure names the real cause.
+        declinedDownloads_[download.id()] = {sanitizeFilename(suggestedFilename),
+                                             downloadError(1, "The Downloads folder is unavailable.")};
         completionHandler(std::nullopt);
         return;
     }
-    const auto destination = uniqueDestination(*folder, suggestedFilename, [this](const std::string& path) {
-        for (const auto& [id, running] : downloads) {
-            if (running == path) return true;
-        }
-        return false;
-    });
+    const auto destination = uniqueDestination(
+        *folder, suggestedFilename,
+        [this](const std::string& path) {
+            for (const auto& [id, running] : downloads) {
+                if (running == path) return true;
+            }
+            return false;
+        },
+        platform_.downloadTemporarySuffix());
+    if (destination.problem) {
+        declinedDownloads_[download.id()] = {sanitizeFilename(suggestedFilename),
+                                             downloadError(2, "No name is free: " + *destination.problem + ".")};
+        completionHandler(std::nullopt);
+        return;
+    }
     downloads[download.id()] = destination.path;
     completionHandler(destination.path);
 }
@@ -38,18 +55,38 @@ void Delegate::downloadDidFinish(platform::Download& download) {
     if (entry == downloads.end()) return;
     const std::string destination = entry->second;
     downloads.erase(entry);
+    const auto expected = download.expectedLength();
+    if (expected && download.receivedLength() != *expected) {
+        // The connection ended early and the engine took the end for the
+        // end of the file. A half file must not pass for a download.
+        std::remove(destination.c_str());
+        reportDownloadFailure(lastComponent(destination),
+                              downloadError(3, "The connection closed after " +
+                                                   std::to_string(download.receivedLength()) + " of " +
+                                                   std::to_string(*expected) + " bytes."));
+        return;
+    }
     if (platform_.defaults().boolean(kDownloadSelfTestKey)) completeDownloadSelfTest(destination);
     platform_.workspace().revealFiles({destination});
 }
 
 void Delegate::downloadDidFail(platform::Download& download, const platform::Error& error) {
     std::string name = "The file";
+    platform::Error reported = error;
     if (const auto entry = downloads.find(download.id()); entry != downloads.end()) {
         name = lastComponent(entry->second);
         // Our placeholder must not linger as an empty file that looks like a download.
         releaseUnusedClaim(entry->second);
         downloads.erase(entry);
+    } else if (const auto declined = declinedDownloads_.find(download.id()); declined != declinedDownloads_.end()) {
+        name = declined->second.first;
+        reported = declined->second.second;
+        declinedDownloads_.erase(declined);
     }
+    reportDownloadFailure(name, reported);
+}
+
+void Delegate::reportDownloadFailure(const std::string& name, const platform::Error& error) {
     if (platform_.defaults().boolean(kDownloadSelfTestKey)) failDownloadSelfTest(error.fullDescription);
     platform::AlertContent content;
     content.messageText = "The download didn't finish";

@@ -47,6 +47,9 @@ public:
     // The default web view's user agent when the engine can tell it without
     // loading anything; nullopt makes the core ask a throw-away web view.
     virtual std::optional<std::string> engineDefaultUserAgent() { return std::nullopt; }
+    // What the engine appends to a download's file name while it writes it,
+    // before renaming it into place ("" when it writes in place).
+    virtual std::string downloadTemporarySuffix() const { return {}; }
     // The platform word in the shell's user-agent token ("mac", "linux").
     virtual std::string userAgentPlatformWord() const = 0;
 };

@@ -121,6 +121,10 @@ public:
     virtual ~Download() = default;
     virtual DownloadId id() const = 0;
     virtual void setDelegate(DownloadDelegate* delegate) = 0;
+    // The length the server declared for the body, when it declared one the
+    // engine writes as is (no content coding), and the bytes written so far.
+    virtual std::optional<std::uint64_t> expectedLength() const { return std::nullopt; }
+    virtual std::uint64_t receivedLength() const { return 0; }
 };
 
 class NavigationDelegate {

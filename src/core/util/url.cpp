@@ -1,6 +1,7 @@
 #include "url.h"
 
 #include <curl/curl.h>
+#include <idn2.h>
 
 #include <algorithm>
 #include <cctype>
@@ -43,6 +44,19 @@ std::string lower(std::string text) {
     return text;
 }
 
+// libidn2 directly: libcurl's own conversion depends on the process's locale.
+std::string canonicalHostName(const std::string& host) {
+    const bool ascii = std::all_of(host.begin(), host.end(), [](unsigned char c) { return c < 0x80; });
+    if (ascii) return lower(host);
+    char* converted = nullptr;
+    if (idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NONTRANSITIONAL) != IDN2_OK || converted == nullptr) {
+        return lower(host);  // not a name IDNA accepts; no engine would report it otherwise
+    }
+    std::string result = lower(converted);
+    idn2_free(converted);
+    return result;
+}
+
 bool hasControlOrSpace(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
 }
@@ -76,6 +90,7 @@ std::optional<Url> Url::parse(std::string_view text) {
     }
     url.host_ = part(handle.get(), CURLUPART_HOST);
     if (url.host_ && url.host_->empty()) url.host_.reset();
+    if (url.host_) url.canonicalHost_ = canonicalHostName(*url.host_);
     return url;
 }
 
@@ -96,6 +111,11 @@ std::optional<Url> Url::resolve(std::string_view reference) const {
     auto absolute = part(handle.get(), CURLUPART_URL);
     if (!absolute) return std::nullopt;
     return parse(*absolute);
+}
+
+bool hasAuthority(std::string_view text) {
+    const auto scheme = leadingScheme(text);
+    return scheme && text.substr(scheme->size() + 1, 2) == "//";
 }
 
 std::optional<std::string> hostOf(std::string_view text) {

@@ -20,6 +20,11 @@ public:
     const std::string& scheme() const { return scheme_; }
     // The host as the parser reports it; nullopt when there is none.
     const std::optional<std::string>& host() const { return host_; }
+    // The host in the form the web engine reports hosts: ASCII letters in
+    // lower case, international names in punycode. A configured origin is
+    // written by hand ("https://App.Example.com", "https://bücher.example");
+    // the engine never reports a host that way.
+    const std::optional<std::string>& canonicalHost() const { return canonicalHost_; }
 
     // Resolves a reference against this URL: one with a scheme of its own
     // stands by itself, anything else is relative to this URL. nullopt when
@@ -31,7 +36,12 @@ private:
     std::string writtenScheme_;
     std::string scheme_;
     std::optional<std::string> host_;
+    std::optional<std::string> canonicalHost_;
 };
+
+// Whether `text` starts with a scheme followed by "://": a URL that names a
+// host, even when no parser here can read it.
+bool hasAuthority(std::string_view text);
 
 // The host of `text` when it parses and has one.
 std::optional<std::string> hostOf(std::string_view text);

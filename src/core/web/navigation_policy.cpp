@@ -29,8 +29,18 @@ ActionDecision decideNavigationAction(const platform::NavigationAction& action,
     if (action.shouldPerformDownload) return {NavigationActionPolicy::Download, std::nullopt};
     if (action.type != platform::NavigationType::LinkActivated) return {NavigationActionPolicy::Allow, std::nullopt};
     if (!action.url) return {NavigationActionPolicy::Allow, std::nullopt};
-    const auto host = hostOf(*action.url);
-    if (!host) return {NavigationActionPolicy::Allow, std::nullopt};
+    const auto parsed = Url::parse(*action.url);
+    const auto host = parsed ? parsed->host() : std::nullopt;
+    if (!host) {
+        // The engine may read a host where our parser reads none (characters
+        // libcurl refuses, a URL past its length limit): such a link is
+        // foreign, never shown in the window.
+        if (hasAuthority(*action.url)) return {NavigationActionPolicy::Cancel, *action.url};
+        // The engine cannot show a mail link, and following it would unload
+        // the application; the mail application can.
+        if (parsed && parsed->scheme() == "mailto") return {NavigationActionPolicy::Cancel, *action.url};
+        return {NavigationActionPolicy::Allow, std::nullopt};
+    }
     if (originHost && *originHost == *host) return {NavigationActionPolicy::Allow, std::nullopt};
     if (std::find(kSignInHosts.begin(), kSignInHosts.end(), *host) != kSignInHosts.end()) {
         return {NavigationActionPolicy::Allow, std::nullopt};
@@ -55,7 +65,7 @@ bool isSafeToOpenExternally(std::string_view url) {
 
 void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
                                                platform::Completion<NavigationActionPolicy> decisionHandler) {
-    const auto decision = decideNavigationAction(action, appOrigin(platform_).host());
+    const auto decision = decideNavigationAction(action, appOrigin(platform_).canonicalHost());
     if (decision.openExternally && isSafeToOpenExternally(*decision.openExternally)) {
         platform_.workspace().openURL(*decision.openExternally);
     }

@@ -23,7 +23,8 @@ struct ActionDecision {
     std::optional<std::string> openExternally;
 };
 
-// `originHost` is the host of the configured origin (nullopt if it has none).
+// `originHost` is the host of the configured origin in the engine's form
+// (Url::canonicalHost), nullopt if it has none.
 ActionDecision decideNavigationAction(const platform::NavigationAction& action,
                                       const std::optional<std::string>& originHost);
 

@@ -1,3 +1,5 @@
+#include "page_dialogs.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +10,17 @@
 
 namespace corvidale {
 
+std::string pageDialogText(std::string_view text, std::size_t limit) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+        if (continuation) continue;
+        if (characters == limit) return std::string(text.substr(0, i)) + "…";
+        ++characters;
+    }
+    return std::string(text);
+}
+
 using platform::AlertResult;
 using platform::AlertContent;
 using platform::kAlertFirstButtonReturn;
@@ -15,7 +28,7 @@ using platform::Presentation;
 
 void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
     AlertContent content;
-    content.messageText = message;
+    content.messageText = pageDialogText(message);
     content.buttons = {"OK"};
     platform_.dialogs().showAlert(content, Presentation::SheetOnWindow,
                                   [completionHandler](AlertResult) { completionHandler(); });
@@ -23,7 +36,7 @@ void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Com
 
 void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
     AlertContent content;
-    content.messageText = message;
+    content.messageText = pageDialogText(message);
     content.buttons = {"OK", "Cancel"};
     platform_.dialogs().showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         completionHandler(result.response == kAlertFirstButtonReturn);
@@ -33,8 +46,10 @@ void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::C
 void Delegate::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
                                            platform::Completion<std::optional<std::string>> completionHandler) {
     AlertContent content;
-    content.messageText = prompt;
-    content.textField = platform::TextField{260, 22, defaultText.value_or("")};
+    content.messageText = pageDialogText(prompt);
+    // The field shows what OK answers, so a cut default text is answered cut,
+    // with its ellipsis, unless the user edits it.
+    content.textField = platform::TextField{260, 22, pageDialogText(defaultText.value_or(""))};
     content.buttons = {"OK", "Cancel"};
     platform_.dialogs().showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         if (result.response == kAlertFirstButtonReturn) {
@@ -63,7 +78,7 @@ void Delegate::requestMediaCapturePermission(const std::string& /*securityOrigin
     // Camera and microphone are for the web application itself: a sign-in
     // page or any other site that ends up as the top-level page gets nothing.
     const auto pageHost = hostOf(web ? web->url() : std::string());
-    const auto originHost = appOrigin(platform_).host();
+    const auto originHost = appOrigin(platform_).canonicalHost();
     const bool ownPage = pageHost && originHost && *pageHost == *originHost;
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }

@@ -33,7 +33,7 @@ void Delegate::didReceiveScriptMessage(const platform::ScriptMessage& message) {
     if (message.name != kThemeHandlerName) return;
     if (!message.fromMainFrame) return;
     const auto origin = appOrigin(platform_);
-    if (!origin.host() || message.securityOriginHost != *origin.host()) return;
+    if (!origin.canonicalHost() || message.securityOriginHost != *origin.canonicalHost()) return;
     if (!message.textBody) return;
     applyTheme(*message.textBody);
 }

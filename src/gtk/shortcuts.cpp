@@ -1,0 +1,61 @@
+#include "shortcuts.h"
+
+#include <webkit/webkit.h>
+
+namespace corvidale::gtk {
+namespace {
+
+constexpr const char* kInstalledKey = "corvidale-menu-shortcuts";
+
+// Runs the menu command named by the shortcut's arguments, through the same
+// application action as a click on the item.
+gboolean runMenuCommand(GtkWidget*, GVariant* arguments, gpointer data) {
+    auto* context = static_cast<ShellContext*>(data);
+    if (context->application == nullptr || arguments == nullptr) return FALSE;
+    g_action_group_activate_action(G_ACTION_GROUP(context->application), kMenuActionName, arguments);
+    return TRUE;
+}
+
+// Declining leaves the key to the page, which gets it first as usual.
+gboolean runMenuCommandIfPageIsHung(GtkWidget* widget, GVariant* arguments, gpointer data) {
+    auto* context = static_cast<ShellContext*>(data);
+    WebKitWebView* view = context->mainWebView;
+    if (view == nullptr || webkit_web_view_get_is_web_process_responsive(view)) return FALSE;
+    return runMenuCommand(widget, arguments, data);
+}
+
+GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhase phase, GtkShortcutFunc run,
+                                       bool shellCommandsOnly) {
+    GtkEventController* controller = gtk_shortcut_controller_new();
+    gtk_event_controller_set_propagation_phase(controller, phase);
+    for (const auto& entry : context.menuShortcuts) {
+        if (shellCommandsOnly && !isShellCommand(entry.action)) continue;
+        GtkShortcutTrigger* trigger = gtk_shortcut_trigger_parse_string(entry.accelerator.c_str());
+        if (trigger == nullptr) continue;
+        GtkShortcut* shortcut = gtk_shortcut_new(trigger, gtk_callback_action_new(run, &context, nullptr));
+        gtk_shortcut_set_arguments(shortcut, g_variant_new_string(entry.action.c_str()));
+        gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(controller), shortcut);
+    }
+    return controller;
+}
+
+}  // namespace
+
+bool isShellCommand(std::string_view action) { return action == "terminate:" || action == "performClose:"; }
+
+void installMenuShortcuts(ShellContext& context, GtkWindow* window) {
+    if (g_object_get_data(G_OBJECT(window), kInstalledKey) != nullptr) return;
+    g_object_set_data(G_OBJECT(window), kInstalledKey, GINT_TO_POINTER(1));
+    // Bubble phase: the web view stops every key on its way in and sends it
+    // to the page; only a key the page did not handle comes up to here.
+    gtk_widget_add_controller(GTK_WIDGET(window),
+                              shortcutController(context, GTK_PHASE_BUBBLE, runMenuCommand, false));
+    gtk_widget_add_controller(GTK_WIDGET(window),
+                              shortcutController(context, GTK_PHASE_CAPTURE, runMenuCommandIfPageIsHung, true));
+}
+
+void installShellShortcuts(ShellContext& context, GtkWindow* dialog) {
+    gtk_widget_add_controller(GTK_WIDGET(dialog), shortcutController(context, GTK_PHASE_CAPTURE, runMenuCommand, true));
+}
+
+}  // namespace corvidale::gtk

@@ -1,0 +1,394 @@
+#include "url_session.h"
+
+#import <Foundation/Foundation.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "ns_text.h"
+
+namespace {
+
+// NSURLRequest's own default, for a request that names no usable timeout.
+constexpr double kDefaultTimeoutSeconds = 60;
+// The shared session gives up on a whole resource after seven days; nothing
+// here waits longer, and no deadline overflows the clock.
+constexpr double kLongestWaitSeconds = 7 * 24 * 3600.0;
+// How often a waiting caller looks at its deadline and the transfer's pace.
+constexpr int64_t kWatchSliceNanoseconds = 250 * static_cast<int64_t>(NSEC_PER_MSEC);
+
+bool isWebScheme(NSString* scheme) {
+    NSString* lower = [scheme lowercaseString];  // nil stays nil, which is neither
+    return [lower isEqualToString:@"http"] || [lower isEqualToString:@"https"];
+}
+
+NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
+    NSMutableDictionary* info = [NSMutableDictionary dictionaryWithObject:text forKey:NSLocalizedDescriptionKey];
+    if (url != nil) {
+        [info setObject:url forKey:NSURLErrorFailingURLErrorKey];
+        [info setObject:[url absoluteString] forKey:NSURLErrorFailingURLStringErrorKey];
+    }
+    return [NSError errorWithDomain:NSURLErrorDomain code:code userInfo:info];
+}
+
+}  // namespace
+
+// One task's delegate and outcome. The session calls it on its own delegate
+// queue; the caller waits on `finished` and reads the outcome only after it
+// was signalled, so the two never touch the same value at once (apart from
+// the byte count, which is atomic).
+@interface CVDTransfer : NSObject <NSURLSessionTaskDelegate>
+- (instancetype)initWithMaxBytes:(uint64_t)maxBytes;
+// Signalled once, when the task has ended.
+@property(readonly) dispatch_semaphore_t finished;
+@property(readonly) NSURLResponse* response;
+@property(readonly) NSError* error;
+// The server sent the request on to something other than http or https.
+@property(readonly) BOOL redirectRefused;
+@property(readonly) NSURL* refusedLocation;
+// The body was longer than allowed; the task was cancelled for it.
+@property(readonly) BOOL exceeded;
+// Body bytes so far; safe from any thread.
+- (uint64_t)receivedBytes;
+// For the subclasses, as the body arrives: marks the transfer as exceeded
+// and answers YES when `bytes` are more than allowed.
+- (BOOL)marksExceeded:(uint64_t)bytes;
+- (void)noteReceived:(uint64_t)bytes;
+@end
+
+@implementation CVDTransfer {
+    uint64_t _maxBytes;  // 0: any number
+    std::atomic<uint64_t> _received;
+}
+
+- (instancetype)initWithMaxBytes:(uint64_t)maxBytes {
+    if ((self = [super init])) {
+        _maxBytes = maxBytes;
+        _received.store(0);
+        _finished = dispatch_semaphore_create(0);
+    }
+    return self;
+}
+
+- (uint64_t)receivedBytes {
+    return _received.load();
+}
+
+- (BOOL)marksExceeded:(uint64_t)bytes {
+    if (_maxBytes == 0 || bytes <= _maxBytes) return NO;
+    _exceeded = YES;
+    return YES;
+}
+
+- (void)noteReceived:(uint64_t)bytes {
+    _received.store(bytes);
+}
+
+- (void)URLSession:(NSURLSession*)session
+                          task:(NSURLSessionTask*)task
+    willPerformHTTPRedirection:(NSHTTPURLResponse*)response
+                    newRequest:(NSURLRequest*)request
+             completionHandler:(void (^)(NSURLRequest*))completionHandler {
+    if (isWebScheme([[request URL] scheme])) {
+        completionHandler(request);
+        return;
+    }
+    // A file on this machine, or a data: URL carrying a body of the server's
+    // choosing, is never fetched on a server's word. Declining alone would
+    // answer with the redirect's own response, so the task is also ended and
+    // the caller told it failed.
+    _redirectRefused = YES;
+    _refusedLocation = [request URL];
+    [task cancel];
+    completionHandler(nil);
+}
+
+- (void)URLSession:(NSURLSession*)session task:(NSURLSessionTask*)task didCompleteWithError:(NSError*)error {
+    _response = [task response];
+    _error = error;
+    dispatch_semaphore_signal(_finished);
+}
+
+@end
+
+// A body into memory.
+@interface CVDDataTransfer : CVDTransfer <NSURLSessionDataDelegate>
+// The body received; handed over once.
+- (std::string)takeBody;
+@end
+
+@implementation CVDDataTransfer {
+    std::string _body;
+}
+
+- (std::string)takeBody {
+    return std::move(_body);
+}
+
+- (void)URLSession:(NSURLSession*)session
+              dataTask:(NSURLSessionDataTask*)dataTask
+    didReceiveResponse:(NSURLResponse*)response
+     completionHandler:(void (^)(NSURLSessionResponseDisposition))completionHandler {
+    // A body announced as too long is refused before any of it arrives.
+    const long long announced = [response expectedContentLength];
+    if (announced > 0 && [self marksExceeded:static_cast<uint64_t>(announced)]) {
+        completionHandler(NSURLSessionResponseCancel);
+        return;
+    }
+    completionHandler(NSURLSessionResponseAllow);
+}
+
+- (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data {
+    const NSUInteger length = [data length];
+    if ([self exceeded] || length == 0) return;
+    const uint64_t total = _body.size() + length;
+    if ([self marksExceeded:total]) {
+        // Cut off while it arrives: nothing more than allowed is ever held.
+        std::string().swap(_body);
+        [dataTask cancel];
+        return;
+    }
+    _body.append(static_cast<const char*>([data bytes]), length);
+    [self noteReceived:total];
+}
+
+@end
+
+// A body into a file of the caller's.
+@interface CVDDownloadTransfer : CVDTransfer <NSURLSessionDownloadDelegate>
+// Where the body was moved to, or why it could not be; both nil until the
+// download has finished.
+@property(readonly) NSString* filePath;
+@property(readonly) NSError* keepError;
+@end
+
+@implementation CVDDownloadTransfer
+
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+                 didWriteData:(int64_t)bytesWritten
+            totalBytesWritten:(int64_t)totalBytesWritten
+    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite {
+    if ([self exceeded]) return;
+    const bool announcedTooLong = totalBytesExpectedToWrite != NSURLSessionTransferSizeUnknown &&
+                                  totalBytesExpectedToWrite > 0 &&
+                                  [self marksExceeded:static_cast<uint64_t>(totalBytesExpectedToWrite)];
+    const uint64_t written = totalBytesWritten > 0 ? static_cast<uint64_t>(totalBytesWritten) : 0;
+    if (announcedTooLong || [self marksExceeded:written]) {
+        [downloadTask cancel];
+        return;
+    }
+    [self noteReceived:written];
+}
+
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+    didFinishDownloadingToURL:(NSURL*)location {
+    NSFileManager* files = [NSFileManager defaultManager];
+    // The file itself has the last word on the length, whatever the progress
+    // reports said; one that is too long stays where it is and goes with it.
+    if ([self marksExceeded:[[files attributesOfItemAtPath:[location path] error:nil] fileSize]]) return;
+    // The system deletes `location` as soon as this returns, so the body
+    // moves now, to a name of its own in this user's temporary folder.
+    NSString* name = [@"corvidale-download-" stringByAppendingString:[[NSUUID UUID] UUIDString]];
+    NSURL* destination = [NSURL fileURLWithPath:[NSTemporaryDirectory() stringByAppendingPathComponent:name]];
+    NSError* error = nil;
+    if ([files moveItemAtURL:location toURL:destination error:&error]) {
+        _filePath = [destination path];
+    } else {
+        _keepError = error;
+    }
+}
+
+@end
+
+namespace corvidale::mac {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double boundedSeconds(double seconds) {
+    if (!(seconds > 0)) return kDefaultTimeoutSeconds;  // also NaN
+    return std::min(seconds, kLongestWaitSeconds);
+}
+
+struct Prepared {
+    NSURLRequest* request = nil;
+    NSError* refusal = nil;
+};
+
+// The shell loads the same schemes on every system: http, https and file.
+Prepared prepare(const platform::URLRequest& request, double timeoutSeconds) {
+    NSURL* url = [NSURL URLWithString:toNSString(request.url)];
+    if (url == nil) return {nil, transferError(NSURLErrorBadURL, @"bad URL", nil)};
+    if (!isWebScheme([url scheme]) && ![[[url scheme] lowercaseString] isEqualToString:@"file"]) {
+        return {nil, transferError(NSURLErrorUnsupportedURL, @"unsupported URL", url)};
+    }
+    const NSURLRequestCachePolicy policy = request.cachePolicy == platform::CachePolicy::ReloadIgnoringLocalCacheData
+                                               ? NSURLRequestReloadIgnoringLocalCacheData
+                                               : NSURLRequestUseProtocolCachePolicy;
+    return {[NSURLRequest requestWithURL:url cachePolicy:policy timeoutInterval:timeoutSeconds], nil};
+}
+
+platform::URLResult failure(NSError* error) {
+    platform::URLResult result;
+    result.error = toPlatformError(error);
+    return result;
+}
+
+enum class Verdict { Finished, TimedOut, Stalled };
+
+struct Watch {
+    std::optional<Clock::time_point> deadline;  // for the whole transfer
+    std::uint64_t minBytesPerSecond = 0;        // 0: no pace rule
+    double stallSeconds = 0;
+};
+
+// Blocks until the task has ended. A task that outlives the deadline, or
+// that moves slower than the pace rule over a whole stall period once its
+// body has begun, is cancelled (and still waited for, so that nothing of it
+// runs after this returns). Before the first byte the request's own timeout
+// is what limits waiting for the server.
+Verdict waitFor(CVDTransfer* transfer, NSURLSessionTask* task, const Watch& watch) {
+    dispatch_semaphore_t finished = [transfer finished];
+    const bool paced = watch.minBytesPerSecond > 0 && watch.stallSeconds > 0 && std::isfinite(watch.stallSeconds);
+    if (!watch.deadline && !paced) {
+        dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
+        return Verdict::Finished;
+    }
+    std::optional<Clock::time_point> periodStart;
+    std::uint64_t periodStartBytes = 0;
+    while (dispatch_semaphore_wait(finished, dispatch_time(DISPATCH_TIME_NOW, kWatchSliceNanoseconds)) != 0) {
+        const auto now = Clock::now();
+        Verdict verdict = Verdict::Finished;
+        if (watch.deadline && now >= *watch.deadline) {
+            verdict = Verdict::TimedOut;
+        } else if (paced) {
+            const std::uint64_t bytes = [transfer receivedBytes];
+            if (!periodStart) {
+                if (bytes > 0) {
+                    periodStart = now;
+                    periodStartBytes = bytes;
+                }
+            } else if (const double elapsed = std::chrono::duration<double>(now - *periodStart).count();
+                       elapsed >= watch.stallSeconds) {
+                const double needed = static_cast<double>(watch.minBytesPerSecond) * elapsed;
+                if (static_cast<double>(bytes - periodStartBytes) < needed) {
+                    verdict = Verdict::Stalled;
+                } else {
+                    periodStart = now;
+                    periodStartBytes = bytes;
+                }
+            }
+        }
+        if (verdict != Verdict::Finished) {
+            [task cancel];
+            // Every task ends with its completion, a cancelled one at once.
+            dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
+            return verdict;
+        }
+    }
+    return Verdict::Finished;
+}
+
+// What the caller sees of an ended task. `abandonment` is the reason this
+// side cancelled it, if it did; it replaces the system's "cancelled".
+platform::URLResult outcomeOf(CVDTransfer* transfer, NSError* abandonment) {
+    if ([transfer redirectRefused]) {
+        return failure(transferError(NSURLErrorUnsupportedURL,
+                                     @"The server redirected the request to an address that is not http or https.",
+                                     [transfer refusedLocation]));
+    }
+    NSError* error = [transfer error];
+    if (error != nil && ![transfer exceeded]) {
+        const bool cancelledHere = abandonment != nil && [[error domain] isEqualToString:NSURLErrorDomain] &&
+                                   [error code] == NSURLErrorCancelled;
+        return failure(cancelledHere ? abandonment : error);
+    }
+    platform::URLResult result;
+    NSURLResponse* response = [transfer response];
+    if ([response isKindOfClass:[NSHTTPURLResponse class]]) {
+        result.response.isHTTP = true;
+        result.response.statusCode = static_cast<int>([static_cast<NSHTTPURLResponse*>(response) statusCode]);
+    }
+    result.response.exceededMaxBytes = [transfer exceeded];
+    return result;
+}
+
+}  // namespace
+
+platform::URLResult SharedURLSession::data(const platform::URLRequest& request, std::uint64_t maxBytes) {
+    @autoreleasepool {
+        const double timeout = boundedSeconds(request.timeoutSeconds);
+        const Prepared prepared = prepare(request, timeout);
+        if (prepared.refusal != nil) return failure(prepared.refusal);
+
+        CVDDataTransfer* transfer = [[CVDDataTransfer alloc] initWithMaxBytes:maxBytes];
+        NSURLSessionDataTask* task = [[NSURLSession sharedSession] dataTaskWithRequest:prepared.request];
+        [task setDelegate:transfer];
+        [task resume];
+        // The request's timeout only limits how long the server may stay
+        // silent; here it bounds the whole transfer.
+        Watch watch;
+        watch.deadline =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+        const Verdict verdict = waitFor(transfer, task, watch);
+
+        NSError* abandonment =
+            verdict == Verdict::TimedOut
+                ? transferError(NSURLErrorTimedOut, @"The request timed out.", [prepared.request URL])
+                : nil;
+        platform::URLResult result = outcomeOf(transfer, abandonment);
+        if (!result.error && !result.response.exceededMaxBytes) result.response.body = [transfer takeBody];
+        return result;
+    }
+}
+
+platform::URLResult SharedURLSession::download(const platform::URLRequest& request,
+                                               const platform::DownloadLimits& limits) {
+    @autoreleasepool {
+        const Prepared prepared = prepare(request, boundedSeconds(request.timeoutSeconds));
+        if (prepared.refusal != nil) return failure(prepared.refusal);
+
+        CVDDownloadTransfer* transfer = [[CVDDownloadTransfer alloc] initWithMaxBytes:limits.maxBytes];
+        NSURLSessionDownloadTask* task = [[NSURLSession sharedSession] downloadTaskWithRequest:prepared.request];
+        [task setDelegate:transfer];
+        [task resume];
+        Watch watch;
+        watch.minBytesPerSecond = limits.minBytesPerSecond;
+        watch.stallSeconds = limits.stallSeconds;
+        const Verdict verdict = waitFor(transfer, task, watch);
+
+        NSError* abandonment = nil;
+        if (verdict == Verdict::Stalled) {
+            NSString* text =
+                [NSString stringWithFormat:@"The download stalled: less than %llu bytes a second for %g seconds.",
+                                           static_cast<unsigned long long>(limits.minBytesPerSecond),
+                                           limits.stallSeconds];
+            abandonment = transferError(NSURLErrorTimedOut, text, [prepared.request URL]);
+        }
+        platform::URLResult result = outcomeOf(transfer, abandonment);
+        NSString* kept = [transfer filePath];
+        if (!result.error && !result.response.exceededMaxBytes) {
+            if (kept != nil) {
+                result.response.filePath = toStdString(kept);
+                return result;
+            }
+            NSError* why = [transfer keepError];
+            if (why == nil) {
+                why = transferError(NSURLErrorCannotCreateFile, @"The downloaded file could not be kept.",
+                                    [prepared.request URL]);
+            }
+            result = failure(why);
+        }
+        // An error or an exceeded limit leaves no file behind.
+        if (kept != nil) [[NSFileManager defaultManager] removeItemAtPath:kept error:nil];
+        return result;
+    }
+}
+
+}  // namespace corvidale::mac

@@ -1,0 +1,154 @@
+"""Launch, configuration, window, theme, menus and keys, and what survives a relaunch."""
+import re
+
+import pytest
+
+from conftest import APP, APP_HOST, SIGNIN_HOST, page, steps_page, wait_for
+
+TO_LIGHT, TO_DARK = "[theme] window appearance → light", "[theme] window appearance → dark"
+
+# Mid grey whatever the class, so that only the native chrome can read as light
+# or dark. Each click makes the next change to the root element's classes; keys
+# and editing are seen through the two fields; the session is a cookie and a
+# stored value that the first run sets and the next one finds.
+TOUR = page("""<input id="a" value="copy me: 42 corvids"><input id="b" value="">
+<script>
+var root = document.documentElement, a = document.getElementById('a'), b = document.getElementById('b');
+var changes = [function () { root.classList.add('light'); }, function () { root.classList.add('busy'); },
+               function () { root.classList.remove('light'); }, function () { root.classList.add('light'); }];
+var done = 0, width = -1;
+document.addEventListener('click', function (e) {
+  if (e.target.tagName == 'INPUT' || done >= changes.length) return;
+  changes[done++](); report('change ' + done + ' ' + root.className);
+});
+setInterval(function () { if (innerWidth != width) { width = innerWidth; report('width ' + width); } }, 50);
+a.addEventListener('copy', function () {
+  report('copied ' + a.selectionStart + '-' + a.selectionEnd); setTimeout(function () { b.focus(); }, 0);
+});
+b.addEventListener('input', function (e) { report('b ' + e.inputType + ' ' + JSON.stringify(b.value)); });
+addEventListener('load', function () {
+  report('session ' + document.cookie + ' ' + localStorage.getItem('kept'));
+  document.cookie = 'sid=c00kie; max-age=86400'; localStorage.setItem('kept', 'stored value');
+  report('agent ' + navigator.userAgent); report('size ' + innerWidth + 'x' + innerHeight);
+});
+</script>""", head="""<style>html,body{margin:0;height:100%;background:#808080}
+input{position:fixed;left:0;width:40%;height:80px;font:28px sans-serif}#a{top:100px}#b{top:300px}</style>""")
+
+
+def appearance(app, light):
+    """Waits until the menu bar strip at the top of the window is drawn light or dark."""
+    return wait_for(lambda: (lambda v: v > 160 if light else v < 100)(app.brightness(0, 20)),
+                    f"the window to turn {'light' if light else 'dark'}", 30)
+
+
+def test_launch_theme_keys_and_stored_data_that_survives_a_relaunch(launch, origin, profile):
+    origin.routes["/tour"] = (TOUR,)
+    app = launch("/tour?x=1", stamp="57")
+    window = app.window()
+    wait_for(lambda: origin.to("/tour"), "the first request")
+    first = origin.requests[0]
+    assert (first["method"], first["target"], first["host"]) == ("GET", "/tour?x=1", f"{APP_HOST}:{origin.port}")
+    # The engine's own agent with the token at the end, from the first request on.
+    assert re.fullmatch(r"Mozilla/5\.0 \(.+\) AppleWebKit/[\d.]+ .+ Safari/[\d.]+ CorvidaleShell/linux-57",
+                        first["agent"]), first["agent"]
+    assert origin.wait_report("agent ") == "agent " + first["agent"]
+    assert origin.wait_report("session ") == "session  null"
+    geometry = app.x("xwininfo", "-id", window).stdout
+    assert "Width: 1100" in geometry and "Height: 760" in geometry, geometry
+    # The menu bar shares the client area on Linux: the page gets the rest.
+    width, height = map(int, origin.wait_report("size ")[5:].split("x"))
+    assert width == 1100 and 700 <= height < 760
+
+    # Reload fetches the page again.
+    app.key("ctrl+r")
+    wait_for(lambda: len(origin.to("/tour")) == 2, "the reload")
+    wait_for(lambda: len([r for r in origin.reports() if r.startswith("session sid=c00kie")]) == 1, "the reloaded page")
+
+    # Theme: dark with nothing remembered; one line per real switch.
+    assert app.theme_lines() == [TO_DARK]
+    appearance(app, light=False)
+    for change, lines in [(1, [TO_DARK, TO_LIGHT]), (2, [TO_DARK, TO_LIGHT]), (3, [TO_DARK, TO_LIGHT, TO_DARK]),
+                          (4, [TO_DARK, TO_LIGHT, TO_DARK, TO_LIGHT])]:
+        app.click(900, 600)
+        origin.wait_report(f"change {change} ")
+        wait_for(lambda: app.theme_lines() == lines, f"theme lines {lines}, got {app.theme_lines()}", 30)
+        if change != 2:
+            appearance(app, light=change != 3)
+
+    # Zoom in steps of 0.1: the page gets 1100 / zoom CSS pixels.
+    for keys, width in [("ctrl+plus", 1000), ("ctrl+equal", 917), ("ctrl+minus", 1000), ("ctrl+0", 1100),
+                        ("ctrl+minus", 1222), ("ctrl+0", 1100)]:
+        app.key(keys)
+        wait_for(lambda: abs(int([r for r in origin.reports() if r.startswith("width ")][-1][6:]) - width) <= 1,
+                 f"page width {width} after {keys}", 30)
+    # Editing keys reach the page: select all, copy, paste, undo.
+    app.click(200, 140)
+    app.key("ctrl+a", "ctrl+c")
+    assert origin.wait_report("copied ") == "copied 0-19"
+    app.key("ctrl+v")
+    origin.wait_report('b insertFromPaste "copy me: 42 corvids"')
+    app.key("ctrl+z")
+    origin.wait_report('b historyUndo ""')
+    app.close()
+
+    # Same user, next launch: light from the start, and the session is still there.
+    origin.routes["/light"] = (TOUR.replace('class=""', 'class="light"', 1),)
+    app = launch("/light")
+    wait_for(lambda: "session sid=c00kie stored value" in origin.reports(), "the cookie and stored value after the relaunch")
+    appearance(app, light=True)
+    app.close()
+    assert app.theme_lines() == [TO_LIGHT]
+
+
+# Scripts of the page and of its frames post to the theme handler themselves, each
+# its own word, so an accepted message would show by name; then a light page of
+# another host is shown in the window. None of it may touch the appearance.
+FRAME = """<script>var outcome;
+try { window.webkit.messageHandlers.corvidaleTheme.postMessage('injected-by-' + location.hostname); outcome = 'posted'; }
+catch (e) { outcome = 'refused'; }
+document.documentElement.classList.add('light'); parent.postMessage(location.hostname + ' ' + outcome, '*');</script>"""
+
+
+def test_forged_theme_messages_are_ignored(launch, origin):
+    origin.routes["/frame"] = (page(FRAME),)
+    origin.routes["/signin"] = (page("", cls="light", head="<script>addEventListener('load', function () {"
+                                     "setTimeout(function () { report('signin shown'); }, 500); });</script>"),)
+    frames = "<script>addEventListener('message', function (e) { report('frame ' + e.data); });</script>"
+    frames += f'<iframe src="/frame"></iframe><iframe src="{origin.url("/frame", "foreign.test")}"></iframe>'
+    origin.routes["/inject"] = (steps_page([{"href": origin.url("/signin", SIGNIN_HOST)}], onload="""
+      try { window.webkit.messageHandlers.corvidaleTheme.postMessage('injected-by-page'); } catch (e) {}""") + frames,)
+    app = launch("/inject")
+    app.window()
+    origin.wait_report(f"frame {APP_HOST} refused")
+    origin.wait_report("frame foreign.test refused")
+    app.step(0, "/inject")
+    origin.wait_report("signin shown")
+    assert app.theme_lines() == [TO_DARK]
+    app.close()
+
+
+def test_bad_origins_end_the_run_with_two_and_fetch_nothing(launch, origin, bundle_copy):
+    good = origin.url("/")
+    plist_bad = bundle_copy(CorvidaleOrigin=f"http://{APP_HOST}:{origin.port}/")
+    for text, exe in [(f"http://{APP_HOST}:{origin.port}/", None), ("", None), (good.replace("https", "HTTPS"), None),
+                      ("https:/nohost", None), (f"http://{APP_HOST}:{origin.port}/", plist_bad)]:
+        app = launch(origin=good if exe else text, exe=exe or APP)
+        assert app.wait_exit() == 2, (text, app.err())
+        assert app.err()[-1] == f"CORVIDALE_ORIGIN must be an https URL: {text}"
+        assert app.out() == []
+    assert origin.requests == []
+
+
+def test_info_plist_strings_win_over_the_environment(launch, origin, bundle_copy):
+    origin.routes["/from-plist"] = origin.routes["/from-env"] = (page("<script>report('loaded ' + location.pathname)"
+                                                                      "</script>"),)
+    exe = bundle_copy(CorvidaleOrigin=origin.url("/from-plist"), CorvidaleBuild="2024.11-rc1")
+    app = launch("/from-env", exe=exe, stamp="57")
+    assert origin.wait_report("loaded ") == "loaded /from-plist"
+    assert origin.requests[0]["agent"].endswith(" CorvidaleShell/linux-2024.11-rc1")
+    app.close()
+    # A number is no origin: the environment's counts.
+    app = launch("/from-env", exe=bundle_copy(CorvidaleOrigin=443, CorvidaleBuild=""), stamp="")
+    wait_for(lambda: "loaded /from-env" in origin.reports(), "the environment's origin")
+    assert origin.to("/from-env")[0]["agent"].endswith(" CorvidaleShell/linux-")
+    app.close()

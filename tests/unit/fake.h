@@ -1,0 +1,273 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app/delegate.h"
+#include "core/platform/platform.h"
+
+namespace corvidale::testing {
+
+// Thrown by the fake process exit so that a test can watch the core end the process.
+struct Exited {
+    int status;
+};
+
+struct Fake;
+
+struct FakeWebView : platform::WebView {
+    FakeWebView(Fake& p, platform::WebViewConfiguration c) : p(p), config(std::move(c)) {}
+    ~FakeWebView() override;
+    void setNavigationDelegate(platform::NavigationDelegate*) override {}
+    void setUIDelegate(platform::UIDelegate*) override {}
+    void setAllowsBackForwardNavigationGestures(bool) override {}
+    void setCustomUserAgent(const std::string& agent) override;
+    void load(const platform::URLRequest& request) override;
+    void reload() override;
+    double pageZoom() const override { return zoom; }
+    void setPageZoom(double value) override { zoom = value; }
+    std::string url() const override { return currentUrl; }
+    void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
+        scripts.push_back(script);
+        completions.push_back(std::move(done));
+    }
+    Fake& p;
+    platform::WebViewConfiguration config;
+    std::optional<platform::URLRequest> loaded;
+    double zoom = 1.0;
+    std::string currentUrl;
+    std::vector<std::string> scripts;
+    std::vector<std::function<void(platform::ScriptResult)>> completions;
+};
+
+struct FakeWindow : platform::Window {
+    explicit FakeWindow(Fake& p) : p(p) {}
+    void setTitle(const std::string& t) override;
+    std::string title() const override { return currentTitle; }
+    void setMovableByWindowBackground(bool) override {}
+    void setMinSize(platform::Size size) override;
+    void setContentView(platform::WebView&) override {}
+    void setFrameAutosaveName(const std::string& name) override;
+    void center() override {}
+    void makeKeyAndOrderFront() override;
+    Fake& p;
+    std::string currentTitle;
+};
+
+struct FakeTimer : platform::Timer {
+    void invalidate() override { *valid = false; }
+    bool isValid() const override { return *valid; }
+    std::shared_ptr<bool> valid = std::make_shared<bool>(true);
+};
+
+// No installation runs against the fake; it only has to exist.
+struct NoFiles : platform::FileManager {
+    std::string temporaryDirectory() override { return "/tmp"; }
+    std::optional<platform::Error> replaceItem(const std::string&, const std::string&) override {
+        return platform::Error{"no files here", "no files here"};
+    }
+    std::optional<std::string> bundleIdentifierAt(const std::string&) override { return std::nullopt; }
+};
+
+// One object for every interface of the seam. What the core did lands in
+// `calls` and the line vectors; what it is given is set in the public maps.
+struct Fake : platform::Platform, platform::Bundle, platform::Environment, platform::Defaults, platform::Application,
+              platform::Workspace, platform::Dialogs, platform::MainQueue, platform::Process, platform::URLSession {
+    platform::Bundle& bundle() override { return *this; }
+    platform::Environment& environment() override { return *this; }
+    platform::Defaults& defaults() override { return *this; }
+    platform::Application& application() override { return *this; }
+    platform::Workspace& workspace() override { return *this; }
+    platform::Dialogs& dialogs() override { return *this; }
+    platform::MainQueue& mainQueue() override { return *this; }
+    platform::Process& process() override { return *this; }
+    platform::URLSession& urlSession() override { return *this; }
+    platform::FileManager& fileManager() override { return files; }
+    // Runs the job at once: what it posts waits for the clock.
+    void runInBackground(std::function<void()> job) override { job(); }
+    std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& c) override {
+        auto view = std::make_unique<FakeWebView>(*this, c);
+        calls.push_back("createWebView");
+        web = view.get();
+        return view;
+    }
+    std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& s) override {
+        calls.push_back("createWindow " + std::to_string(int(s.contentRect.width)) + "x" +
+                        std::to_string(int(s.contentRect.height)) + " style " + std::to_string(s.styleMask));
+        auto window = std::make_unique<FakeWindow>(*this);
+        lastWindow = window.get();
+        return window;
+    }
+    std::optional<std::string> engineDefaultUserAgent() override { return engineAgent; }
+    std::string userAgentPlatformWord() const override { return "linux"; }
+
+    std::optional<platform::PlistValue> infoValue(std::string_view key) const override { return find(info, key); }
+    std::optional<std::string> bundleIdentifier() const override { return bundleId; }
+    std::string bundlePath() const override { return "/Applications/Corvidale.app"; }
+    std::optional<std::string> get(std::string_view name) const override { return find(env, name); }
+
+    std::optional<std::string> string(std::string_view key) const override { return find(stored, key); }
+    bool boolean(std::string_view key) const override { return string(key) == "YES"; }
+    void setString(std::string_view key, std::string_view value) override { stored[std::string(key)] = value; }
+    void setBoolean(std::string_view key, bool value) override { setString(key, value ? "YES" : "NO"); }
+
+    void setActivationPolicyRegular() override {}
+    void activateIgnoringOtherApps() override { calls.push_back("activate"); }
+    std::optional<platform::Appearance> appearance() const override { return look; }
+    void setAppearance(platform::Appearance a) override {
+        look = a;
+        calls.push_back(a == platform::Appearance::Light ? "appearance light" : "appearance dark");
+    }
+    void setMainMenu(const platform::MenuBar&) override { calls.push_back("setMainMenu"); }
+    void terminate() override { calls.push_back("terminate"); }
+
+    bool openURL(const std::string& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    void revealFiles(const std::vector<std::string>& paths) override { revealed.push_back(paths.at(0)); }
+    std::optional<std::string> downloadsDirectory() override { return downloadsFolder; }
+
+    void showAlert(const platform::AlertContent& content, platform::Presentation presentation,
+                   std::function<void(platform::AlertResult)> done) override {
+        alerts.push_back({content, std::move(done), presentation});
+    }
+    void showOpenPanel(const platform::OpenPanelParameters& parameters,
+                       std::function<void(int, std::vector<std::string>)> done) override {
+        panels.push_back({parameters, std::move(done)});
+    }
+
+    // Time stands still until a test advances it.
+    void post(std::function<void()> job) override { after(0, std::move(job)); }
+    void after(double seconds, std::function<void()> job) override {
+        calls.push_back("after " + std::to_string(seconds).substr(0, 4));
+        jobs.emplace(now + seconds, std::move(job));
+    }
+    std::unique_ptr<platform::Timer> repeating(double interval, std::function<void()> job) override {
+        calls.push_back("repeating " + std::to_string(int(interval)));
+        auto timer = std::make_unique<FakeTimer>();
+        schedule(interval, std::move(job), timer->valid);
+        return timer;
+    }
+    void schedule(double interval, std::function<void()> job, std::shared_ptr<bool> valid) {
+        jobs.emplace(now + interval, [this, interval, job, valid] {
+            if (!*valid) return;
+            schedule(interval, job, valid);
+            job();
+        });
+    }
+    bool runUntil(const std::function<bool()>& done, double timeout) override {
+        for (double end = now + timeout; !done(); now += 0.01) {
+            if (now >= end) return false;
+            if (onTurn) onTurn();
+        }
+        return true;
+    }
+    void advance(double seconds) {
+        const double end = now + seconds;
+        while (!jobs.empty() && jobs.begin()->first <= end) {
+            auto job = std::move(jobs.begin()->second);
+            now = jobs.begin()->first;
+            jobs.erase(jobs.begin());
+            job();
+        }
+        now = end;
+    }
+
+    void writeStdout(std::string_view line) override { out.emplace_back(line); }
+    void writeStderr(std::string_view line) override { err.emplace_back(line); }
+    void systemLog(std::string_view line) override { log.emplace_back(line); }
+    bool startDetached(const std::string& executable, const std::vector<std::string>& arguments) override {
+        std::string call = "startDetached " + executable;
+        for (const auto& argument : arguments) call += " [" + argument + "]";
+        calls.push_back(call);
+        return true;
+    }
+
+    // Answers from `urlResults`; an unknown URL is a transport error.
+    platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override {
+        calls.push_back("fetch " + request.url + " policy " + std::to_string(int(request.cachePolicy)) + " timeout " +
+                        std::to_string(int(request.timeoutSeconds)) + " max " + std::to_string(maxBytes));
+        const auto found = urlResults.find(request.url);
+        if (found != urlResults.end()) return found->second;
+        return {platform::Error{"not found", "Error Domain=fake Code=1 \"not found\""}, {}};
+    }
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits&) override {
+        return data(request, 0);
+    }
+    void endProcess(int status) override { throw Exited{status}; }
+
+    template <class Map>
+    static std::optional<typename Map::mapped_type> find(const Map& map, std::string_view key) {
+        const auto found = map.find(key);
+        return found == map.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    std::map<std::string, platform::PlistValue, std::less<>> info;
+    std::map<std::string, std::string, std::less<>> env, stored;
+    std::optional<std::string> engineAgent = "Engine/1.0";
+    std::optional<std::string> bundleId = "com.corvidale.desktop";
+    std::map<std::string, platform::URLResult, std::less<>> urlResults;
+    NoFiles files;
+    std::optional<std::string> downloadsFolder;
+    std::function<void()> onTurn;
+
+    std::vector<std::string> calls, out, err, log, opened, revealed;
+    std::optional<platform::Appearance> look;
+    FakeWebView* web = nullptr;
+    FakeWindow* lastWindow = nullptr;
+    struct Alert {
+        platform::AlertContent content;
+        std::function<void(platform::AlertResult)> done;
+        platform::Presentation presentation;
+    };
+    std::deque<Alert> alerts;
+    struct Panel {
+        platform::OpenPanelParameters parameters;
+        std::function<void(int, std::vector<std::string>)> done;
+    };
+    std::deque<Panel> panels;
+    std::multimap<double, std::function<void()>> jobs;
+    double now = 0;
+};
+
+inline FakeWebView::~FakeWebView() {
+    if (p.web == this) p.web = nullptr;
+}
+inline void FakeWebView::setCustomUserAgent(const std::string& agent) { p.calls.push_back("userAgent " + agent); }
+inline void FakeWebView::load(const platform::URLRequest& request) {
+    loaded = request;
+    currentUrl = request.url;
+    p.calls.push_back("load " + request.url);
+}
+inline void FakeWebView::reload() { p.calls.push_back("reload"); }
+inline void FakeWindow::setTitle(const std::string& t) {
+    currentTitle = t;
+    p.calls.push_back("title " + t);
+}
+inline void FakeWindow::setMinSize(platform::Size s) {
+    p.calls.push_back("minSize " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
+}
+inline void FakeWindow::setFrameAutosaveName(const std::string& name) { p.calls.push_back("autosave " + name); }
+inline void FakeWindow::makeKeyAndOrderFront() { p.calls.push_back("show"); }
+
+// A launched shell on the fake platform, its origin at https://app.example.com:8443/home.
+struct Shell : ::testing::Test {
+    Shell() { p.env["CORVIDALE_ORIGIN"] = "https://app.example.com:8443/home"; }
+    void launch() {
+        delegate.applicationDidFinishLaunching();
+        p.calls.clear();
+        p.err.clear();
+    }
+    Fake p;
+    Delegate delegate{p};
+};
+
+}  // namespace corvidale::testing
