@@ -1,0 +1,99 @@
+"""The whole update path: a release published with the tree's own tools on the https test server,
+installed by the real pipeline over a copy of the built app, and the relaunch into the new version."""
+import hashlib
+import json
+import os
+import shutil
+import signal
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import APP, run, wait_for
+
+BUILD = Path(APP).resolve().parents[3]
+CODESIGN = str(BUILD / "Corvidale.app/Contents/Helpers/corvidale-codesign")
+FAILED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
+
+
+def bundle(folder, version, build, team, **info):
+    """A copy of the built app as `version` (`build`) that accepts updates signed by `team`."""
+    app = folder / "Corvidale.app"
+    shutil.copytree(BUILD / "Corvidale.app", app, symlinks=True)
+    values = dict(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team, **info)
+    assert run(str(BUILD / "tools/corvidale-release"), "set-info", str(app), *[f"{k}={v}" for k, v in values.items()]
+               ).returncode == 0
+    return app
+
+
+def version(app):
+    return run(str(app / "Contents/MacOS/corvidale"), "--version").stdout.strip()
+
+
+@pytest.fixture(scope="module")
+def releases(tmp_path_factory):
+    """2.0 (7) published with key a, with key b, and signed with a but changed afterwards: (feed, image) each."""
+    root = tmp_path_factory.mktemp("releases")
+    keys = {k: run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"}
+    new = bundle(root / "new", "2.0", "7", keys["a"], CorvidaleBuild="relaunched-2.0")
+    published = {}
+    for key in "ab":
+        out = root / f"site-{key}"
+        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), str(new), str(root / f"{key}.pem"),
+                   str(out), env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
+        feed = json.loads((out / "linux.json").read_text())
+        published[key] = feed, (out / feed["file"]).read_bytes()
+    changed = root / "changed/Corvidale.app"
+    shutil.copytree(new, changed, symlinks=True)
+    assert run(CODESIGN, "sign", "--key", str(root / "a.pem"), str(changed)).returncode == 0
+    with open(changed / "Contents/MacOS/corvidale", "ab") as executable:
+        executable.write(b"\0")
+    assert run("mksquashfs", str(changed.parent), str(root / "changed.sqfs"), "-all-root", "-noappend", "-quiet").returncode == 0
+    image = (root / "changed.sqfs").read_bytes()
+    published["changed"] = dict(published["a"][0], sha256=hashlib.sha256(image).hexdigest()), image
+    feed, image = published["a"]
+    published["tampered"] = feed, image[:-1] + bytes([image[-1] ^ 1])
+    return keys["a"], published
+
+
+def serve(origin, feed, image):
+    origin.routes["/releases/linux.json"] = (json.dumps(feed), "application/json")
+    origin.routes["/releases/" + feed["file"]] = (image, "application/octet-stream")
+    return ["-updateFeed", origin.url("/releases/linux.json")]
+
+
+def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, releases):
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    exe = str(installed / "Contents/MacOS/corvidale")
+    for case, line in [("tampered", "UPDATE SELFTEST: failed — The download didn't match the published checksum, so "
+                                    "it was not installed."),
+                       ("b", FAILED.format("another team")), ("changed", FAILED.format("the signature does not verify")),
+                       ("a", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
+        app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published[case])])
+        assert (app.wait_exit(), app.out()) == (0 if case == "a" else 1, [line]), app.err()
+        assert version(installed) == ("Corvidale 2.0 (7)" if case == "a" else "Corvidale 1.0 (1)")
+        assert not [p for p in tmp_path.iterdir() if p.name.startswith(".Corvidale.app")]  # no staging copy left
+    # The new app itself: the same feed is nothing newer, said 5 s after launch.
+    started = time.monotonic()
+    app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published["a"])])
+    assert (app.wait_exit(), app.out()) == (1, ["UPDATE SELFTEST: nothing newer than 7"]), app.err()
+    assert 5 <= time.monotonic() - started < 30
+
+
+def test_update_now_then_relaunch_starts_the_new_version(launch, origin, tmp_path, releases):
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    app = launch(exe=str(installed / "Contents/MacOS/corvidale"),
+                 args=["-showUpdates", "YES", *serve(origin, *published["a"])])
+    try:
+        app.key("Return", window=app.window("^Corvidale 2.0 is available$"))  # "Update Now"
+        app.key("Return", window=app.window("^Corvidale 2.0 is installed$"))  # "Relaunch Now"
+        assert app.wait_exit() == 0, app.err()
+        wait_for(lambda: any((r["agent"] or "").endswith(" CorvidaleShell/linux-relaunched-2.0") for r in origin.requests),
+                 "a request from the relaunched 2.0")
+        assert version(installed) == "Corvidale 2.0 (7)"
+    finally:  # the relaunched app has a session of its own
+        for pid in run("pgrep", "-f", f"^{installed}/Contents/MacOS/corvidale$").stdout.split():
+            os.killpg(int(pid), signal.SIGKILL)
