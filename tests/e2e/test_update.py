@@ -1,5 +1,5 @@
-"""The whole update path: a release published with the tree's own tools on the https test server,
-installed by the real pipeline over a copy of the built app, and the relaunch into the new version."""
+"""The whole update path: releases made with the tree's own tools on the https test server, installed by the
+real pipeline over a copy of the built app, and the relaunch into the new version."""
 import hashlib
 import json
 import os
@@ -14,16 +14,15 @@ from conftest import APP, run, wait_for
 
 BUILD = Path(APP).resolve().parents[3]
 CODESIGN = str(BUILD / "Corvidale.app/Contents/Helpers/corvidale-codesign")
-FAILED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
+REFUSED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
 
 
 def bundle(folder, version, build, team, **info):
-    """A copy of the built app as `version` (`build`) that accepts updates signed by `team`."""
+    """A copy of the built app as `version` (`build`) that takes updates signed by `team`."""
     app = folder / "Corvidale.app"
     shutil.copytree(BUILD / "Corvidale.app", app, symlinks=True)
-    values = dict(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team, **info)
-    assert run(str(BUILD / "tools/corvidale-release"), "set-info", str(app), *[f"{k}={v}" for k, v in values.items()]
-               ).returncode == 0
+    info.update(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team)
+    assert run(str(BUILD / "tools/corvidale-release"), "set-info", app, *[f"{k}={v}" for k, v in info.items()]).returncode == 0
     return app
 
 
@@ -33,28 +32,25 @@ def version(app):
 
 @pytest.fixture(scope="module")
 def releases(tmp_path_factory):
-    """2.0 (7) published with key a, with key b, and signed with a but changed afterwards: (feed, image) each."""
+    """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered."""
     root = tmp_path_factory.mktemp("releases")
-    keys = {k: run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"}
-    new = bundle(root / "new", "2.0", "7", keys["a"], CorvidaleBuild="relaunched-2.0")
+    keys = [run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"]
+    (root / "new").mkdir()
+    new = bundle(root / "new", "2.0", "7", keys[0], CorvidaleBuild="relaunched-2.0")
     published = {}
     for key in "ab":
-        out = root / f"site-{key}"
-        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), str(new), str(root / f"{key}.pem"),
-                   str(out), env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
-        feed = json.loads((out / "linux.json").read_text())
-        published[key] = feed, (out / feed["file"]).read_bytes()
-    changed = root / "changed/Corvidale.app"
-    shutil.copytree(new, changed, symlinks=True)
-    assert run(CODESIGN, "sign", "--key", str(root / "a.pem"), str(changed)).returncode == 0
-    with open(changed / "Contents/MacOS/corvidale", "ab") as executable:
+        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), new, root / f"{key}.pem", root / key,
+                   env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
+        feed = json.loads((root / key / "linux.json").read_text())
+        published[key] = feed, (root / key / feed["file"]).read_bytes()
+    assert run(CODESIGN, "sign", "--key", root / "a.pem", new).returncode == 0
+    with open(new / "Contents/MacOS/corvidale", "ab") as executable:
         executable.write(b"\0")
-    assert run("mksquashfs", str(changed.parent), str(root / "changed.sqfs"), "-all-root", "-noappend", "-quiet").returncode == 0
+    assert run("mksquashfs", root / "new", root / "changed.sqfs", "-all-root", "-noappend", "-quiet").returncode == 0
     image = (root / "changed.sqfs").read_bytes()
     published["changed"] = dict(published["a"][0], sha256=hashlib.sha256(image).hexdigest()), image
-    feed, image = published["a"]
-    published["tampered"] = feed, image[:-1] + bytes([image[-1] ^ 1])
-    return keys["a"], published
+    published["tampered"] = published["a"][0], published["a"][1][:-1] + b"?"
+    return keys[0], published
 
 
 def serve(origin, feed, image):
@@ -69,14 +65,13 @@ def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, rel
     exe = str(installed / "Contents/MacOS/corvidale")
     for case, line in [("tampered", "UPDATE SELFTEST: failed — The download didn't match the published checksum, so "
                                     "it was not installed."),
-                       ("b", FAILED.format("another team")), ("changed", FAILED.format("the signature does not verify")),
+                       ("b", REFUSED.format("another team")), ("changed", REFUSED.format("the signature does not verify")),
                        ("a", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
         app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published[case])])
         assert (app.wait_exit(), app.out()) == (0 if case == "a" else 1, [line]), app.err()
         assert version(installed) == ("Corvidale 2.0 (7)" if case == "a" else "Corvidale 1.0 (1)")
         assert not [p for p in tmp_path.iterdir() if p.name.startswith(".Corvidale.app")]  # no staging copy left
-    # The new app itself: the same feed is nothing newer, said 5 s after launch.
-    started = time.monotonic()
+    started = time.monotonic()  # the new app itself: the same feed is nothing newer, 5 s after launch
     app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published["a"])])
     assert (app.wait_exit(), app.out()) == (1, ["UPDATE SELFTEST: nothing newer than 7"]), app.err()
     assert 5 <= time.monotonic() - started < 30
@@ -85,8 +80,7 @@ def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, rel
 def test_update_now_then_relaunch_starts_the_new_version(launch, origin, tmp_path, releases):
     team, published = releases
     installed = bundle(tmp_path, "1.0", "1", team)
-    app = launch(exe=str(installed / "Contents/MacOS/corvidale"),
-                 args=["-showUpdates", "YES", *serve(origin, *published["a"])])
+    app = launch(exe=str(installed / "Contents/MacOS/corvidale"), args=["-showUpdates", "YES", *serve(origin, *published["a"])])
     try:
         app.key("Return", window=app.window("^Corvidale 2.0 is available$"))  # "Update Now"
         app.key("Return", window=app.window("^Corvidale 2.0 is installed$"))  # "Relaunch Now"

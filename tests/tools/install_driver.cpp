@@ -1,7 +1,5 @@
-// Runs the real Linux installation once, the way the app's update self-test
-// does, for the crash-safety test to kill at any point:
-//   install_driver <installed bundle> <image URL> <sha256>
-// Prints "installed" (exit 0) or the failure's diagnostic (exit 1).
+// The real Linux installation of one release, for the crash-safety test to kill at any point:
+//   install_driver <installed bundle> <image URL> <sha256>   prints "installed" or the failure's diagnostic
 #include <cstdio>
 
 #include "bundle.h"
@@ -12,7 +10,7 @@
 
 int main(int argc, char** argv) {
     using namespace corvidale;
-    if (argc != 4) return std::fprintf(stderr, "usage: install_driver <bundle> <image URL> <sha256>\n"), 2;
+    if (argc != 4) return 2;
     const gtk::GtkBundle bundle(argv[1]);
     gtk::CurlURLSession session;
     gtk::LocalFileManager files;
@@ -21,9 +19,7 @@ int main(int argc, char** argv) {
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
                                  Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt)});
     } catch (...) {
-        std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str());
-        return 1;
+        return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }
     std::printf("installed\n");
-    return 0;
 }
