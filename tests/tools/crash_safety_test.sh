@@ -16,7 +16,7 @@ id="$("$codesign" keygen "$work/key.pem")" || exit 1
 for n in 1 7; do
   app="$work/$n/Corvidale.app"
   mkdir -p "$app" && cp -a "$build/Corvidale.app/." "$app" && mkdir "$app/Contents/Resources" || exit 1
-  head -c 20M /dev/urandom >"$app/Contents/Resources/large" && seq 1500 | xargs -I{} touch "$app/Contents/Resources/{}"
+  head -c 12M /dev/urandom >"$app/Contents/Resources/large" && seq 700 | xargs -I{} touch "$app/Contents/Resources/{}"
   "$release" set-info "$app" CFBundleShortVersionString="$n.0" CFBundleVersion="$n" CorvidaleTeamIdentifier="$id" || exit 1
 done
 "$codesign" sign --key "$work/key.pem" "$work/1/Corvidale.app" >/dev/null &&
