@@ -27,6 +27,15 @@ if(CMAKE_INSTALL_DO_STRIP AND CORVIDALE_STRIP)
   execute_process(COMMAND "${CORVIDALE_STRIP}" "${destdir}${executable}" COMMAND_ERROR_IS_FATAL ANY)
 endif()
 
+# The system-wide bundle belongs to the package manager: this marker beside it
+# makes the app's own updater leave it alone and say so, even for root.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  message(STATUS "Installing: ${destdir}${bundle_parent}/.package-managed")
+  file(WRITE "${destdir}${bundle_parent}/.package-managed"
+       "Corvidale here is installed and updated by the system's package manager.\n")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${bundle_parent}/.package-managed")
+endif()
+
 # The launcher is a symbolic link: /proc/self/exe resolves it, so the running
 # executable still finds its bundle three folders up.
 message(STATUS "Installing: ${destdir}${launcher} -> ${executable}")

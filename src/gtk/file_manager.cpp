@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "bundle.h"
+#include "core/updater/tools.h"
 
 namespace corvidale::gtk {
 
@@ -29,8 +30,8 @@ std::optional<platform::Error> LocalFileManager::replaceItem(const std::string& 
         return platform::Error{text, "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(code) + " \"" + text +
                                          "\""};
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(newItem, ignored);  // does not follow links
+    // Read-only folders inside do not stop the removal; links are not followed.
+    Updater::removeTree(newItem);
     return std::nullopt;
 }
 

@@ -103,6 +103,12 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop"});
     EXPECT_EQ(shell.alert(), "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later");
     shell.answer({kFirst + 1, "", false});
+    // "Later": the bundle still says 57, but 58 is installed; the same release
+    // is not installed again, a newer one is.
+    shell.p.advance(21600);
+    shell.publish("59");
+    shell.p.advance(21600);
+    EXPECT_EQ(shell.installer->installed.size(), 2u);
 
     // Re-armed twice, then switched off within five seconds: no first check
     // of an earlier arming and no timer runs any more.

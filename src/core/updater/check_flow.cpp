@@ -62,10 +62,13 @@ platform::AlertContent checkAlert(const Updater::CheckOutcome& outcome, const pl
 void Delegate::checkForUpdates() { checkInteractively(); }
 
 void Delegate::checkInteractively() {
-    Updater::newerRelease(platform_, [this, alive = std::weak_ptr<int>(lifetime_)](Updater::CheckOutcome outcome) {
-        if (alive.expired()) return;
-        showCheckOutcome(outcome);
-    });
+    Updater::newerRelease(
+        platform_,
+        [this, alive = std::weak_ptr<int>(lifetime_)](Updater::CheckOutcome outcome) {
+            if (alive.expired()) return;
+            showCheckOutcome(outcome);
+        },
+        installedBuild_);
 }
 
 void Delegate::showCheckOutcome(const Updater::CheckOutcome& outcome) {
@@ -112,7 +115,7 @@ void Delegate::runAutoUpdate() {
             return;
         }
         automaticCheckFoundNothing(platform);
-    });
+    }, installedBuild_);
 }
 
 }  // namespace corvidale

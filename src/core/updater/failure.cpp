@@ -1,5 +1,7 @@
 #include "failure.h"
 
+#include <cstring>
+
 namespace corvidale::Updater {
 namespace {
 
@@ -41,14 +43,20 @@ std::string Failure::diagnostic() const {
     return text;
 }
 
+SystemError SystemError::fromErrno(int code, const std::string& path) {
+    const std::string text = std::strerror(code);
+    return SystemError({text + ": " + path, "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(code) + " \"" +
+                                                text + "\" UserInfo={NSFilePath=" + path + "}"});
+}
+
 ErrorReport describe(std::exception_ptr error) {
     if (!error) return {};
     try {
         std::rethrow_exception(error);
     } catch (const Failure& failure) {
         return {failure.description(), failure.diagnostic()};
-    } catch (const TransportError& transport) {
-        return {transport.error().localizedDescription, transport.error().fullDescription};
+    } catch (const SystemError& system) {
+        return {system.error().localizedDescription, system.error().fullDescription};
     } catch (const std::exception& other) {
         // Not one of ours (out of memory, say): still an outcome, never a crash.
         return {other.what(), other.what()};

@@ -35,15 +35,24 @@ private:
     std::string description_;
 };
 
-// A transport failure of the URL session, passed on as the system told it.
-class TransportError : public std::exception {
+// An error of the system (a file that cannot be read, a folder that cannot be
+// made), passed on as the system told it.
+class SystemError : public std::exception {
 public:
-    explicit TransportError(platform::Error error) : error_(std::move(error)) {}
+    explicit SystemError(platform::Error error) : error_(std::move(error)) {}
+    // From an errno value, about the item at `path`.
+    static SystemError fromErrno(int code, const std::string& path);
     const platform::Error& error() const { return error_; }
     const char* what() const noexcept override { return error_.localizedDescription.c_str(); }
 
 private:
     platform::Error error_;
+};
+
+// A transport failure of the URL session, passed on as the system told it.
+class TransportError : public SystemError {
+public:
+    using SystemError::SystemError;
 };
 
 struct ErrorReport {

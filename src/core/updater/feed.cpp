@@ -2,7 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/app/launch_config.h"
@@ -107,9 +109,11 @@ std::optional<Release> newerRelease(platform::URLSession& session, const std::op
     return readFeed(result.response, *feedURL, running);
 }
 
-void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done) {
+void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
+                  std::optional<std::int64_t> installedBuild) {
     auto feed = feedURL(platform);
-    RunningApp running{platform.bundle().bundleIdentifier(), currentBuild(platform.bundle())};
+    RunningApp running{platform.bundle().bundleIdentifier(),
+                       std::max(currentBuild(platform.bundle()), installedBuild.value_or(INT64_MIN))};
     auto& session = platform.urlSession();
     auto& queue = platform.mainQueue();
     platform.runInBackground([&session, &queue, feed = std::move(feed), running = std::move(running),

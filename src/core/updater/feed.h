@@ -56,7 +56,10 @@ struct CheckOutcome {
 };
 
 // One check, from the main thread: gathers what it needs there, fetches on a
-// worker, and answers through the main queue, always exactly once.
-void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done);
+// worker, and answers through the main queue, always exactly once. A build
+// installed since launch (`installedBuild`) counts as the running one: the
+// bundle's own Info.plist still names the build that was started.
+void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
+                  std::optional<std::int64_t> installedBuild = std::nullopt);
 
 }  // namespace corvidale::Updater

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -5,6 +6,7 @@
 #include "failure.h"
 #include "feed.h"
 #include "installer.h"
+#include "pipeline.h"
 #include "relaunch.h"
 
 namespace corvidale {
@@ -17,15 +19,12 @@ void Delegate::installUpdate(const Updater::Release& release, bool automatic) {
     if (!installer_) installer_ = Updater::makeInstaller();
     if (window) window->setTitle("Corvidale — updating to " + release.version + "\u2026");
 
-    auto& bundle = platform_.bundle();
     auto& queue = platform_.mainQueue();
-    auto& session = platform_.urlSession();
-    platform_.runInBackground([installer = installer_, release, bundlePath = bundle.bundlePath(),
-                               bundleIdentifier = bundle.bundleIdentifier(), &session, &queue,
+    platform_.runInBackground([installer = installer_, release, target = Updater::installTarget(platform_), &queue,
                                alive = std::weak_ptr<int>(lifetime_), this, automatic] {
         std::exception_ptr error;
         try {
-            installer->installRelease(release, Updater::InstallTarget{bundlePath, bundleIdentifier, session});
+            installer->installRelease(release, target);
         } catch (...) {
             error = std::current_exception();
         }
@@ -43,6 +42,8 @@ void Delegate::finishInstallation(const Updater::Release& release, bool automati
     auto& process = platform_.process();
 
     if (!error) {
+        // Until the relaunch, checks compare with what is installed now.
+        installedBuild_ = std::max(installedBuild_.value_or(release.build), release.build);
         if (selfTest) {
             process.writeStdout("UPDATE SELFTEST: installed " + release.version + " (" + std::to_string(release.build) +
                                 ") at " + platform_.bundle().bundlePath());

@@ -1,21 +1,19 @@
 #include "installer.h"
 
-#include "failure.h"
+#include "pipeline.h"
 
 namespace corvidale::Updater {
 namespace {
 
-// Until the installation pipeline exists, every release is refused plainly,
-// never reported as installed.
-class UnavailableInstaller final : public Installer {
+class PipelineInstaller final : public Installer {
 public:
-    void installRelease(const Release&, const InstallTarget&) override {
-        throw Failure::install("the installer is not part of this build");
+    void installRelease(const Release& release, const InstallTarget& target) override {
+        Updater::installRelease(release, target);
     }
 };
 
 }  // namespace
 
-std::shared_ptr<Installer> makeInstaller() { return std::make_shared<UnavailableInstaller>(); }
+std::shared_ptr<Installer> makeInstaller() { return std::make_shared<PipelineInstaller>(); }
 
 }  // namespace corvidale::Updater

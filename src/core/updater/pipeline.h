@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/platform/platform.h"
+#include "installer.h"
+#include "tools.h"
+
+namespace corvidale::Updater {
+
+// Images are at most this large, unless the user default raises the cap.
+inline constexpr std::uint64_t kDefaultMaxDownloadBytes = 2ULL << 30;
+inline constexpr const char* kMaxDownloadBytesKey = "updateMaxDownloadBytes";
+// A download slower than this for this long is broken off.
+inline constexpr std::uint64_t kMinDownloadBytesPerSecond = 1024;
+inline constexpr double kDownloadStallSeconds = 60;
+// The team every macOS release is signed by.
+inline constexpr const char* kMacTeamIdentifier = "K4W9PZ2TQ7";
+// Dropped by the system package beside the bundle it installs: that bundle is
+// the package manager's to replace, not ours.
+inline constexpr const char* kPackageManagedMarker = ".package-managed";
+
+// The bounds of the image download. `maxBytesDefault` is the user default,
+// a decimal count that can only raise the cap.
+platform::DownloadLimits downloadLimits(const std::optional<std::string>& maxBytesDefault);
+
+// The team an update must be signed by: fixed on macOS; on Linux the key id
+// the running bundle's Info.plist pins under CorvidaleTeamIdentifier (none:
+// no update is accepted).
+std::string pinnedTeam(const platform::Bundle& bundle, TargetSystem system = kThisSystem);
+
+// What an installation needs, read on the main thread.
+InstallTarget installTarget(platform::Platform& platform);
+
+// Downloads the release's image, checks its digest, attaches it, checks the
+// app in it (identity, signature, team, that it starts), copies it beside the
+// installed app and swaps it in with one replacement. Blocks: worker thread
+// only. Throws a Failure, or the system's own error (TransportError,
+// SystemError). At every instant the installed path holds a whole app, the
+// old one or the new one; what an interrupted run left behind is removed by
+// the next.
+void installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools = toolTable());
+
+}  // namespace corvidale::Updater

@@ -1,0 +1,93 @@
+"""The whole update path: releases made with the tree's own tools on the https test server, installed by the
+real pipeline over a copy of the built app, and the relaunch into the new version."""
+import hashlib
+import json
+import os
+import shutil
+import signal
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import APP, run, wait_for
+
+BUILD = Path(APP).resolve().parents[3]
+CODESIGN = str(BUILD / "Corvidale.app/Contents/Helpers/corvidale-codesign")
+REFUSED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
+
+
+def bundle(folder, version, build, team, **info):
+    """A copy of the built app as `version` (`build`) that takes updates signed by `team`."""
+    app = folder / "Corvidale.app"
+    shutil.copytree(BUILD / "Corvidale.app", app, symlinks=True)
+    info.update(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team)
+    assert run(str(BUILD / "tools/corvidale-release"), "set-info", app, *[f"{k}={v}" for k, v in info.items()]).returncode == 0
+    return app
+
+
+def version(app):
+    return run(str(app / "Contents/MacOS/corvidale"), "--version").stdout.strip()
+
+
+@pytest.fixture(scope="module")
+def releases(tmp_path_factory):
+    """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered."""
+    root = tmp_path_factory.mktemp("releases")
+    keys = [run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"]
+    (root / "new").mkdir()
+    new = bundle(root / "new", "2.0", "7", keys[0], CorvidaleBuild="relaunched-2.0")
+    published = {}
+    for key in "ab":
+        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), new, root / f"{key}.pem", root / key,
+                   env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
+        feed = json.loads((root / key / "linux.json").read_text())
+        published[key] = feed, (root / key / feed["file"]).read_bytes()
+    assert run(CODESIGN, "sign", "--key", root / "a.pem", new).returncode == 0
+    with open(new / "Contents/MacOS/corvidale", "ab") as executable:
+        executable.write(b"\0")
+    assert run("mksquashfs", root / "new", root / "changed.sqfs", "-all-root", "-noappend", "-quiet").returncode == 0
+    image = (root / "changed.sqfs").read_bytes()
+    published["changed"] = dict(published["a"][0], sha256=hashlib.sha256(image).hexdigest()), image
+    published["tampered"] = published["a"][0], published["a"][1][:-1] + b"?"
+    return keys[0], published
+
+
+def serve(origin, feed, image):
+    origin.routes["/releases/linux.json"] = (json.dumps(feed), "application/json")
+    origin.routes["/releases/" + feed["file"]] = (image, "application/octet-stream")
+    return ["-updateFeed", origin.url("/releases/linux.json")]
+
+
+def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, releases):
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    exe = str(installed / "Contents/MacOS/corvidale")
+    for case, line in [("tampered", "UPDATE SELFTEST: failed — The download didn't match the published checksum, so "
+                                    "it was not installed."),
+                       ("b", REFUSED.format("another team")), ("changed", REFUSED.format("the signature does not verify")),
+                       ("a", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
+        app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published[case])])
+        assert (app.wait_exit(), app.out()) == (0 if case == "a" else 1, [line]), app.err()
+        assert version(installed) == ("Corvidale 2.0 (7)" if case == "a" else "Corvidale 1.0 (1)")
+        assert not [p for p in tmp_path.iterdir() if p.name.startswith(".Corvidale.app")]  # no staging copy left
+    started = time.monotonic()  # the new app itself: the same feed is nothing newer, 5 s after launch
+    app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published["a"])])
+    assert (app.wait_exit(), app.out()) == (1, ["UPDATE SELFTEST: nothing newer than 7"]), app.err()
+    assert 5 <= time.monotonic() - started < 30
+
+
+def test_update_now_then_relaunch_starts_the_new_version(launch, origin, tmp_path, releases):
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    app = launch(exe=str(installed / "Contents/MacOS/corvidale"), args=["-showUpdates", "YES", *serve(origin, *published["a"])])
+    try:
+        app.key("Return", window=app.window("^Corvidale 2.0 is available$"))  # "Update Now"
+        app.key("Return", window=app.window("^Corvidale 2.0 is installed$"))  # "Relaunch Now"
+        assert app.wait_exit() == 0, app.err()
+        wait_for(lambda: any((r["agent"] or "").endswith(" CorvidaleShell/linux-relaunched-2.0") for r in origin.requests),
+                 "a request from the relaunched 2.0")
+        assert version(installed) == "Corvidale 2.0 (7)"
+    finally:  # the relaunched app has a session of its own
+        for pid in run("pgrep", "-f", f"^{installed}/Contents/MacOS/corvidale$").stdout.split():
+            os.killpg(int(pid), signal.SIGKILL)

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The real Linux installation of 2.0 (7) over 1.0 (1), SIGKILLed at 40 points spread over its run: each
+# time the installed app must be whole and verify (old or new), and the next run must install 2.0 and
+# leave nothing behind. usage: crash_safety_test.sh <install_driver> <build dir>
+set -uo pipefail
+driver="$(realpath "$1")" build="$(realpath "$2")"
+codesign="$build/Corvidale.app/Contents/Helpers/corvidale-codesign" release="$build/tools/corvidale-release"
+work="$(mktemp -d)" && trap 'rm -rf -- "$work"' EXIT
+export TMPDIR="$work/tmp" installed="$work/inst/Corvidale.app"
+mkdir -p "$TMPDIR" "$work/inst"
+failures=0 old=0 new=0 dirty=0 images=0 finished=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Many small files and a large one, so that every step takes a while.
+id="$("$codesign" keygen "$work/key.pem")" || exit 1
+for n in 1 7; do
+  app="$work/$n/Corvidale.app"
+  mkdir -p "$app" && cp -a "$build/Corvidale.app/." "$app" && mkdir "$app/Contents/Resources" || exit 1
+  head -c 12M /dev/urandom >"$app/Contents/Resources/large" && seq 700 | xargs -I{} touch "$app/Contents/Resources/{}"
+  "$release" set-info "$app" CFBundleShortVersionString="$n.0" CFBundleVersion="$n" CorvidaleTeamIdentifier="$id" || exit 1
+done
+"$codesign" sign --key "$work/key.pem" "$work/1/Corvidale.app" >/dev/null &&
+  CORVIDALE_BUILD_DIR="$build" "$(dirname "$0")/../../scripts/publish.sh" "$work/7/Corvidale.app" "$work/key.pem" \
+    "$work/site" >/dev/null || exit 1
+args=("$installed" "file://$(ls "$work"/site/*.sqfs)" "$(sed -n 's/.*"sha256": "\(.*\)".*/\1/p' "$work/site/linux.json")")
+
+restore() { rm -rf "$installed" && cp -a "$work/1/Corvidale.app" "$installed"; }
+install() { [ "$("$driver" "${args[@]}")" = installed ]; }
+state() { "$codesign" --verify --deep --strict "$installed" >/dev/null 2>&1 && "$release" info "$installed" CFBundleVersion || echo broken; }
+leftovers() { find "$work/inst" "$TMPDIR" -mindepth 1 -maxdepth 1 ! -path "$installed" ! -name 'corvidale-download-*'; }
+now() { date +%s%N; }
+
+# The kills spread over a whole run's length, and a little past it: the mean of the last runs, as the
+# machine's load comes and goes.
+restore && start="$(now)" && { install || fail "an uninterrupted run"; }
+total=$((($(now) - start) / 1000)) points=40
+for i in $(seq 0 $((points - 1))); do
+  restore
+  delay=$((total * (2 * i + 1) / (2 * points)))
+  setsid "$driver" "${args[@]}" >/dev/null 2>&1 &
+  pid=$!
+  sleep "$(printf '%d.%06d' $((delay / 1000000)) $((delay % 1000000)))"
+  kill -KILL "$pid" 2>/dev/null || finished=$((finished + 1))
+  wait "$pid" 2>/dev/null
+  while pgrep -s "$pid" >/dev/null; do sleep 0.05; done  # its tools run on, as after a real crash
+  case "$(state)" in
+    1) old=$((old + 1)) ;;
+    7) new=$((new + 1)) ;;
+    *) fail "killed after ${delay} µs: the installed app is $(state)" ;;
+  esac
+  [ -z "$(leftovers)" ] || dirty=$((dirty + 1))
+  images=$((images + $(find "$TMPDIR" -name 'corvidale-download-*' -delete -print | wc -l)))
+  ran="" start="$(now)" && install && ran="$(now)" && [ "$(state)" = 7 ] ||
+    fail "killed after ${delay} µs: the next run did not install 2.0 (7)"
+  total=$(((2 * total + (${ran:-$(now)} - start) * 11 / 10000) / 3))
+  [ -z "$(leftovers)" ] || fail "killed after ${delay} µs: the next run left $(leftovers)"
+done
+echo "$points kills over about ${total} µs ($finished after the end): 1.0 in place after $old, 2.0 after $new;" \
+  "$dirty left a staging copy or mount directory, removed by the next run; $images a downloaded image"
+echo "$failures failure(s)" && [ "$failures" = 0 ]

@@ -1,0 +1,25 @@
+// The real Linux installation of one release, for the crash-safety test to kill at any point:
+//   install_driver <installed bundle> <image URL> <sha256>   prints "installed" or the failure's diagnostic
+#include <cstdio>
+
+#include "bundle.h"
+#include "core/updater/failure.h"
+#include "core/updater/pipeline.h"
+#include "file_manager.h"
+#include "url_session.h"
+
+int main(int argc, char** argv) {
+    using namespace corvidale;
+    if (argc != 4) return 2;
+    const gtk::GtkBundle bundle(argv[1]);
+    gtk::CurlURLSession session;
+    gtk::LocalFileManager files;
+    try {
+        Updater::installRelease({"2.0", 7, argv[2], argv[3]},
+                                {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
+                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt)});
+    } catch (...) {
+        return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
+    }
+    std::printf("installed\n");
+}

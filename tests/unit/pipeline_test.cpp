@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include "core/updater/failure.h"
+#include "core/updater/pipeline.h"
+#include "gtk/url_session.h"
+
+namespace corvidale::Updater {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kId = "com.corvidale.desktop";
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+// Writes a file, or with "->target" a link to a folder.
+void put(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    if (content.starts_with("->")) return fs::create_directory_symlink(content.substr(2), path);
+    std::ofstream(path, std::ios::binary) << content;
+}
+// Every path below `root` with its content ("/" for a folder).
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        tree[fs::relative(entry.path(), root)] = entry.is_directory() ? "/" : slurp(entry.path());
+    }
+    return tree;
+}
+
+// Replaces by removing and renaming; an app's identifier is its Contents/id.
+struct ScratchFiles : platform::FileManager {
+    std::string temp;
+    std::optional<platform::Error> refuse;
+    std::string temporaryDirectory() override { return temp; }
+    std::optional<platform::Error> replaceItem(const std::string& original, const std::string& item) override {
+        if (refuse) return refuse;
+        fs::remove_all(original);
+        fs::rename(item, original);
+        return std::nullopt;
+    }
+    std::optional<std::string> bundleIdentifierAt(const std::string& path) override {
+        return fs::exists(path + "/Contents/id") ? std::optional(slurp(path + "/Contents/id")) : std::nullopt;
+    }
+};
+
+TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
+    char folder[] = "/tmp/corvidale-pipeline-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const fs::path s = folder, apps = s / "Apps", app = apps / "Corvidale.app", tmp = s / "tmp";
+    const std::string tool = s / "tool.sh", pin(64, 'a'), line = "TeamIdentifier=" + pin, image = "the image";
+    // Stand-in tools: each logs its step and fails when it is named in s/fail, a copy halfway through.
+    put(tool, "#!/bin/sh\nstep=$1; shift; cd " + s.string() + "; echo $step >>log\n[ $step = copy ] && cp -a \"$1\" "
+              "\"$2\"\ngrep -qsx $step fail && exit 1\ncase $step in attach) cp -a volume/. \"$2\";; details) cat "
+              "details;; detach) rm -rf \"$1\";; esac\nexit 0\n");
+    fs::permissions(tool, fs::perms::owner_all);
+    const ToolTable tools{{tool, {"attach", "{image}", "{mount}"}}, {tool, {"verify", "{app}"}},
+                          {tool, {"details", "{app}"}}, {tool, {"assess", "{app}/Contents/MacOS/corvidale"}},
+                          {tool, {"copy", "{app}", "{staging}"}}, {tool, {"detach", "{mount}"}}};
+    put(s / "site/C.sqfs", image);
+    httplib::Server server;  // /<status> answers with that status and the image
+    server.Get(R"(/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
+        response.status = std::stoi(request.matches[1]);
+        response.set_content(image, "application/octet-stream");
+    });
+    const std::string http = "http://127.0.0.1:" + std::to_string(server.bind_to_any_port("127.0.0.1"));
+    std::thread listener([&] { server.listen_after_bind(); });
+    gtk::CurlURLSession session;
+    ScratchFiles files;
+    files.temp = tmp;
+    ::setenv("TMPDIR", tmp.c_str(), 1);  // where the session puts the download
+
+    const std::string all = "attach verify details assess copy detach", team = "attach verify details detach";
+    const std::string uuid = "0F6E1C2A-3B4D-4E5F-8A9B-0C1D2E3F4A5B", otherTeam = "signature(\"another team\")";
+    struct Row {
+        std::string name, expected, log;  // the diagnostic ("" installed) and the tools that ran
+        std::map<std::string, std::string> files{};  // written first; "volume/…" replaces the image's app
+        std::function<void(Release&, InstallTarget&)> change{};
+        std::string installed = "new";
+    };
+    const auto url = [](std::string to) { return [to](Release& r, InstallTarget&) { r.dmg = to; }; };
+    const auto digest = [&](std::string to) { return [to](Release& r, InstallTarget&) { r.sha256 = to; }; };
+    std::string upper = sha256Hex(image);
+    for (char& c : upper) c = static_cast<char>(std::toupper(c));
+    const std::vector<Row> rows = {
+        {"installs", "", all},
+        {"upper-case digest", "", all, {}, digest(upper)},
+        {"digest and a newline", "checksum", "", {}, digest(sha256Hex(image) + "\n")},
+        {"digest and a blank", "checksum", "", {}, digest(sha256Hex(image) + " ")},
+        {"no such file", "Error Domain=curl Code=37", "", {}, url("file:///no/such/image")},
+        {"HTTP 304", "download", "", {}, url(http + "/304")},
+        {"HTTP 206", "download", "", {}, url(http + "/206")},
+        {"HTTP 200", "", all, {}, url(http + "/200")},
+        {"over the cap", "download", "", {}, [](Release&, InstallTarget& t) { t.limits.maxBytes = 4; }},
+        {"attach fails", "install(\"the disk image would not open\")", "attach", {{"fail", "attach"}}},
+        {"only X.APP", "install(\"no app in the disk image\")", "attach detach",
+         {{"volume/X.APP/Contents/id", kId}, {"volume/.app/Contents/id", kId}}},
+        {"two apps: the first", "", all,
+         {{"volume/B.app/Contents/id", "x"}, {"volume/A.app/Contents/id", kId}, {"volume/A.app/Contents/MacOS/corvidale", "A"}},
+         {}, "A"},
+        {"a link to an app", "install(\"no app in the disk image\")", "attach detach", {{"volume/A.app", "->" + app.string()}}},
+        {"another identifier", "signature(\"a different app\")", "attach detach", {{"volume/A.app/Contents/id", "x"}}},
+        {"no identifier", "signature(\"a different app\")", "attach detach", {{"volume/A.app/Contents/MacOS/x", ""}}},
+        {"verify fails", "signature(\"the signature does not verify\")", "attach verify detach", {{"fail", "verify"}}},
+        {"another team", otherTeam, team, {{"details", "TeamIdentifier=b\n"}}},
+        {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
+        {"the line twice", otherTeam, team, {{"details", line + "\n" + line + "\n"}}},
+        {"no pin", otherTeam, team, {}, [](Release&, InstallTarget& t) { t.team = ""; }},
+        {"a newline in the name", otherTeam, "attach verify detach", {{"volume/A\n" + line + ".app/Contents/id", kId}}},
+        {"assess fails", "signature(\"Gatekeeper refused it\")", "attach verify details assess detach", {{"fail", "assess"}}},
+        {"copy fails", "install(\"" + apps.string() + " is not writable\")", all, {{"fail", "copy"}}},
+        {"replace fails", "install(\"Device busy\")", all, {},
+         [&](Release&, InstallTarget&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},
+        {"package-managed", "install(\"" + apps.string() + " is managed by the package manager; update Corvidale with it\")",
+         "", {{"Apps/.package-managed", ""}}},
+        {"leftovers", "", "detach " + all,
+         {{"Apps/.Corvidale.app.update-" + uuid + "/old", ""}, {"tmp/corvidale-update-" + uuid + "/x", ""}}},
+    };
+    for (const auto& row : rows) {
+        for (const auto& path : {apps, tmp, s / "volume", s / "log", s / "fail"}) fs::remove_all(path);
+        put(app / "Contents/id", kId);
+        put(app / "Contents/MacOS/corvidale", "old");
+        put(apps / ".Corvidale.app.update-notes/x", "");  // not a staging copy: it stays
+        fs::create_directories(tmp);
+        put(s / "details", "Identifier=" + kId + "\n" + line + "\n");
+        if (std::none_of(row.files.begin(), row.files.end(), [](auto& f) { return f.first.starts_with("volume/"); })) {
+            put(s / "volume/Corvidale.app/Contents/id", kId);
+            put(s / "volume/Corvidale.app/Contents/MacOS/corvidale", "new");
+        }
+        for (const auto& [path, content] : row.files) put(s / path, content);
+        auto expected = snapshot(apps);
+        Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
+        files.refuse.reset();
+        InstallTarget target{app, kId, session, files, pin, downloadLimits(std::nullopt)};
+        if (row.change) row.change(release, target);
+        std::string outcome;
+        try {
+            installRelease(release, target, tools);
+        } catch (...) {
+            outcome = describe(std::current_exception()).diagnostic;
+        }
+        EXPECT_EQ(outcome.substr(0, row.expected.starts_with("Error") ? row.expected.size() : outcome.size()),
+                  row.expected) << row.name;
+        EXPECT_EQ(std::regex_replace(slurp(s / "log"), std::regex("\n"), " "), row.log + (row.log.empty() ? "" : " "))
+            << row.name;
+        if (row.expected.empty()) {  // the new app in place, and nothing else
+            expected = {{"Corvidale.app", "/"}, {"Corvidale.app/Contents", "/"}, {"Corvidale.app/Contents/MacOS", "/"},
+                        {"Corvidale.app/Contents/id", kId}, {"Corvidale.app/Contents/MacOS/corvidale", row.installed},
+                        {".Corvidale.app.update-notes", "/"}, {".Corvidale.app.update-notes/x", ""}};
+        }
+        EXPECT_EQ(snapshot(apps), expected) << row.name;
+        EXPECT_TRUE(fs::is_empty(tmp)) << row.name;  // no image, no mount directory
+    }
+    ::unsetenv("TMPDIR");
+    server.stop();
+    listener.join();
+    fs::remove_all(s);
+}
+
+TEST(Pipeline, ToolRunsDigestsAndLimits) {
+    const auto big = "head -c 8388608 /dev/zero | tr '\\0' o & head -c 8388608 /dev/zero | tr '\\0' e >&2; wait";
+    const auto output = runTool("/bin/sh", {"-c", big}).output;
+    EXPECT_EQ(std::to_string(std::count(output.begin(), output.end(), 'o')) + " " +
+                  std::to_string(std::count(output.begin(), output.end(), 'e')), "8388608 8388608");
+    for (const auto& [path, arguments, expected] : std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
+             {"/usr/bin/printf", {"%s|", "two words", "$HOME", "'q'", "a\nb"}, "0 two words|$HOME|'q'|a\nb|"},
+             {"/bin/sh", {"-c", "printf 'a\\377b\\355\\240\\200c\\360\\237\\230\\200\\360\\237\\230'; exit 3"},
+              "3 a\uFFFDb\uFFFD\uFFFD\uFFFDc\U0001F600\uFFFD"},
+             {"/bin/sh", {"-c", "kill -9 $$"}, "9 "},
+             {"/no/tool", {}, "-1 Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\" "
+                              "UserInfo={NSFilePath=/no/tool}"}}) {
+        const auto result = runTool(path, arguments);
+        EXPECT_EQ(std::to_string(result.status) + " " + result.output, expected);
+    }
+    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string bytes(3 * 1048576 + 7, 'x'), path = ::testing::TempDir() + "digest";
+    put(path, bytes);
+    EXPECT_EQ(sha256HexOfFile(path), sha256Hex(bytes));  // read in pieces, same digest
+    fs::remove(path);
+    EXPECT_TRUE(std::regex_match(makeUUID(), std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
+    EXPECT_EQ(downloadLimits("5000000000").maxBytes, 5000000000u);
+    EXPECT_EQ(downloadLimits("100").maxBytes + downloadLimits("x").maxBytes, 2 * kDefaultMaxDownloadBytes);
+}
+
+}  // namespace
+}  // namespace corvidale::Updater
