@@ -159,7 +159,14 @@ ToolResult runTool(const std::string& path, const std::vector<std::string>& argu
     posix_spawnattr_setsigmask(&attributes, &signals);
     sigfillset(&signals);
     posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#if defined(__APPLE__)
+    // Only the three standard streams reach the tool, whatever another
+    // thread opened meanwhile without close-on-exec.
+    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+    posix_spawn_file_actions_addinherit_np(&files, STDIN_FILENO);
+#endif
+    posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = -1;
     const int error = ::posix_spawn(&pid, path.c_str(), &files, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);

@@ -7,3 +7,6 @@
 #undef POSIX_SPAWN_SETSID
 #define POSIX_SPAWN_SETSID 0x0400
 #define POSIX_SPAWN_CLOEXEC_DEFAULT 0x4000
+
+// With POSIX_SPAWN_CLOEXEC_DEFAULT, a descriptor the child keeps as it is.
+extern "C" int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t*, int);
