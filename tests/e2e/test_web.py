@@ -250,7 +250,9 @@ document.addEventListener('keydown', function (e) {
   if (!e.ctrlKey || e.key == 'Control') return;
   report('keydown ctrl+' + e.key); if ('fzr'.indexOf(e.key) >= 0) e.preventDefault();
 });
-document.getElementById('f').addEventListener('input', function (e) { report('input ' + e.inputType); });
+var f = document.getElementById('f');
+f.addEventListener('input', function (e) { report('input ' + e.inputType); });
+f.addEventListener('focus', function () { report('focused'); });
 addEventListener('load', function () { report('loaded'); });</script>""",
             head="<style>#f{position:fixed;left:0;top:100px;width:40%;height:80px}</style>")
 
@@ -260,6 +262,7 @@ def test_the_page_gets_keys_first_and_a_page_dialog_never_locks_the_user_in(laun
     app = launch("/keys")
     origin.wait_report("loaded")
     app.click(200, 140)
+    origin.wait_report("focused")
     app.key("End", "x", "ctrl+z", "ctrl+f", "ctrl+r", "ctrl+y")
     origin.wait_report("keydown ctrl+y")
     assert [r for r in origin.reports() if r.startswith(("keydown", "input"))] == [
