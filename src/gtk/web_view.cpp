@@ -5,6 +5,7 @@
 
 #include "core/util/url.h"
 #include "downloads.h"
+#include "rendering.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -145,6 +146,11 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
     // A developer switch only: see kMockCaptureDevicesKey.
     if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
+    // Compositing on GL that the CPU emulates is slower than painting
+    // without it, and holds far more memory.
+    if (softwareRendering()) {
+        webkit_settings_set_hardware_acceleration_policy(settings_, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    }
 
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
                                          contentManager_, "settings", settings_, nullptr));
