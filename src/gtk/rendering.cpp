@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 
 namespace corvidale::gtk {
 namespace {
 
 bool software = false;
-bool chosenByShell = false;
+std::vector<std::string> variablesSet;
 
 // A render node that opens is a GPU that Mesa can use; without one, Mesa
 // falls back to llvmpipe.
@@ -31,6 +32,11 @@ bool renderNodeUsable() {
     return usable;
 }
 
+void set(const std::string& variable, const std::string& value) {
+    g_setenv(variable.c_str(), value.c_str(), TRUE);
+    variablesSet.push_back(variable);
+}
+
 }  // namespace
 
 bool glIsSoftware(const char* alwaysSoftware, bool renderNode) {
@@ -47,17 +53,28 @@ std::optional<std::string> gskRendererFor(const char* userRenderer, bool softwar
     return "cairo";
 }
 
+std::optional<std::pair<std::string, std::string>> gdkWithoutGL(bool cairoChosen, const char* userDebug,
+                                                                const char* userDisable, unsigned gtkMinorVersion) {
+    if (!cairoChosen || userDebug != nullptr || userDisable != nullptr) return std::nullopt;
+    // GTK 4.16 moved the switch from the debug flags to a variable of its own.
+    if (gtkMinorVersion >= 16) return std::make_pair(std::string("GDK_DISABLE"), std::string("gl"));
+    return std::make_pair(std::string("GDK_DEBUG"), std::string("gl-disable"));
+}
+
 void chooseRenderer() {
     software = glIsSoftware(g_getenv("LIBGL_ALWAYS_SOFTWARE"), renderNodeUsable());
-    // GTK reads the variable once, when it makes its first renderer.
-    if (const auto renderer = gskRendererFor(g_getenv("GSK_RENDERER"), software)) {
-        g_setenv("GSK_RENDERER", renderer->c_str(), TRUE);
-        chosenByShell = true;
+    // GTK reads these once, when it opens the display and makes its first
+    // renderer.
+    const auto renderer = gskRendererFor(g_getenv("GSK_RENDERER"), software);
+    if (renderer) set("GSK_RENDERER", *renderer);
+    if (const auto withoutGL = gdkWithoutGL(renderer.has_value(), g_getenv("GDK_DEBUG"), g_getenv("GDK_DISABLE"),
+                                            gtk_get_minor_version())) {
+        set(withoutGL->first, withoutGL->second);
     }
 }
 
 bool softwareRendering() { return software; }
 
-bool rendererChosenByShell() { return chosenByShell; }
+const std::vector<std::string>& variablesSetForRendering() { return variablesSet; }
 
 }  // namespace corvidale::gtk

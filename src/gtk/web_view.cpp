@@ -166,6 +166,14 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
 
     context_.webViews[view_] = this;
+
+    // WebKitGTK starts the view's content process at its first load; the
+    // desktop platform's web view starts it when the view is made. Doing the
+    // same lets the process come up while the window is being built, instead
+    // of after. An empty script in the shell's own world of the initial empty
+    // document is what starts it: it has no effect, and the first load keeps
+    // the process, since nothing was ever committed in it.
+    webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
 GtkWebView::~GtkWebView() {

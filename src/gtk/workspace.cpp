@@ -29,8 +29,8 @@ GAppLaunchContext* launchContext() {
     if (g_strcmp0(g_getenv("DBUS_SESSION_BUS_ADDRESS"), kNoSessionBus) == 0) {
         g_app_launch_context_unsetenv(context, "DBUS_SESSION_BUS_ADDRESS");
     }
-    // Nor the renderer the shell picked for itself.
-    if (rendererChosenByShell()) g_app_launch_context_unsetenv(context, "GSK_RENDERER");
+    // Nor the rendering the shell picked for itself.
+    for (const auto& variable : variablesSetForRendering()) g_app_launch_context_unsetenv(context, variable.c_str());
     return context;
 }
 
