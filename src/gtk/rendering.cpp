@@ -9,7 +9,7 @@ namespace corvidale::gtk {
 namespace {
 
 bool software = false;
-std::vector<std::string> variablesSet;
+Variables variablesSet;
 
 // A render node that opens is a GPU that Mesa can use; without one, Mesa
 // falls back to llvmpipe.
@@ -32,11 +32,6 @@ bool renderNodeUsable() {
     return usable;
 }
 
-void set(const std::string& variable, const std::string& value) {
-    g_setenv(variable.c_str(), value.c_str(), TRUE);
-    variablesSet.push_back(variable);
-}
-
 }  // namespace
 
 bool glIsSoftware(const char* alwaysSoftware, bool renderNode) {
@@ -48,33 +43,34 @@ bool glIsSoftware(const char* alwaysSoftware, bool renderNode) {
     return !renderNode;
 }
 
-std::optional<std::string> gskRendererFor(const char* userRenderer, bool softwareGL) {
-    if (userRenderer != nullptr || !softwareGL) return std::nullopt;
-    return "cairo";
-}
-
-std::optional<std::pair<std::string, std::string>> gdkWithoutGL(bool cairoChosen, const char* userDebug,
-                                                                const char* userDisable, unsigned gtkMinorVersion) {
-    if (!cairoChosen || userDebug != nullptr || userDisable != nullptr) return std::nullopt;
-    // GTK 4.16 moved the switch from the debug flags to a variable of its own.
-    if (gtkMinorVersion >= 16) return std::make_pair(std::string("GDK_DISABLE"), std::string("gl"));
-    return std::make_pair(std::string("GDK_DEBUG"), std::string("gl-disable"));
+Variables softwareRenderingVariables(const std::function<const char*(const char*)>& userValue, bool softwareGL,
+                                     unsigned gtkMinorVersion) {
+    if (!softwareGL || userValue("GSK_RENDERER") != nullptr) return {};
+    Variables variables{{"GSK_RENDERER", "cairo"}};
+    // With cairo drawing, GDK need not set GL up at all (40 ms of startup on
+    // llvmpipe). The web engine then must not ask GDK for GL either, or it
+    // warns that GL failed: its DMA-BUF renderer is what asks, and on
+    // software GL that renderer has nothing to offer.
+    if (userValue("GDK_DEBUG") == nullptr && userValue("GDK_DISABLE") == nullptr &&
+        userValue("WEBKIT_DISABLE_DMABUF_RENDERER") == nullptr) {
+        // GTK 4.16 moved the switch out of the debug flags.
+        variables.emplace_back(gtkMinorVersion >= 16 ? "GDK_DISABLE" : "GDK_DEBUG",
+                               gtkMinorVersion >= 16 ? "gl" : "gl-disable");
+        variables.emplace_back("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    }
+    return variables;
 }
 
 void chooseRenderer() {
     software = glIsSoftware(g_getenv("LIBGL_ALWAYS_SOFTWARE"), renderNodeUsable());
-    // GTK reads these once, when it opens the display and makes its first
-    // renderer.
-    const auto renderer = gskRendererFor(g_getenv("GSK_RENDERER"), software);
-    if (renderer) set("GSK_RENDERER", *renderer);
-    if (const auto withoutGL = gdkWithoutGL(renderer.has_value(), g_getenv("GDK_DEBUG"), g_getenv("GDK_DISABLE"),
-                                            gtk_get_minor_version())) {
-        set(withoutGL->first, withoutGL->second);
-    }
+    // GTK and the engine read these once, as they start.
+    variablesSet = softwareRenderingVariables([](const char* name) { return g_getenv(name); }, software,
+                                              gtk_get_minor_version());
+    for (const auto& [name, value] : variablesSet) g_setenv(name.c_str(), value.c_str(), TRUE);
 }
 
 bool softwareRendering() { return software; }
 
-const std::vector<std::string>& variablesSetForRendering() { return variablesSet; }
+const Variables& variablesSetForRendering() { return variablesSet; }
 
 }  // namespace corvidale::gtk

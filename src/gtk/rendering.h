@@ -1,6 +1,6 @@
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,20 +14,20 @@ namespace corvidale::gtk {
 
 // Mesa's reading of LIBGL_ALWAYS_SOFTWARE, and whether a GPU answers.
 bool glIsSoftware(const char* alwaysSoftware, bool renderNodeUsable);
-// The renderer GTK is to use: cairo on software GL, unless the user named
-// one (even an empty name is theirs); nothing means GTK's own choice.
-std::optional<std::string> gskRendererFor(const char* userRenderer, bool softwareGL);
-// With cairo drawing, GDK need not set GL up at all (40 ms on llvmpipe): the
-// variable that says so in this GTK, unless the user set GDK's switches.
-std::optional<std::pair<std::string, std::string>> gdkWithoutGL(bool cairoChosen, const char* userDebug,
-                                                                const char* userDisable, unsigned gtkMinorVersion);
+
+using Variables = std::vector<std::pair<std::string, std::string>>;
+// The variables that make GTK and the web engine draw in software, given the
+// ones the user set (userValue answers like getenv). A GSK_RENDERER of the
+// user's, even an empty one, means the user chose: nothing is set then.
+Variables softwareRenderingVariables(const std::function<const char*(const char*)>& userValue, bool softwareGL,
+                                     unsigned gtkMinorVersion);
 
 // Looks at the machine once, before GTK starts, and sets GTK up for it.
 void chooseRenderer();
-// What chooseRenderer found: the web engine then stays off GL as well.
+// What chooseRenderer found: the web view then stays off GL as well.
 bool softwareRendering();
-// The variables chooseRenderer set, which programs the shell launches must
-// not inherit: they are the shell's choice, not the user's.
-const std::vector<std::string>& variablesSetForRendering();
+// The variables chooseRenderer set: the shell's choice, not the user's, so
+// programs the shell launches do not inherit them.
+const Variables& variablesSetForRendering();
 
 }  // namespace corvidale::gtk

@@ -30,7 +30,9 @@ GAppLaunchContext* launchContext() {
         g_app_launch_context_unsetenv(context, "DBUS_SESSION_BUS_ADDRESS");
     }
     // Nor the rendering the shell picked for itself.
-    for (const auto& variable : variablesSetForRendering()) g_app_launch_context_unsetenv(context, variable.c_str());
+    for (const auto& variable : variablesSetForRendering()) {
+        g_app_launch_context_unsetenv(context, variable.first.c_str());
+    }
     return context;
 }
 
