@@ -9,7 +9,7 @@ namespace corvidale::gtk {
 
 // GL drawn by the CPU (Mesa's llvmpipe: machines without a GPU, most virtual
 // machines) costs GTK's GL renderer and the web engine's compositing about
-// 400 ms of startup and 100 MiB before the page shows anything; both draw
+// 400 ms of startup and 170 MiB before the page shows anything; both draw
 // faster in plain software there. A real GPU keeps GL.
 
 // Mesa's reading of LIBGL_ALWAYS_SOFTWARE, and whether a GPU answers.
