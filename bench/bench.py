@@ -388,7 +388,7 @@ def tree_size(path):
     return total
 
 
-def sizes(name, program, bundle, work):
+def sizes(program, bundle, work):
     executable = stripped_size(program.argv[0], work)
     if bundle is None:
         return executable, executable
@@ -636,7 +636,7 @@ def main():
 
         program_sizes = {}
         for program in programs:
-            program_sizes[program.name] = sizes(program.name, program, bundles.get(program.name), work)
+            program_sizes[program.name] = sizes(program, bundles.get(program.name), work)
 
         notes = ["Load average at end: %s" % load_average()]
         for program in programs:
