@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "core/app/delegate.h"
 #include "gtk_platform.h"
+#include "rendering.h"
 #include "workspace.h"
 #include "x11_guard.h"
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     }
 
     if (!corvidale::gtk::sessionBusAvailable()) g_setenv("DBUS_SESSION_BUS_ADDRESS", corvidale::gtk::kNoSessionBus, TRUE);
+    corvidale::gtk::chooseRenderer();
 
     auto* platform = new GtkPlatform(commandLine.argumentDomain);
 

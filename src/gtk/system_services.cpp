@@ -7,10 +7,15 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "rendering.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -117,10 +122,22 @@ bool StandardProcess::startDetached(const std::string& executable, const std::ve
     posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // The child chooses its own rendering, as this process did.
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const auto name = text.substr(0, text.find('='));
+        const auto& set = variablesSetForRendering();
+        if (std::none_of(set.begin(), set.end(), [&](const auto& variable) { return variable.first == name; })) {
+            environment.push_back(*entry);
+        }
+    }
+    environment.push_back(nullptr);
+
     pid_t pid = 0;
     // The child is not waited for: it is started just before this process
     // ends, and then belongs to init.
-    const int error = ::posix_spawn(&pid, executable.c_str(), &files, &attributes, argv.data(), environ);
+    const int error = ::posix_spawn(&pid, executable.c_str(), &files, &attributes, argv.data(), environment.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
     return error == 0;

@@ -5,6 +5,7 @@
 
 #include "core/util/url.h"
 #include "downloads.h"
+#include "rendering.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -166,6 +167,11 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     webkit_settings_set_javascript_can_open_windows_automatically(settings_, TRUE);
     // A developer switch only: see kMockCaptureDevicesKey.
     if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
+    // Compositing on GL that the CPU emulates is slower than painting
+    // without it, and holds far more memory.
+    if (softwareRendering()) {
+        webkit_settings_set_hardware_acceleration_policy(settings_, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    }
 
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
                                          contentManager_, "settings", settings_, nullptr));
@@ -181,6 +187,14 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
 
     context_.webViews[view_] = this;
+
+    // WebKitGTK starts the view's content process at its first load; the
+    // desktop platform's web view starts it when the view is made. Doing the
+    // same lets the process come up while the window is being built, instead
+    // of after. An empty script in the shell's own world of the initial empty
+    // document is what starts it: it has no effect, and the first load keeps
+    // the process, since nothing was ever committed in it.
+    webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
 GtkWebView::~GtkWebView() {

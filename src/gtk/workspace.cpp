@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 
+#include "rendering.h"
+
 namespace corvidale::gtk {
 namespace {
 
@@ -26,6 +28,10 @@ GAppLaunchContext* launchContext() {
     // own refusal of a session bus.
     if (g_strcmp0(g_getenv("DBUS_SESSION_BUS_ADDRESS"), kNoSessionBus) == 0) {
         g_app_launch_context_unsetenv(context, "DBUS_SESSION_BUS_ADDRESS");
+    }
+    // Nor the rendering the shell picked for itself.
+    for (const auto& variable : variablesSetForRendering()) {
+        g_app_launch_context_unsetenv(context, variable.first.c_str());
     }
     return context;
 }
