@@ -65,7 +65,8 @@ if ! step "dependencies" bash "$root/scripts/deps.sh"; then
   exit 1
 fi
 
-if step "configure $(basename "$build")" cmake -S "$root" -B "$build" -G Ninja &&
+if step "configure $(basename "$build")" cmake -S "$root" -B "$build" -G Ninja -DCORVIDALE_BUILD_APP=ON \
+  -DCORVIDALE_BUILD_E2E=ON &&
   step "build $(basename "$build")" cmake --build "$build"; then
   step "ctest $(basename "$build") (unit + e2e)" ctest --test-dir "$build" --output-on-failure -j "$ctest_jobs"
 fi
@@ -73,7 +74,8 @@ fi
 # The same again with AddressSanitizer and UBSan, the app and its end-to-end
 # suite included: the backend's object lifetimes and signal handlers are only
 # exercised by the real app.
-if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja -DCORVIDALE_SANITIZE=ON &&
+if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja -DCORVIDALE_SANITIZE=ON \
+  -DCORVIDALE_BUILD_APP=ON -DCORVIDALE_BUILD_E2E=ON &&
   step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
   step "ctest $(basename "$asan_build") (unit + tools + e2e, sanitized)" ctest --test-dir "$asan_build" \
     --output-on-failure -L 'unit|tools|e2e' -j "$ctest_jobs"
