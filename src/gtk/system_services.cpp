@@ -15,29 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/util/line_output.h"
 #include "rendering.h"
 
 namespace corvidale::gtk {
 namespace {
-
-void writeLine(std::FILE* stream, int fd, std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    // Anything stdio still buffers goes first, then the line as one write(2),
-    // so that lines from other threads or processes never interleave inside it.
-    std::fflush(stream);
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-}
 
 guint milliseconds(double seconds) {
     if (!(seconds > 0)) return 0;  // also NaN

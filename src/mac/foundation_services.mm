@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/util/line_output.h"
 #include "ns_text.h"
 
 // Darwin's <unistd.h> does not declare it; the executable has it.
@@ -45,25 +46,6 @@ platform::PlistValue plistValueOf(id value) {
     }
     result.text = toStdString([value description]);
     return result;
-}
-
-void writeLine(std::FILE* stream, int fd, std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    // Whatever stdio holds goes first, then the line in one write(2), so it
-    // never interleaves with another writer's line.
-    std::fflush(stream);
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
 }
 
 int64_t nanoseconds(double seconds) {
