@@ -7,6 +7,7 @@ ignores SSL_CERT_FILE). It never gets a session bus.
 import ctypes
 import http.server
 import json
+import re
 import os
 import shutil
 import signal
@@ -23,6 +24,8 @@ APP = os.environ.get("CORVIDALE_APP", "build/Corvidale.app/Contents/MacOS/corvid
 APP_HOST, SUB_HOST, FOREIGN_HOST, SIGNIN_HOST = HOSTS = [
     "app.corvidale.test", "other.app.corvidale.test", "foreign.test", "accounts.google.com"]
 TIMEOUT = 60  # two busy cores and a cold engine start have to fit
+# "(name:pid): Domain-LEVEL **: ..." or "** (name:pid): LEVEL **: ..."
+GLIB_LOG_LINE = re.compile(r"^(\*\* )?\([^()]*:\d+\): ")
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that the fixtures end what they started
 
 
@@ -246,6 +249,12 @@ class App:
 
     def err(self):
         return Path(f"{self.logs}.err").read_text().splitlines()
+
+    def said(self):
+        """The shell's own diagnostics: stderr without GLib's log lines, which the
+        engine's helper processes (the sandbox's bus proxy among them) also write
+        there, at their own pace."""
+        return [line for line in self.err() if line and not GLIB_LOG_LINE.match(line)]
 
     def theme_lines(self):
         return [line for line in self.err() if line.startswith("[theme]")]

@@ -134,7 +134,7 @@ def test_bad_origins_end_the_run_with_two_and_fetch_nothing(launch, origin, bund
                       ("https:/nohost", None), (f"http://{APP_HOST}:{origin.port}/", plist_bad)]:
         app = launch(origin=good if exe else text, exe=exe or APP)
         assert app.wait_exit() == 2, (text, app.err())
-        assert app.err()[-1] == f"CORVIDALE_ORIGIN must be an https URL: {text}"
+        assert app.said()[-1] == f"CORVIDALE_ORIGIN must be an https URL: {text}", app.err()
         assert app.out() == []
     assert origin.requests == []
 
