@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <signal.h>
 #include <spawn.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "core/util/line_output.h"
+#include "core/util/spawn.h"
 #include "rendering.h"
 
 namespace corvidale::gtk {
@@ -96,13 +96,7 @@ bool StandardProcess::startDetached(const std::string& executable, const std::ve
     }
     posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, corvidale::initSpawnAttributes(attributes) | POSIX_SPAWN_SETSID);
 
     // The child chooses its own rendering, as this process did.
     std::vector<char*> environment;

@@ -1,7 +1,6 @@
 #include "foundation_services.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstring>
 
 #include "core/util/line_output.h"
+#include "core/util/spawn.h"
 #include "ns_text.h"
 
 // Darwin's <unistd.h> does not declare it; the executable has it.
@@ -133,18 +133,8 @@ bool StandardProcess::startDetached(const std::string& executable, const std::ve
         posix_spawn_file_actions_addopen(&files, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    // Only an ignored signal outlives exec; the two that cannot be caught
-    // are left out rather than left to the kernel's leniency.
-    sigfillset(&signals);
-    sigdelset(&signals, SIGKILL);
-    sigdelset(&signals, SIGSTOP);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_CLOEXEC_DEFAULT | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, corvidale::initSpawnAttributes(attributes) | POSIX_SPAWN_SETSID |
+                                              POSIX_SPAWN_CLOEXEC_DEFAULT);
 
     // Not waited for: it is started just before this process ends.
     pid_t pid = 0;

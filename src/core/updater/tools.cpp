@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +20,7 @@
 #include <memory>
 #endif
 
+#include "core/util/spawn.h"
 #include "failure.h"
 
 extern char** environ;
@@ -153,13 +153,7 @@ ToolResult runTool(const std::string& path, const std::vector<std::string>& argu
     posix_spawn_file_actions_adddup2(&files, fds[1], STDERR_FILENO);
     // Whatever this process blocks or ignores is not the tool's business.
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    short flags = initSpawnAttributes(attributes);
 #if defined(__APPLE__)
     // Only the three standard streams reach the tool, whatever another
     // thread opened meanwhile without close-on-exec.
