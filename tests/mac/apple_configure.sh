@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The macOS branch of the build, configured on Linux the way a Mac with only
-# Xcode and CMake would: CMake for Darwin with clang, no pkg-config, an empty
-# SDK folder, and do-nothing stand-ins for Apple's tools. Configuring and
+# The macOS branch of the build, configured on Linux the way a Mac with Xcode
+# and CMake but no pkg-config would: CMake for Darwin with clang, an empty SDK
+# folder, and do-nothing stand-ins for the Apple tools that CMake looks for
+# (install_name_tool) or the build calls (codesign). Configuring and
 # generating must succeed (nothing is built), and every link of the result
 # may name only the system's frameworks and libraries and the build's own
 # archives: a package manager's library in the app's load commands breaks it
@@ -16,7 +17,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 sdk="$work/MacOSX.sdk"
 mkdir -p "$sdk/usr/lib" "$work/bin"
-for tool in install_name_tool codesign otool lipo xcrun xcode-select sw_vers; do
+for tool in install_name_tool codesign; do
   printf '#!/bin/sh\nexit 0\n' >"$work/bin/$tool"
   chmod +x "$work/bin/$tool"
 done
