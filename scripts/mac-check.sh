@@ -3,6 +3,9 @@
 # portable core (src/core) for macOS 13 on x86-64, on Linux, without an Apple
 # SDK: clang parses them against GNUstep's Foundation and AppKit headers plus
 # the small compile net in tools/mac-net (see the README). Nothing is linked.
+# The Objective-C++ files are parsed a second time for the newest macOS, so
+# that a call the SDK has deprecated since fails now, not the day the
+# deployment target moves there.
 #   scripts/mac-check.sh [SOURCE_ROOT [FILE...]]
 # SOURCE_ROOT defaults to this checkout; FILEs (relative to it) limit the
 # check to those sources. Exits 1 with clang's diagnostics when a file fails
@@ -13,6 +16,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 root="$(cd "${1:-$here}" && pwd)"
 net="$root/tools/mac-net"
 clang="${CORVIDALE_MAC_CLANG:-clang++-14}"
+newest_macos=26.0
 libcxx=/usr/lib/llvm-14/include/c++/v1
 
 for need in "$libcxx/vector" /usr/include/GNUstep/AppKit/AppKit.h /usr/include/Block.h; do
@@ -23,6 +27,7 @@ command -v "$clang" >/dev/null || { echo "mac-check.sh: $clang is missing; run s
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 bash "$net/objc-headers.sh" "$work/include"
+bash "$net/appkit-headers.sh" "$work/include"
 
 # An Apple target drops the multiarch include folder, so it is named; glibc's
 # headers need _GNU_SOURCE (posix_memalign for libc++) and no __nonnull macro
@@ -40,6 +45,8 @@ cat >> "$work/objcxx.rsp" <<FLAGS
 -Werror=mismatched-parameter-types -Werror=mismatched-return-types -Werror=incompatible-pointer-types
 FLAGS
 echo "-x c++" >> "$work/cxx.rsp"
+sed "s/-target x86_64-apple-macos13 /-target x86_64-apple-macos$newest_macos /" "$work/objcxx.rsp" > "$work/newest.rsp"
+grep -q "apple-macos$newest_macos " "$work/newest.rsp" || { echo "mac-check.sh: no target to move to macOS $newest_macos" >&2; exit 2; }
 
 started=$SECONDS
 objc_files=()
@@ -62,9 +69,10 @@ check() {
   [ "$#" -eq 0 ] || printf '%s\n' "$@" | xargs -d '\n' -P 2 -n 1 "$clang" "@$flags" || status=1
 }
 check "$work/objcxx.rsp" "${objc_files[@]}"
+check "$work/newest.rsp" "${objc_files[@]}"
 check "$work/cxx.rsp" "${core_files[@]}"
 
 verdict=passed
 [ "$status" -eq 0 ] || verdict=FAILED
-echo "mac-check.sh: $verdict — ${#objc_files[@]} Objective-C++ and ${#core_files[@]} core files for x86_64-apple-macos13 in $((SECONDS - started)) s"
+echo "mac-check.sh: $verdict — ${#objc_files[@]} Objective-C++ (also for macOS $newest_macos) and ${#core_files[@]} core files for x86_64-apple-macos13 in $((SECONDS - started)) s"
 exit "$status"

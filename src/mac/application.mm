@@ -27,7 +27,15 @@ void MacApplication::setActivationPolicyRegular() {
     [NSApp setActivationPolicy:NSApplicationActivationPolicyRegular];
 }
 
-void MacApplication::activateIgnoringOtherApps() { [NSApp activateIgnoringOtherApps:YES]; }
+void MacApplication::activateIgnoringOtherApps() {
+    // From macOS 14 activation is cooperative and "ignoring other apps" has
+    // no effect; the old call is on its way out.
+    if (@available(macOS 14, *)) {
+        [NSApp activate];
+    } else {
+        [NSApp activateIgnoringOtherApps:YES];
+    }
+}
 
 std::optional<platform::Appearance> MacApplication::appearance() const {
     NSAppearance* current = [NSApp appearance];

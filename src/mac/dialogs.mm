@@ -25,6 +25,22 @@ NSView* accessoryView(NSTextField* field, NSButton* checkbox) {
     return stack;
 }
 
+// Runs `modal` once the caller has returned, and hands its answer to
+// `finish`. The modal loop is started from a block of the main run loop, not
+// of the main dispatch queue: that queue runs one block at a time, so a
+// modal loop entered from one of its blocks would hold back every job posted
+// to it (a worker's result, a deadline) until the panel closes. The block
+// runs in the common modes, the modal panel mode among them, so a panel
+// asked for while another is up opens over it.
+void runModalSoon(NSModalResponse (^modal)(void), void (^finish)(NSModalResponse)) {
+    CFRunLoopRef mainLoop = CFRunLoopGetMain();
+    CFRunLoopPerformBlock(mainLoop, kCFRunLoopCommonModes, ^{
+      finish(modal());
+    });
+    // A block alone does not wake a sleeping run loop.
+    CFRunLoopWakeUp(mainLoop);
+}
+
 }  // namespace
 
 void MacDialogs::showAlert(const platform::AlertContent& content, platform::Presentation presentation,
@@ -62,12 +78,13 @@ void MacDialogs::showAlert(const platform::AlertContent& content, platform::Pres
         [alert beginSheetModalForWindow:window completionHandler:finish];
         return;
     }
-    // App-modal, also for a sheet without its window. The modal loop starts
-    // on the next turn of the main queue, so the caller has returned before
-    // the answer arrives, as it has with a sheet.
-    dispatch_async(dispatch_get_main_queue(), ^{
-      finish([alert runModal]);
-    });
+    // App-modal, also for a sheet without its window; the caller has
+    // returned before the answer arrives, as it has with a sheet.
+    runModalSoon(
+        ^{
+          return static_cast<NSModalResponse>([alert runModal]);
+        },
+        finish);
 }
 
 void MacDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
@@ -89,9 +106,11 @@ void MacDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
         [panel beginSheetModalForWindow:window completionHandler:finish];
         return;
     }
-    dispatch_async(dispatch_get_main_queue(), ^{
-      finish([panel runModal]);
-    });
+    runModalSoon(
+        ^{
+          return static_cast<NSModalResponse>([panel runModal]);
+        },
+        finish);
 }
 
 }  // namespace corvidale::mac

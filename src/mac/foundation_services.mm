@@ -59,11 +59,14 @@ public:
     RunLoopTimer(double intervalSeconds, std::function<void()> job) {
         // The block keeps its own copy of the job: the job may destroy this
         // wrapper while it runs.
-        timer_ = [NSTimer scheduledTimerWithTimeInterval:std::max(intervalSeconds, 0.0)
-                                                 repeats:YES
-                                                   block:^(NSTimer*) {
-                                                     job();
-                                                   }];
+        timer_ = [NSTimer timerWithTimeInterval:std::max(intervalSeconds, 0.0)
+                                        repeats:YES
+                                          block:^(NSTimer*) {
+                                            job();
+                                          }];
+        // In the common modes, as the main queue's jobs run: also while an
+        // app-modal panel is up or a menu is open.
+        [[NSRunLoop mainRunLoop] addTimer:timer_ forMode:NSRunLoopCommonModes];
     }
     ~RunLoopTimer() override { invalidate(); }
     RunLoopTimer(const RunLoopTimer&) = delete;

@@ -43,7 +43,7 @@ private:
     MacDialogs dialogs_;
     MainDispatchQueue mainQueue_;
     StandardProcess process_;
-    SharedURLSession urlSession_;
+    MacURLSession urlSession_;
     DefaultFileManager fileManager_;
 };
 

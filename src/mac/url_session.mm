@@ -15,8 +15,8 @@ namespace {
 
 // NSURLRequest's own default, for a request that names no usable timeout.
 constexpr double kDefaultTimeoutSeconds = 60;
-// The shared session gives up on a whole resource after seven days; nothing
-// here waits longer, and no deadline overflows the clock.
+// A session gives up on a whole resource after seven days by default;
+// nothing here waits longer, and no deadline overflows the clock.
 constexpr double kLongestWaitSeconds = 7 * 24 * 3600.0;
 // How often a waiting caller looks at its deadline and the transfer's pace.
 constexpr int64_t kWatchSliceNanoseconds = 250 * static_cast<int64_t>(NSEC_PER_MSEC);
@@ -30,17 +30,16 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
     NSMutableDictionary* info = [NSMutableDictionary dictionaryWithObject:text forKey:NSLocalizedDescriptionKey];
     if (url != nil) {
         [info setObject:url forKey:NSURLErrorFailingURLErrorKey];
-        [info setObject:[url absoluteString] forKey:NSURLErrorFailingURLStringErrorKey];
     }
     return [NSError errorWithDomain:NSURLErrorDomain code:code userInfo:info];
 }
 
 }  // namespace
 
-// One task's delegate and outcome. The session calls it on its own delegate
-// queue; the caller waits on `finished` and reads the outcome only after it
-// was signalled, so the two never touch the same value at once (apart from
-// the byte count, which is atomic).
+// One task's events and outcome. The session's router hands it the task's
+// events on the session's delegate queue; the caller waits on `finished` and
+// reads the outcome only after it was signalled, so the two never touch the
+// same value at once (apart from the byte count, which is atomic).
 @interface CVDTransfer : NSObject <NSURLSessionTaskDelegate>
 - (instancetype)initWithMaxBytes:(uint64_t)maxBytes;
 // Signalled once, when the task has ended.
@@ -206,6 +205,118 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
 
 @end
 
+// The one delegate of the backend's session. The shared session has no
+// delegate and hands no one the body as it arrives, so the backend has a
+// session of its own, and this passes each task's events to the transfer
+// filed under that task. A task whose transfer is missing is refused at
+// every step that asks for an answer.
+@interface CVDSessionRouter : NSObject <NSURLSessionDataDelegate, NSURLSessionDownloadDelegate>
+// Before the task is resumed, so that no event finds it missing.
+- (void)file:(CVDTransfer*)transfer underTask:(NSURLSessionTask*)task;
+@end
+
+@implementation CVDSessionRouter {
+    NSMutableDictionary<NSNumber*, CVDTransfer*>* _transfers;  // by task identifier
+}
+
+- (instancetype)init {
+    if ((self = [super init])) _transfers = [NSMutableDictionary dictionary];
+    return self;
+}
+
+- (void)file:(CVDTransfer*)transfer underTask:(NSURLSessionTask*)task {
+    @synchronized(self) {
+        [_transfers setObject:transfer forKey:@([task taskIdentifier])];
+    }
+}
+
+// The task's transfer if it takes the events of `protocol`, else nil. A
+// task that has ended is forgotten (`forget`).
+- (id)transferOf:(NSURLSessionTask*)task conformingTo:(Protocol*)protocol forget:(BOOL)forget {
+    NSNumber* key = @([task taskIdentifier]);
+    CVDTransfer* transfer = nil;
+    @synchronized(self) {
+        transfer = [_transfers objectForKey:key];
+        if (forget) [_transfers removeObjectForKey:key];
+    }
+    return [transfer conformsToProtocol:protocol] ? transfer : nil;
+}
+
+- (void)URLSession:(NSURLSession*)session
+                          task:(NSURLSessionTask*)task
+    willPerformHTTPRedirection:(NSHTTPURLResponse*)response
+                    newRequest:(NSURLRequest*)request
+             completionHandler:(void (^)(NSURLRequest*))completionHandler {
+    id<NSURLSessionTaskDelegate> transfer = [self transferOf:task
+                                                conformingTo:@protocol(NSURLSessionTaskDelegate)
+                                                      forget:NO];
+    if (transfer == nil) {
+        [task cancel];
+        completionHandler(nil);
+        return;
+    }
+    [transfer URLSession:session
+                          task:task
+        willPerformHTTPRedirection:response
+                    newRequest:request
+             completionHandler:completionHandler];
+}
+
+- (void)URLSession:(NSURLSession*)session task:(NSURLSessionTask*)task didCompleteWithError:(NSError*)error {
+    // The last event of every task.
+    id<NSURLSessionTaskDelegate> transfer = [self transferOf:task
+                                                conformingTo:@protocol(NSURLSessionTaskDelegate)
+                                                      forget:YES];
+    [transfer URLSession:session task:task didCompleteWithError:error];
+}
+
+- (void)URLSession:(NSURLSession*)session
+              dataTask:(NSURLSessionDataTask*)dataTask
+    didReceiveResponse:(NSURLResponse*)response
+     completionHandler:(void (^)(NSURLSessionResponseDisposition))completionHandler {
+    id<NSURLSessionDataDelegate> transfer = [self transferOf:dataTask
+                                                conformingTo:@protocol(NSURLSessionDataDelegate)
+                                                      forget:NO];
+    if (transfer == nil) {
+        completionHandler(NSURLSessionResponseCancel);
+        return;
+    }
+    [transfer URLSession:session dataTask:dataTask didReceiveResponse:response completionHandler:completionHandler];
+}
+
+- (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data {
+    id<NSURLSessionDataDelegate> transfer = [self transferOf:dataTask
+                                                conformingTo:@protocol(NSURLSessionDataDelegate)
+                                                      forget:NO];
+    [transfer URLSession:session dataTask:dataTask didReceiveData:data];
+}
+
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+                 didWriteData:(int64_t)bytesWritten
+            totalBytesWritten:(int64_t)totalBytesWritten
+    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite {
+    id<NSURLSessionDownloadDelegate> transfer = [self transferOf:downloadTask
+                                                    conformingTo:@protocol(NSURLSessionDownloadDelegate)
+                                                          forget:NO];
+    [transfer URLSession:session
+                     downloadTask:downloadTask
+                     didWriteData:bytesWritten
+                totalBytesWritten:totalBytesWritten
+        totalBytesExpectedToWrite:totalBytesExpectedToWrite];
+}
+
+- (void)URLSession:(NSURLSession*)session
+                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
+    didFinishDownloadingToURL:(NSURL*)location {
+    id<NSURLSessionDownloadDelegate> transfer = [self transferOf:downloadTask
+                                                    conformingTo:@protocol(NSURLSessionDownloadDelegate)
+                                                          forget:NO];
+    [transfer URLSession:session downloadTask:downloadTask didFinishDownloadingToURL:location];
+}
+
+@end
+
 namespace corvidale::mac {
 namespace {
 
@@ -321,15 +432,31 @@ platform::URLResult outcomeOf(CVDTransfer* transfer, NSError* abandonment) {
 
 }  // namespace
 
-platform::URLResult SharedURLSession::data(const platform::URLRequest& request, std::uint64_t maxBytes) {
+MacURLSession::MacURLSession() {
+    router_ = [[CVDSessionRouter alloc] init];
+    // One event at a time, in the order the session sends them.
+    NSOperationQueue* events = [[NSOperationQueue alloc] init];
+    [events setMaxConcurrentOperationCount:1];
+    [events setName:@"com.corvidale.url-session"];
+    session_ = [NSURLSession sessionWithConfiguration:[NSURLSessionConfiguration defaultSessionConfiguration]
+                                             delegate:router_
+                                        delegateQueue:events];
+}
+
+MacURLSession::~MacURLSession() {
+    // A session keeps its delegate until it is invalidated.
+    [session_ invalidateAndCancel];
+}
+
+platform::URLResult MacURLSession::data(const platform::URLRequest& request, std::uint64_t maxBytes) {
     @autoreleasepool {
         const double timeout = boundedSeconds(request.timeoutSeconds);
         const Prepared prepared = prepare(request, timeout);
         if (prepared.refusal != nil) return failure(prepared.refusal);
 
         CVDDataTransfer* transfer = [[CVDDataTransfer alloc] initWithMaxBytes:maxBytes];
-        NSURLSessionDataTask* task = [[NSURLSession sharedSession] dataTaskWithRequest:prepared.request];
-        [task setDelegate:transfer];
+        NSURLSessionDataTask* task = [session_ dataTaskWithRequest:prepared.request];
+        [router_ file:transfer underTask:task];
         [task resume];
         // The request's timeout only limits how long the server may stay
         // silent; here it bounds the whole transfer.
@@ -348,15 +475,15 @@ platform::URLResult SharedURLSession::data(const platform::URLRequest& request, 
     }
 }
 
-platform::URLResult SharedURLSession::download(const platform::URLRequest& request,
-                                               const platform::DownloadLimits& limits) {
+platform::URLResult MacURLSession::download(const platform::URLRequest& request,
+                                            const platform::DownloadLimits& limits) {
     @autoreleasepool {
         const Prepared prepared = prepare(request, boundedSeconds(request.timeoutSeconds));
         if (prepared.refusal != nil) return failure(prepared.refusal);
 
         CVDDownloadTransfer* transfer = [[CVDDownloadTransfer alloc] initWithMaxBytes:limits.maxBytes];
-        NSURLSessionDownloadTask* task = [[NSURLSession sharedSession] downloadTaskWithRequest:prepared.request];
-        [task setDelegate:transfer];
+        NSURLSessionDownloadTask* task = [session_ downloadTaskWithRequest:prepared.request];
+        [router_ file:transfer underTask:task];
         [task resume];
         Watch watch;
         watch.minBytesPerSecond = limits.minBytesPerSecond;

@@ -23,12 +23,19 @@ public:
     platform::DownloadId id() const override { return id_; }
     void setDelegate(platform::DownloadDelegate* delegate) override { delegate_ = delegate; }
     platform::DownloadDelegate* delegate() const { return delegate_; }
+    // From the download's progress, which counts bytes.
+    std::optional<std::uint64_t> expectedLength() const override;
+    std::uint64_t receivedLength() const override;
+    // The response the body comes with; a coded body is written decoded, at
+    // another length than the one announced.
+    void noteResponse(NSURLResponse* response);
 
 private:
     // Keeps the download, and so the identity it is filed under, alive.
-    [[maybe_unused]] WKDownload* download_;
+    WKDownload* download_;
     platform::DownloadId id_;
     platform::DownloadDelegate* delegate_ = nullptr;
+    bool coded_ = false;
 };
 
 // A WKWebView behind the core's WebView. Its navigation, UI, download and

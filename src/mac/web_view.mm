@@ -289,6 +289,7 @@ corvidale::platform::DownloadId nextDownloadId() {
         completionHandler(nil);
         return;
     }
+    adopted->noteResponse(response);
     adopted->delegate()->decideDestination(
         *adopted, corvidale::mac::toStdString(suggestedFilename),
         Completion<std::optional<std::string>>(
@@ -341,6 +342,24 @@ corvidale::platform::DownloadId nextDownloadId() {
 @end
 
 namespace corvidale::mac {
+
+std::optional<std::uint64_t> MacDownload::expectedLength() const {
+    if (coded_) return std::nullopt;
+    const int64_t total = [[download_ progress] totalUnitCount];
+    if (total < 0) return std::nullopt;  // -1: the server named no length
+    return static_cast<std::uint64_t>(total);
+}
+
+std::uint64_t MacDownload::receivedLength() const {
+    const int64_t written = [[download_ progress] completedUnitCount];
+    return written > 0 ? static_cast<std::uint64_t>(written) : 0;
+}
+
+void MacDownload::noteResponse(NSURLResponse* response) {
+    if (![response isKindOfClass:[NSHTTPURLResponse class]]) return;
+    NSString* coding = [static_cast<NSHTTPURLResponse*>(response) valueForHTTPHeaderField:@"Content-Encoding"];
+    coded_ = coding != nil && [coding caseInsensitiveCompare:@"identity"] != NSOrderedSame;
+}
 
 MacWebView::MacWebView(const platform::WebViewConfiguration& configuration) {
     delegate_ = [[CVDWebViewDelegate alloc] init];

@@ -91,3 +91,17 @@ def test_update_now_then_relaunch_starts_the_new_version(launch, origin, tmp_pat
     finally:  # the relaunched app has a session of its own
         for pid in run("pgrep", "-f", f"^{installed}/Contents/MacOS/corvidale$").stdout.split():
             os.killpg(int(pid), signal.SIGKILL)
+
+
+def test_posted_and_delayed_jobs_run_while_an_application_modal_alert_is_up(launch, origin, tmp_path, releases):
+    """The manual check's alert stays up; meanwhile the automatic check 5 s after launch (a delayed job) hands
+    its answer back (a posted job), installs, and the outcome (posted again) opens its alert over the first."""
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    args = ["-showUpdates", "YES", "-autoUpdate", "YES", *serve(origin, *published["a"])]
+    app = launch(exe=str(installed / "Contents/MacOS/corvidale"), args=args)
+    first = app.window("^Corvidale 2.0 is available$")
+    assert not origin.to("/releases/" + published["a"][0]["file"]), "the automatic check ran before the alert was up"
+    app.window("^Corvidale was updated to 2.0$")
+    assert first in app.windows("^Corvidale 2.0 is available$")
+    assert version(installed) == "Corvidale 2.0 (7)"

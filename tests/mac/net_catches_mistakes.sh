@@ -24,6 +24,8 @@ cases=(
   "wrong URL-session completion-block type|src/mac/url_session.mm|s/completionHandler:\(void \(\^\)\(NSURLSessionResponseDisposition\)\)/completionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'URLSession:dataTask:didReceiveResponse:completionHandler:'"
   "missing required delegate method|src/mac/web_view.mm|s/- \(void\)userContentController:.*?\n\}\n//s|method 'userContentController:didReceiveScriptMessage:' in protocol 'WKScriptMessageHandler' not implemented"
   "unguarded macOS 14 call|src/mac/application.mm|s/activateIgnoringOtherApps:YES/activate/|'activate' is only available on macOS 14.0 or newer"
+  "call deprecated in a later macOS|src/mac/url_session.mm|s/(forKey:NSURLErrorFailingURLErrorKey\];)/\$1 [info setObject:[url absoluteString] forKey:NSURLErrorFailingURLStringErrorKey];/|'NSURLErrorFailingURLStringErrorKey' is deprecated: first deprecated in macOS 15.4"
+  "nil for a nonnull completion handler|src/mac/dialogs.mm|s/(\[panel beginSheetModalForWindow:window completionHandler:)finish\]/\${1}nil]/|null passed to a callee that requires a non-null argument"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name file edit expected <<<"$entry"

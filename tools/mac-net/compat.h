@@ -2,6 +2,9 @@
 // Declares, with the macOS SDK's signatures, what GNUstep's Foundation and
 // AppKit lack. A compile net, not the SDK: nothing here is ever linked.
 #pragma once
+// Read as the SDK's headers are, as a system header: nullability may be
+// given where the SDK gives it without being spelled on every pointer.
+#pragma clang system_header
 
 #ifdef __OBJC__
 
@@ -11,6 +14,14 @@
 // SDK-style availability: API_AVAILABLE(macos(11.3)).
 #define API_AVAILABLE(platform_version) CVD_AVAILABLE_##platform_version
 #define CVD_AVAILABLE_macos(version) __attribute__((availability(macos, introduced = version)))
+// SDK-style deprecation: API_DEPRECATED("message", macos(10.6, 15.4)), or
+// with API_TO_BE_DEPRECATED for "some later release". It bites once the
+// deployment target reaches that release; scripts/mac-check.sh also checks
+// for the newest one.
+#define API_DEPRECATED(text, platform_versions) \
+    __attribute__((availability(CVD_DEPRECATED_##platform_versions, message = text)))
+#define CVD_DEPRECATED_macos(since, until) macos, introduced = since, deprecated = until
+#define API_TO_BE_DEPRECATED 100000
 
 // --- Dispatch (no <dispatch/dispatch.h> on Linux) ---------------------------
 @protocol OS_dispatch_queue <NSObject>
@@ -40,7 +51,22 @@ intptr_t dispatch_semaphore_wait(dispatch_semaphore_t dsema, dispatch_time_t tim
 intptr_t dispatch_semaphore_signal(dispatch_semaphore_t dsema);
 }
 
+// --- Core Foundation's run loop (GNUstep has no CoreFoundation) -------------
+typedef const void* CFTypeRef;
+typedef const struct __CFString* CFStringRef;
+typedef struct __CFRunLoop* CFRunLoopRef;
+extern "C" {
+extern const CFStringRef kCFRunLoopCommonModes;
+CFRunLoopRef CFRunLoopGetMain(void);
+void CFRunLoopPerformBlock(CFRunLoopRef rl, CFTypeRef mode, void (^block)(void)) API_AVAILABLE(macos(10.6));
+void CFRunLoopWakeUp(CFRunLoopRef rl);
+}
+
 // --- Foundation -------------------------------------------------------------
+// The string form of the failing URL; the URL key beside it says the same.
+extern "C" NSString* const NSURLErrorFailingURLStringErrorKey
+    API_DEPRECATED("Use NSURLErrorFailingURLErrorKey instead", macos(10.6, 15.4));
+
 @interface NSHTTPURLResponse (CVDNet)
 - (NSString*)valueForHTTPHeaderField:(NSString*)field API_AVAILABLE(macos(10.15));
 @end
@@ -66,8 +92,9 @@ typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
 - (BOOL)launchAndReturnError:(NSError**)error;
 @end
 
-// GNUstep builds without NSURLSession; this is the subset the shell uses:
-// tasks without completion handlers, whose task delegate gets every event.
+// GNUstep builds without NSURLSession; this is the subset the shell uses: a
+// session of its own with a delegate and a delegate queue, and tasks without
+// completion handlers, whose events all go to that delegate.
 @class NSURLSession;
 @class NSURLSessionTask;
 @class NSURLSessionDataTask;
@@ -113,8 +140,8 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
 @end
 
 @interface NSURLSessionTask : NSObject
+@property(readonly) NSUInteger taskIdentifier;
 @property(readonly, copy) NSURLResponse* response;
-@property(retain) id<NSURLSessionTaskDelegate> delegate API_AVAILABLE(macos(12.0));
 - (void)resume;
 - (void)cancel;
 @end
@@ -122,10 +149,16 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
 @end
 @interface NSURLSessionDownloadTask : NSURLSessionTask
 @end
+@interface NSURLSessionConfiguration : NSObject <NSCopying>
+@property(class, readonly, strong) NSURLSessionConfiguration* defaultSessionConfiguration;
+@end
 @interface NSURLSession : NSObject
-@property(class, readonly, strong) NSURLSession* sharedSession;
++ (NSURLSession*)sessionWithConfiguration:(NSURLSessionConfiguration*)configuration
+                                 delegate:(id<NSURLSessionDelegate> _Nullable)delegate
+                            delegateQueue:(NSOperationQueue* _Nullable)queue;
 - (NSURLSessionDataTask*)dataTaskWithRequest:(NSURLRequest*)request;
 - (NSURLSessionDownloadTask*)downloadTaskWithRequest:(NSURLRequest*)request;
+- (void)invalidateAndCancel;
 @end
 
 // --- AppKit -----------------------------------------------------------------
@@ -141,7 +174,8 @@ typedef NSInteger NSModalResponse;
 
 @interface NSAlert (CVDNet)
 @property(strong) NSView* accessoryView;
-- (void)beginSheetModalForWindow:(NSWindow*)sheetWindow completionHandler:(void (^)(NSModalResponse returnCode))handler;
+- (void)beginSheetModalForWindow:(NSWindow*)sheetWindow
+              completionHandler:(void (^_Nullable)(NSModalResponse returnCode))handler API_AVAILABLE(macos(10.9));
 @end
 
 @interface NSButton (CVDNet)

@@ -11,7 +11,8 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
 
 bool isValidOrigin(std::string_view text) {
     auto url = Url::parse(text);
-    return url && url->writtenScheme() == "https" && url->host().has_value();
+    // A host with no engine form could never match a host the engine reports.
+    return url && url->writtenScheme() == "https" && url->canonicalHost().has_value();
 }
 
 Url appOrigin(platform::Platform& platform) {

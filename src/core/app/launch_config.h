@@ -22,7 +22,8 @@ inline constexpr std::string_view kBuildEnvironmentVariable = "CORVIDALE_STAMP";
 std::string configuredText(const platform::Bundle& bundle, const platform::Environment& environment,
                            std::string_view infoKey, std::string_view variable, std::string_view fallback);
 
-// Parses, scheme written exactly "https", has a host.
+// Parses, scheme written exactly "https", has a host with an engine form
+// (Url::canonicalHost).
 bool isValidOrigin(std::string_view text);
 
 // The web application's origin, looked up and validated afresh on every call.

@@ -1,7 +1,9 @@
 #include "url.h"
 
 #include <curl/curl.h>
+#if !defined(__APPLE__)
 #include <idn2.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -44,10 +46,17 @@ std::string lower(std::string text) {
     return text;
 }
 
-// libidn2 directly: libcurl's own conversion depends on the process's locale.
-std::string canonicalHostName(const std::string& host) {
+std::optional<std::string> canonicalHostName(const std::string& host) {
     const bool ascii = std::all_of(host.begin(), host.end(), [](unsigned char c) { return c < 0x80; });
     if (ascii) return lower(host);
+#if defined(__APPLE__)
+    // macOS has no public IDNA conversion before 14 and the app loads no
+    // library a Mac lacks, so an international name is taken only in the
+    // form the engine reports it in, punycode; written otherwise it has no
+    // engine form here.
+    return std::nullopt;
+#else
+    // libidn2 directly: libcurl's own conversion depends on the process's locale.
     char* converted = nullptr;
     if (idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NONTRANSITIONAL) != IDN2_OK || converted == nullptr) {
         return lower(host);  // not a name IDNA accepts; no engine would report it otherwise
@@ -55,6 +64,7 @@ std::string canonicalHostName(const std::string& host) {
     std::string result = lower(converted);
     idn2_free(converted);
     return result;
+#endif
 }
 
 bool hasControlOrSpace(std::string_view text) {

@@ -23,7 +23,8 @@ public:
     // The host in the form the web engine reports hosts: ASCII letters in
     // lower case, international names in punycode. A configured origin is
     // written by hand ("https://App.Example.com", "https://bücher.example");
-    // the engine never reports a host that way.
+    // the engine never reports a host that way. On macOS an international
+    // name written other than in punycode has none.
     const std::optional<std::string>& canonicalHost() const { return canonicalHost_; }
 
     // Resolves a reference against this URL: one with a scheme of its own

@@ -131,8 +131,10 @@ API_AVAILABLE(macos(11.3))
 - (void)download:(WKDownload*)download didFailWithError:(NSError*)error resumeData:(NSData*)resumeData;
 @end
 
+// Its progress counts bytes: totalUnitCount is the announced length (-1
+// when unknown), completedUnitCount what was written so far.
 API_AVAILABLE(macos(11.3))
-@interface WKDownload : NSObject
+@interface WKDownload : NSObject <NSProgressReporting>
 @property(nonatomic, weak) id<WKDownloadDelegate> delegate;
 @end
 
