@@ -10,7 +10,8 @@ namespace corvidale::mac {
 class SharedURLSession final : public platform::URLSession {
 public:
     platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override;
-    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits) override;
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits,
+                                 const std::string& folder = {}) override;
 };
 
 }  // namespace corvidale::mac
