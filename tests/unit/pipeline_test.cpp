@@ -200,10 +200,11 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
              {"/bin/sh", {"-c", "kill -9 $$"}, {}, "9 "},
              {"/no/tool", {}, {}, "-1 Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\" "
                                   "UserInfo={NSFilePath=/no/tool}"},
-             // Bounded: a child left holding the output, a tool that never ends, endless output.
+             // Bounded: a child left holding the output, a tool that never ends, endless output, also once it has exited.
              {"/bin/sh", {"-c", "sleep 60 & echo $!"}, {}, "0 <its id>"},
              {"/bin/sh", {"-c", "echo started; exec sleep 60"}, oneSecond, "9 started\n"},
-             {"/bin/sh", {"-c", "yes | head -c 100000000"}, fiveBytes, "0 y\ny\ny"}}) {
+             {"/bin/sh", {"-c", "yes | head -c 100000000"}, fiveBytes, "0 y\ny\ny"},
+             {"/bin/sh", {"-c", "yes & sleep 0.2"}, fiveBytes, "0 y\ny\ny"}}) {
         const auto started = std::chrono::steady_clock::now();
         auto result = runTool(path, arguments, options);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << arguments.back();

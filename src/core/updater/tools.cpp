@@ -168,15 +168,19 @@ void waitForExit(pid_t pid, Clock::time_point deadline) {
 }
 
 // Reads from `fd` until it ends, the tool's leader has exited (what it wrote
-// is in the pipe by then; a child of its may hold the pipe open for ever), or
-// the deadline. Keeps at most `maxBytes`.
+// is in the pipe by then; a child of its may hold the pipe open for ever, or
+// keep writing), or the deadline. Keeps at most `maxBytes`.
 std::string collectOutput(int fd, pid_t pid, Clock::time_point deadline, std::size_t maxBytes) {
+    // More than a pipe ever holds: what comes after the leader's exit beyond
+    // this is not the leader's.
+    constexpr std::size_t kAfterExit = 1 << 20;
     std::string bytes;
     char buffer[65536];
     bool leaderExited = false;
+    std::size_t afterExit = 0;
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
+        if (left <= 0 || afterExit > kAfterExit) break;
         if (!leaderExited && hasExited(pid)) {
             leaderExited = true;
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -189,6 +193,7 @@ std::string collectOutput(int fd, pid_t pid, Clock::time_point deadline, std::si
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;  // the end, or nothing more from an exited leader
+        if (leaderExited) afterExit += static_cast<std::size_t>(got);
         bytes.append(buffer, std::min(static_cast<std::size_t>(got), maxBytes - std::min(maxBytes, bytes.size())));
     }
     return bytes;
