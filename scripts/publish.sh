@@ -24,6 +24,8 @@ release="$build/tools/corvidale-release"
 bundle="${1%/}"
 key="$2"
 out="$3"
+# Tools read an argument starting with '-' as an option.
+case "$out" in -*) out="./$out" ;; esac
 feed_name="${4:-linux.json}"
 
 for tool in "$codesign" "$release" /usr/bin/mksquashfs; do

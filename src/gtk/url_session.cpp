@@ -30,6 +30,7 @@ struct Sink {
     bool exceeded = false;
     std::string* body = nullptr;
     int fd = -1;
+    const std::string* path = nullptr;
     int writeErrno = 0;
 };
 
@@ -107,7 +108,8 @@ platform::URLResult perform(CURL* curl, Sink& sink, const char* errorBuffer) {
     const CURLcode code = curl_easy_perform(curl);
     platform::URLResult result;
     if (code != CURLE_OK && !sink.exceeded && code != CURLE_FILESIZE_EXCEEDED) {
-        std::string text = sink.writeErrno != 0 ? std::string(std::strerror(sink.writeErrno))
+        std::string text = sink.writeErrno != 0 ? "Couldn't save the download as " + *sink.path + ": " +
+                                                      std::strerror(sink.writeErrno)
                            : errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                                     : std::string(curl_easy_strerror(code));
         result.error = transportError(text, code);
@@ -151,8 +153,9 @@ platform::URLResult CurlURLSession::data(const platform::URLRequest& request, st
 }
 
 platform::URLResult CurlURLSession::download(const platform::URLRequest& request,
-                                             const platform::DownloadLimits& limits) {
-    std::string path = (temporaryDirectory() / "corvidale-download-XXXXXX").string();
+                                             const platform::DownloadLimits& limits, const std::string& folder) {
+    const std::filesystem::path where = folder.empty() ? temporaryDirectory() : std::filesystem::path(folder);
+    std::string path = (where / "corvidale-download-XXXXXX").string();
     const int fd = ::mkstemp(path.data());
     if (fd < 0) {
         const int error = errno;
@@ -160,6 +163,7 @@ platform::URLResult CurlURLSession::download(const platform::URLRequest& request
                 {}};
     }
     Sink sink;
+    sink.path = &path;
     sink.maxBytes = limits.maxBytes;
     sink.fd = fd;
     char errorBuffer[CURL_ERROR_SIZE] = {};

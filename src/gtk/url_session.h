@@ -14,7 +14,8 @@ public:
     explicit CurlURLSession(std::optional<std::string> caBundle = std::nullopt);
 
     platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override;
-    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits) override;
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits,
+                                 const std::string& folder = {}) override;
 
 private:
     std::optional<std::string> caBundle_;

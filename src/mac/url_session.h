@@ -19,7 +19,8 @@ public:
     MacURLSession& operator=(const MacURLSession&) = delete;
 
     platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override;
-    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits) override;
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits,
+                                 const std::string& folder = {}) override;
 
 private:
     CVDSessionRouter* router_ = nil;

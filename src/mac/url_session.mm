@@ -163,6 +163,8 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
 // download has finished.
 @property(readonly) NSString* filePath;
 @property(readonly) NSError* keepError;
+// Where the body goes; nil: this user's temporary folder.
+@property(copy) NSString* folder;
 @end
 
 @implementation CVDDownloadTransfer
@@ -194,7 +196,8 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
     // The system deletes `location` as soon as this returns, so the body
     // moves now, to a name of its own in this user's temporary folder.
     NSString* name = [@"corvidale-download-" stringByAppendingString:[[NSUUID UUID] UUIDString]];
-    NSURL* destination = [NSURL fileURLWithPath:[NSTemporaryDirectory() stringByAppendingPathComponent:name]];
+    NSString* folder = [self folder] != nil ? [self folder] : NSTemporaryDirectory();
+    NSURL* destination = [NSURL fileURLWithPath:[folder stringByAppendingPathComponent:name]];
     NSError* error = nil;
     if ([files moveItemAtURL:location toURL:destination error:&error]) {
         _filePath = [destination path];
@@ -476,12 +479,13 @@ platform::URLResult MacURLSession::data(const platform::URLRequest& request, std
 }
 
 platform::URLResult MacURLSession::download(const platform::URLRequest& request,
-                                            const platform::DownloadLimits& limits) {
+                                            const platform::DownloadLimits& limits, const std::string& folder) {
     @autoreleasepool {
         const Prepared prepared = prepare(request, boundedSeconds(request.timeoutSeconds));
         if (prepared.refusal != nil) return failure(prepared.refusal);
 
         CVDDownloadTransfer* transfer = [[CVDDownloadTransfer alloc] initWithMaxBytes:limits.maxBytes];
+        if (!folder.empty()) [transfer setFolder:toNSString(folder)];
         NSURLSessionDownloadTask* task = [session_ downloadTaskWithRequest:prepared.request];
         [router_ file:transfer underTask:task];
         [task resume];

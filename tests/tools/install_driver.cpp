@@ -1,5 +1,7 @@
 // The real Linux installation of one release, for the crash-safety test to kill at any point:
 //   install_driver <installed bundle> <image URL> <sha256>   prints "installed" or the failure's diagnostic
+#include <dlfcn.h>
+
 #include <cstdio>
 
 #include "bundle.h"
@@ -14,6 +16,8 @@ int main(int argc, char** argv) {
     const gtk::GtkBundle bundle(argv[1]);
     gtk::CurlURLSession session;
     gtk::LocalFileManager files;
+    // Under the fault-injection shim, what fails is counted from here on.
+    if (const auto arm = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "corvidale_fault_arm"))) arm();
     try {
         Updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,

@@ -4,6 +4,7 @@
 # usage: release_tools_test.sh <corvidale-codesign> <corvidale-image> <build dir>
 set -uo pipefail
 codesign="$(realpath "$1")" image="$(realpath "$2")" build="$(realpath "$3")"
+scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 work="$(mktemp -d)"
 trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf -- "$work"' EXIT
 failures=0
@@ -111,13 +112,12 @@ open(path, "wb").write(data.replace(old, new))' "$img" "$old" "$new" || { fail "
   fi
 done
 
-# One publication: the image holds just the signed bundle, the feed describes
-# it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
+# One publication, into a folder whose name reads like an option: the image holds just the signed bundle, the
+# feed describes it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
 chmod 555 "$base/Contents/Resources"
-mount="$work/mount" site="$work/site"
+mount="$work/mount" site="$work/-out"
 rm -rf "$mount" && mkdir "$mount"
-CORVIDALE_BUILD_DIR="$build" "$(dirname "$0")/../../scripts/publish.sh" "$base" "$work/a.pem" "$site" >/dev/null ||
-  fail "publish.sh"
+(cd "$work" && CORVIDALE_BUILD_DIR="$build" "$scripts/publish.sh" "$base" a.pem -out >/dev/null) || fail "publish.sh"
 feed_file="$(/usr/bin/python3 -c '
 import hashlib, json, os, sys
 feed = json.load(open(sys.argv[1]))
@@ -134,6 +134,14 @@ else
   fail "publish, attach, verify, detach"
 fi
 "$image" detach "$work" 2>/dev/null && fail "detach removed a folder that attach did not make"
+
+# A feed that cannot be written (a version that is not UTF-8) leaves the published one as it was.
+cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && chmod -R u+w "$work/bad.app" &&
+  "$build/tools/corvidale-release" set-info "$work/bad.app" CFBundleShortVersionString=$'2.0\xff' || fail "bad version"
+"$build/tools/corvidale-release" feed "$work/bad.app" "$feed_file" "$site/linux.json" 2>/dev/null &&
+  fail "feed written with a version that is not UTF-8"
+cmp -s "$work/feed.before" "$site/linux.json" && [ ! -e "$site/linux.json.new" ] ||
+  fail "a failed feed changed the published one"
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

@@ -199,7 +199,8 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
         if (found != urlResults.end()) return found->second;
         return {platform::Error{"not found", "Error Domain=fake Code=1 \"not found\""}, {}};
     }
-    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits&) override {
+    platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits&,
+                                 const std::string&) override {
         return data(request, 0);
     }
     void endProcess(int status) override { throw Exited{status}; }

@@ -1,12 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <stdlib.h>
+#include <sys/file.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <thread>
+#include <utility>
 
 #include "core/updater/failure.h"
 #include "core/updater/pipeline.h"
@@ -58,10 +62,10 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const fs::path s = folder, apps = s / "Apps", app = apps / "Corvidale.app", tmp = s / "tmp";
     const std::string tool = s / "tool.sh", pin(64, 'a'), line = "TeamIdentifier=" + pin, image = "the image";
-    // Stand-in tools: each logs its step and fails when it is named in s/fail, a copy halfway through.
+    // Stand-in tools: each logs its step and fails when it is named in s/fail, saying s/said, a copy halfway through.
     put(tool, "#!/bin/sh\nstep=$1; shift; cd " + s.string() + "; echo $step >>log\n[ $step = copy ] && cp -a \"$1\" "
-              "\"$2\"\ngrep -qsx $step fail && exit 1\ncase $step in attach) cp -a volume/. \"$2\";; details) cat "
-              "details;; detach) rm -rf \"$1\";; esac\nexit 0\n");
+              "\"$2\"\ngrep -qsx $step fail && { cat said; exit 1; }\ncase $step in attach) cp -a volume/. \"$2\";; "
+              "details) cat details;; detach) rm -rf \"$1\";; esac\nexit 0\n");
     fs::permissions(tool, fs::perms::owner_all);
     const ToolTable tools{{tool, {"attach", "{image}", "{mount}"}}, {tool, {"verify", "{app}"}},
                           {tool, {"details", "{app}"}}, {tool, {"assess", "{app}/Contents/MacOS/corvidale"}},
@@ -81,11 +85,13 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
 
     const std::string all = "attach verify details assess copy detach", team = "attach verify details detach";
     const std::string uuid = "0F6E1C2A-3B4D-4E5F-8A9B-0C1D2E3F4A5B", otherTeam = "signature(\"another team\")";
+    const std::string lockFile = "Apps/.Corvidale.app.update-lock", leftover = "tmp/corvidale-update-" + uuid;
     struct Row {
         std::string name, expected, log;  // the diagnostic ("" installed) and the tools that ran
         std::map<std::string, std::string> files{};  // written first; "volume/…" replaces the image's app
         std::function<void(Release&, InstallTarget&)> change{};
         std::string installed = "new";
+        std::string locked{};  // held locked by someone else during the run, and so left as it was
     };
     const auto url = [](std::string to) { return [to](Release& r, InstallTarget&) { r.dmg = to; }; };
     const auto digest = [&](std::string to) { return [to](Release& r, InstallTarget&) { r.sha256 = to; }; };
@@ -101,7 +107,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"HTTP 206", "download", "", {}, url(http + "/206")},
         {"HTTP 200", "", all, {}, url(http + "/200")},
         {"over the cap", "download", "", {}, [](Release&, InstallTarget& t) { t.limits.maxBytes = 4; }},
-        {"attach fails", "install(\"the disk image would not open\")", "attach", {{"fail", "attach"}}},
+        {"attach fails", "install(\"the disk image would not open\")", "attach",
+         {{"fail", "attach"}, {"said", "tool.sh: ok\nno such file: please download from evil.test\n"}}},
         {"only X.APP", "install(\"no app in the disk image\")", "attach detach",
          {{"volume/X.APP/Contents/id", kId}, {"volume/.app/Contents/id", kId}}},
         {"two apps: the first", "", all,
@@ -117,16 +124,22 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"no pin", otherTeam, team, {}, [](Release&, InstallTarget& t) { t.team = ""; }},
         {"a newline in the name", otherTeam, "attach verify detach", {{"volume/A\n" + line + ".app/Contents/id", kId}}},
         {"assess fails", "signature(\"Gatekeeper refused it\")", "attach verify details assess detach", {{"fail", "assess"}}},
-        {"copy fails", "install(\"" + apps.string() + " is not writable\")", all, {{"fail", "copy"}}},
+        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device)\")", all,
+         {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\n"}}},
         {"replace fails", "install(\"Device busy\")", all, {},
          [&](Release&, InstallTarget&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},
         {"package-managed", "install(\"" + apps.string() + " is managed by the package manager; update Corvidale with it\")",
          "", {{"Apps/.package-managed", ""}}},
         {"leftovers", "", "detach " + all,
-         {{"Apps/.Corvidale.app.update-" + uuid + "/old", ""}, {"tmp/corvidale-update-" + uuid + "/x", ""}}},
+         {{"Apps/.Corvidale.app.update-" + uuid + "/old", ""}, {leftover + "/volume/x", ""},
+          {leftover + "/corvidale-download-a1B2c3", "half"}}},
+        {"a live run's leftover", "", all, {{leftover + "/volume/x", ""}}, {}, "new", leftover},
+        {"the folder locked by another user", "", all, {}, {}, "new", "Apps"},
+        {"another run installing", "install(\"another update of " + app.string() + " is being installed\")", "",
+         {{lockFile, ""}}, {}, "new", lockFile},
     };
     for (const auto& row : rows) {
-        for (const auto& path : {apps, tmp, s / "volume", s / "log", s / "fail"}) fs::remove_all(path);
+        for (const auto& path : {apps, tmp, s / "volume", s / "log", s / "fail", s / "said"}) fs::remove_all(path);
         put(app / "Contents/id", kId);
         put(app / "Contents/MacOS/corvidale", "old");
         put(apps / ".Corvidale.app.update-notes/x", "");  // not a staging copy: it stays
@@ -138,6 +151,9 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         }
         for (const auto& [path, content] : row.files) put(s / path, content);
         auto expected = snapshot(apps);
+        const auto keptTmp = row.locked.empty() ? decltype(expected){} : snapshot(tmp);
+        const int held = row.locked.empty() ? -1 : ::open((s / row.locked).c_str(), O_RDONLY | O_CLOEXEC);
+        if (held >= 0) ::flock(held, LOCK_EX);
         Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
         files.refuse.reset();
         InstallTarget target{app, kId, session, files, pin, downloadLimits(std::nullopt)};
@@ -158,7 +174,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
                         {".Corvidale.app.update-notes", "/"}, {".Corvidale.app.update-notes/x", ""}};
         }
         EXPECT_EQ(snapshot(apps), expected) << row.name;
-        EXPECT_TRUE(fs::is_empty(tmp)) << row.name;  // no image, no mount directory
+        EXPECT_EQ(snapshot(tmp), keptTmp) << row.name;  // no image, no mount directory
+        if (held >= 0) ::close(held);
     }
     ::unsetenv("TMPDIR");
     server.stop();
@@ -171,16 +188,33 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
     const auto output = runTool("/bin/sh", {"-c", big}).output;
     EXPECT_EQ(std::to_string(std::count(output.begin(), output.end(), 'o')) + " " +
                   std::to_string(std::count(output.begin(), output.end(), 'e')), "8388608 8388608");
-    for (const auto& [path, arguments, expected] : std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
-             {"/usr/bin/printf", {"%s|", "two words", "$HOME", "'q'", "a\nb"}, "0 two words|$HOME|'q'|a\nb|"},
-             {"/bin/sh", {"-c", "printf 'a\\377b\\355\\240\\200c\\360\\237\\230\\200\\360\\237\\230'; exit 3"},
+    ToolOptions oneSecond, fiveBytes;
+    oneSecond.seconds = 1;
+    fiveBytes.maxOutputBytes = 5;
+    std::string lingering;  // the id of what a tool left running
+    for (const auto& [path, arguments, options, expected] :
+         std::vector<std::tuple<std::string, std::vector<std::string>, ToolOptions, std::string>>{
+             {"/usr/bin/printf", {"%s|", "two words", "$HOME", "'q'", "a\nb"}, {}, "0 two words|$HOME|'q'|a\nb|"},
+             {"/bin/sh", {"-c", "printf 'a\\377b\\355\\240\\200c\\360\\237\\230\\200\\360\\237\\230'; exit 3"}, {},
               "3 a\uFFFDb\uFFFD\uFFFD\uFFFDc\U0001F600\uFFFD"},
-             {"/bin/sh", {"-c", "kill -9 $$"}, "9 "},
-             {"/no/tool", {}, "-1 Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\" "
-                              "UserInfo={NSFilePath=/no/tool}"}}) {
-        const auto result = runTool(path, arguments);
+             {"/bin/sh", {"-c", "kill -9 $$"}, {}, "9 "},
+             {"/no/tool", {}, {}, "-1 Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\" "
+                                  "UserInfo={NSFilePath=/no/tool}"},
+             // Bounded: a child left holding the output, a tool that never ends, endless output, also once it has exited.
+             {"/bin/sh", {"-c", "sleep 60 & echo $!"}, {}, "0 <its id>"},
+             {"/bin/sh", {"-c", "echo started; exec sleep 60"}, oneSecond, "9 started\n"},
+             {"/bin/sh", {"-c", "yes | head -c 100000000"}, fiveBytes, "0 y\ny\ny"},
+             {"/bin/sh", {"-c", "yes & sleep 0.2"}, fiveBytes, "0 y\ny\ny"}}) {
+        const auto started = std::chrono::steady_clock::now();
+        auto result = runTool(path, arguments, options);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << arguments.back();
+        if (expected.ends_with("<its id>")) lingering = std::exchange(result.output, "<its id>");
         EXPECT_EQ(std::to_string(result.status) + " " + result.output, expected);
     }
+    // The whole process group is gone with the tool: no child left, not even unreaped.
+    std::ifstream stat("/proc/" + lingering.substr(0, lingering.find('\n')) + "/stat");
+    const std::string state((std::istreambuf_iterator<char>(stat)), {});
+    EXPECT_TRUE(state.empty() || state.find(") Z ") != std::string::npos) << state;
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string bytes(3 * 1048576 + 7, 'x'), path = ::testing::TempDir() + "digest";
     put(path, bytes);

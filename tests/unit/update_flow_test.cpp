@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "core/app/delegate.h"
 #include "core/updater/failure.h"
 #include "core/updater/feed.h"
 #include "core/updater/installer.h"
+#include "core/updater/relaunch.h"
 #include "fake.h"
 
 namespace corvidale {
@@ -159,10 +162,16 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
         EXPECT_EQ(shell.p.out, row.out.empty() ? Lines{} : Lines{row.out});
         if (row.alert.empty()) continue;
         shell.answer({kFirst, "", false});  // "Relaunch Now" or "OK"
-        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "startDetached /bin/sh [-c] [sleep 1; "
-                  "exec \"/Applications/Corvidale.app/Contents/MacOS/corvidale\"] terminate", !row.error);
-        shell.delegate.installUpdate(release, false);  // once it has ended, the next one runs
-        EXPECT_EQ(shell.installer->installed.size(), 2u);
+        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "startDetached /bin/sh [-c] [" +
+                      Updater::relaunchCommand("/Applications/Corvidale.app", Updater::kThisSystem, ::getpid()) +
+                      "] terminate", !row.error);
+        // Once it has ended, the next one runs; after a success, a request for
+        // the same build (an offer answered late) only says it is installed.
+        shell.delegate.installUpdate(release, false);
+        EXPECT_EQ(shell.installer->installed.size(), row.error ? 2u : 1u);
+        if (!row.error) {
+            EXPECT_EQ(shell.alert(), "Corvidale 2.0 is installed | Relaunch to start using it. | Relaunch Now Later");
+        }
     }
 }
 

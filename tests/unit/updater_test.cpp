@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,6 +18,8 @@
 #include "core/updater/relaunch.h"
 #include "core/updater/version.h"
 #include "gtk/url_session.h"
+
+extern char** environ;
 
 namespace corvidale::Updater {
 namespace {
@@ -70,13 +75,24 @@ TEST(Feed, FeedUrlChoice) {
     EXPECT_EQ(builtInFeedURL(), "https://corvidale.com/downloads/linux.json");
 }
 
-TEST(Relaunch, CommandReopensExactlyThatBundleAndRunsNothingElse) {
-    EXPECT_EQ(relaunchCommand("/Applications/Example.app", TargetSystem::Mac),
-              "sleep 1; /usr/bin/open \"/Applications/Example.app\"");
+pid_t start(const std::vector<std::string>& command) {
+    std::vector<char*> argv;
+    for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+TEST(Relaunch, CommandWaitsForTheOldProcessThenReopensExactlyThatBundle) {
+    const auto mac = relaunchCommand("/Applications/Example.app", TargetSystem::Mac, 41);
+    EXPECT_TRUE(mac.ends_with("; /usr/bin/open \"/Applications/Example.app\"")) << mac;
+    EXPECT_NE(mac.find("kill -0 41 "), std::string::npos) << mac;
     char folder[] = "/tmp/corvidale-relaunch-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const std::string root = folder, smuggle = "touch " + root + "/PWNED";
+    const pid_t old = start({"/bin/sleep", "30"});
     std::multiset<std::string> expected, ran;
+    std::vector<pid_t> shells;
     for (const auto& name : {"Plain.app"s, "a \"q\" $(" + smuggle + ") `" + smuggle + "` \\\" \\ $HOME ${IFS} $0\n"
                                    "line; " + smuggle + " & 'single' | > < * ?.app"}) {
         const auto executable = root + "/" + name + "/Contents/MacOS/corvidale";
@@ -84,8 +100,17 @@ TEST(Relaunch, CommandReopensExactlyThatBundleAndRunsNothingElse) {
         std::ofstream(executable) << "#!/bin/sh\nprintf '%s\\0' \"$0\" >>" << root << "/started\n";
         std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
         expected.insert(executable);
-        EXPECT_EQ(std::system(relaunchCommand(root + "/" + name).c_str()), 0);  // std::system runs /bin/sh -c
+        shells.push_back(start({"/bin/sh", "-c", relaunchCommand(root + "/" + name, TargetSystem::Linux, old)}));
     }
+    // Nothing reopens while the old process lives; it is gone once it has
+    // exited, even before its parent reaps it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(std::filesystem::exists(root + "/started"));
+    ::kill(old, SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    for (const pid_t shell : shells) ::waitpid(shell, nullptr, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
+    ::waitpid(old, nullptr, 0);
     std::ifstream started(root + "/started");
     for (std::string line; std::getline(started, line, '\0');) ran.insert(line);
     EXPECT_EQ(ran, expected);

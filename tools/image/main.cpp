@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,8 @@ constexpr std::uint64_t kMaxExtractedBytes = 16ULL << 30;
 constexpr std::uint64_t kMaxEntries = 1'000'000;
 constexpr std::size_t kMaxListingLine = 64 * 1024;
 constexpr int kMaxDepth = 128;
+// Less free space than this after a failed extraction counts as a full disk.
+constexpr std::uint64_t kFreeBytesForFull = 1 << 20;
 
 constexpr const char* kUsage =
     "usage: corvidale-image attach <image> <empty directory>\n"
@@ -187,6 +190,13 @@ void extract(const std::string& image, const std::string& mountPath, int mountFd
     if (runProgram({kUnsquashfs, "-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-dest", staging,
                     imageArg},
                    nullptr) != 0) {
+        // Checked before the half-extracted files go: a full disk is the
+        // user's to fix, not a broken image.
+        struct statvfs space {};
+        if (::fstatvfs(mountFd, &space) == 0 &&
+            (space.f_bavail * space.f_frsize < kFreeBytesForFull || (space.f_files > 0 && space.f_favail == 0))) {
+            throw ToolError("there is no space left in " + encodeName(mountPath) + " to extract the image");
+        }
         throw ToolError("the image cannot be extracted");
     }
     const Fd stagingFd = openDirectory(mountFd, kStaging);

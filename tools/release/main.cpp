@@ -6,8 +6,10 @@
 #include <plist/plist.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -131,8 +133,26 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     document["file"] = urlPathSegment(imageName);
     document["sha256"] = sha256OfFile(imageFd.get());
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
-    ::unlink(feed.c_str());
-    writeNewFile(AT_FDCWD, feed, document.dump(2) + "\n", 0644);
+    // Whole or not at all: a feed that cannot be written leaves the old one.
+    std::string text;
+    try {
+        text = document.dump(2) + "\n";
+    } catch (const nlohmann::json::exception&) {
+        throw ToolError("the texts of the bundle's Info.plist are not UTF-8");
+    }
+    const std::string temporary = feed + ".new";
+    ::unlink(temporary.c_str());
+    try {
+        writeNewFile(AT_FDCWD, temporary, text, 0644);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), feed.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temporary.c_str());
+        throw ToolError("cannot replace the feed " + encodeName(feed) + ": " + reason);
+    }
     return 0;
 }
 

@@ -49,10 +49,13 @@ public:
     // while it arrives and answered with exceededMaxBytes. The request's
     // timeout bounds the whole transfer.
     virtual URLResult data(const URLRequest& request, std::uint64_t maxBytes) = 0;
-    // The body into a fresh temporary file. The request's timeout bounds the
+    // The body into a fresh file in `folder` (empty: the temporary folder),
+    // made there from the first byte on, so that whoever owns the folder owns
+    // what a killed process leaves of it. The request's timeout bounds the
     // connection; `limits` bound the transfer. On a transport error or an
     // exceeded limit no file is left behind.
-    virtual URLResult download(const URLRequest& request, const DownloadLimits& limits) = 0;
+    virtual URLResult download(const URLRequest& request, const DownloadLimits& limits,
+                               const std::string& folder = {}) = 0;
 };
 
 }  // namespace corvidale::platform

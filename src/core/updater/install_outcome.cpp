@@ -15,6 +15,13 @@ void Delegate::installUpdate(const Updater::Release& release, bool automatic) {
     // A second request for an installation while one runs (a manual "Update
     // Now", an automatic check finding the same release) starts nothing.
     if (installing_) return;
+    // An offer answered after the automatic check installed the same build
+    // (an alert does not stop the main loop everywhere): nothing is left to
+    // do but say so.
+    if (installedBuild_ && release.build <= *installedBuild_) {
+        finishInstallation(release, automatic, nullptr);
+        return;
+    }
     installing_ = true;
     if (!installer_) installer_ = Updater::makeInstaller();
     if (window) window->setTitle("Corvidale — updating to " + release.version + "\u2026");

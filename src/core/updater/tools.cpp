@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,8 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #if defined(__APPLE__)
 #include <CommonCrypto/CommonDigest.h>
@@ -137,50 +141,120 @@ void removeEntry(int folderFd, const std::string& name) {
 
 bool between(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
 
-}  // namespace
+using Clock = std::chrono::steady_clock;
 
-ToolResult runTool(const std::string& path, const std::vector<std::string>& arguments) {
+Clock::time_point deadlineAfter(double seconds) {
+    // Also NaN and negative: no time at all rather than forever.
+    const double bounded = seconds > 0 ? std::min(seconds, 86400.0 * 365) : 0.0;
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
+}
+
+// Whether the process has exited, leaving it unreaped.
+bool hasExited(pid_t pid) {
+    siginfo_t info{};
+    int result = 0;
+    while ((result = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT)) < 0 &&
+           errno == EINTR) {
+    }
+    return result == 0 && info.si_pid == pid;
+}
+
+void waitForExit(pid_t pid, Clock::time_point deadline) {
+    auto pause = std::chrono::microseconds(500);
+    while (!hasExited(pid) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - Clock::now()));
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+}
+
+// Reads from `fd` until it ends, the tool's leader has exited (what it wrote
+// is in the pipe by then; a child of its may hold the pipe open for ever, or
+// keep writing), or the deadline. Keeps at most `maxBytes`.
+std::string collectOutput(int fd, pid_t pid, Clock::time_point deadline, std::size_t maxBytes) {
+    // More than a pipe ever holds: what comes after the leader's exit beyond
+    // this is not the leader's.
+    constexpr std::size_t kAfterExit = 1 << 20;
+    std::string bytes;
+    char buffer[65536];
+    bool leaderExited = false;
+    std::size_t afterExit = 0;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || afterExit > kAfterExit) break;
+        if (!leaderExited && hasExited(pid)) {
+            leaderExited = true;
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+        pollfd ready{fd, POLLIN, 0};
+        if (!leaderExited) {
+            const int polled = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 50)));
+            if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
+        }
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the end, or nothing more from an exited leader
+        if (leaderExited) afterExit += static_cast<std::size_t>(got);
+        bytes.append(buffer, std::min(static_cast<std::size_t>(got), maxBytes - std::min(maxBytes, bytes.size())));
+    }
+    return bytes;
+}
+
+// Starts the tool in a process group of its own, its output and errors into
+// `outFd`. Answers 0 or the start error.
+int spawnTool(const std::string& path, const std::vector<std::string>& arguments, int outFd, int sharedFd, pid_t& pid) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    int fds[2] = {-1, -1};
-    if (!makePipe(fds)) return startFailure(errno, path);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_adddup2(&files, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&files, fds[1], STDERR_FILENO);
+    // Its own group is not the terminal's: reading the terminal would stop it.
+    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&files, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&files, outFd, STDERR_FILENO);
     // Whatever this process blocks or ignores is not the tool's business.
     posix_spawnattr_t attributes;
-    short flags = initSpawnAttributes(attributes);
+    short flags = initSpawnAttributes(attributes) | POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
 #if defined(__APPLE__)
-    // Only the three standard streams reach the tool, whatever another
-    // thread opened meanwhile without close-on-exec.
+    // Only the standard streams (and the shared descriptor) reach the tool,
+    // whatever another thread opened meanwhile without close-on-exec.
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-    posix_spawn_file_actions_addinherit_np(&files, STDIN_FILENO);
+    if (sharedFd >= 0) posix_spawn_file_actions_addinherit_np(&files, sharedFd);
+#else
+    // Onto itself: the child's copy loses close-on-exec, this process's keeps it.
+    if (sharedFd >= 0) posix_spawn_file_actions_adddup2(&files, sharedFd, sharedFd);
 #endif
     posix_spawnattr_setflags(&attributes, flags);
-    pid_t pid = -1;
     const int error = ::posix_spawn(&pid, path.c_str(), &files, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&files);
+    return error;
+}
+
+}  // namespace
+
+ToolResult runTool(const std::string& path, const std::vector<std::string>& arguments, const ToolOptions& options) {
+    int fds[2] = {-1, -1};
+    if (!makePipe(fds)) return startFailure(errno, path);
+    pid_t pid = -1;
+    const int error = spawnTool(path, arguments, fds[1], options.sharedFd, pid);
     ::close(fds[1]);
     if (error != 0) {
         ::close(fds[0]);
         return startFailure(error, path);
     }
+    if (options.started) options.started(pid);
 
-    // All of it first: a tool blocked on a full pipe would never exit.
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+    const auto deadline = deadlineAfter(options.seconds);
+    std::string bytes = collectOutput(fds[0], pid, deadline, options.maxOutputBytes);
     ::close(fds[0]);
+    // The leader has exited (or its time is up) but is not reaped yet, so the
+    // group's id cannot have gone to anyone else: whatever it left running,
+    // holding the pipe or not, ends here.
+    waitForExit(pid, deadline);
+    ::kill(-pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -282,19 +356,20 @@ const ToolTable& toolTable(TargetSystem system) {
     static const ToolTable mac{
         {"/usr/bin/hdiutil", {"attach", "{image}", "-nobrowse", "-readonly", "-noautoopen", "-mountpoint", "{mount}"}},
         {"/usr/bin/codesign", {"--verify", "--deep", "--strict", "{app}"}},
-        {"/usr/bin/codesign", {"-dv", "--verbose=2", "{app}"}},
-        {"/usr/sbin/spctl", {"--assess", "--type", "execute", "{app}"}},
+        {"/usr/bin/codesign", {"-dv", "--verbose=2", "{app}"}, 60},
+        {"/usr/sbin/spctl", {"--assess", "--type", "execute", "{app}"}, 300},
         {"/usr/bin/ditto", {"{app}", "{staging}"}},
         {"/usr/bin/hdiutil", {"detach", "{mount}", "-force"}},
     };
     // Linux has no system tools for images and signatures: the installed
     // app's own helpers stand in, never those of the download. An app that
-    // cannot even print its version within 10 s is refused.
+    // cannot even print its version within 10 s is refused; it runs only
+    // once its seal has verified.
     static const ToolTable linux{
         {"{helpers}/corvidale-image", {"attach", "{image}", "{mount}"}},
         {"{helpers}/corvidale-codesign", {"--verify", "--deep", "--strict", "{app}"}},
-        {"{helpers}/corvidale-codesign", {"-dv", "--verbose=2", "{app}"}},
-        {"/usr/bin/timeout", {"--kill-after=5", "10", "{app}/Contents/MacOS/corvidale", "--version"}},
+        {"{helpers}/corvidale-codesign", {"-dv", "--verbose=2", "{app}"}, 60},
+        {"{app}/Contents/MacOS/corvidale", {"--version"}, 10},
         {"/usr/bin/cp", {"-a", "-T", "--", "{app}", "{staging}"}},
         {"{helpers}/corvidale-image", {"detach", "{mount}"}},
     };
@@ -307,7 +382,8 @@ ToolCommand commandFor(const ToolRow& row, const ToolPaths& paths) {
     const auto expand = [](std::string text, std::string_view mark, const std::string& path) {
         return text.starts_with(mark) ? path + text.substr(mark.size()) : text;
     };
-    ToolCommand command{expand(row.executable, "{helpers}", paths.helpers), {}};
+    ToolCommand command{expand(row.executable, "{helpers}", paths.helpers), {}, row.seconds};
+    for (const auto& [mark, path] : marks) command.executable = expand(std::move(command.executable), mark, *path);
     for (std::string argument : row.arguments) {
         for (const auto& [mark, path] : marks) argument = expand(std::move(argument), mark, *path);
         command.arguments.push_back(std::move(argument));

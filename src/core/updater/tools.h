@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,11 +21,33 @@ struct ToolResult {
     std::string output;
 };
 
+// How long a tool may take unless its row says otherwise, and how much of its
+// output is kept.
+inline constexpr double kToolSeconds = 900;
+inline constexpr std::size_t kMaxToolOutputBytes = 16 << 20;
+
+struct ToolOptions {
+    // The whole run, whatever the tool leaves behind: at the deadline its
+    // process group is killed.
+    double seconds = kToolSeconds;
+    // Output past this is read and dropped, so the tool never blocks on a full
+    // pipe and memory stays bounded.
+    std::size_t maxOutputBytes = kMaxToolOutputBytes;
+    // A descriptor that the tool and its children keep open (-1: none): a lock
+    // on it stays held for as long as any of them lives.
+    int sharedFd = -1;
+    // Told the tool's process group as soon as the tool runs.
+    std::function<void(int processGroup)> started;
+};
+
 // Runs `path` with `arguments` (argv[1] onwards), never through a shell, with
-// this process's environment and working folder. Reads everything the tool
-// writes before waiting for it, so any amount of output fits. Blocks until the
-// tool has exited; never throws.
-ToolResult runTool(const std::string& path, const std::vector<std::string>& arguments);
+// this process's environment and working folder and /dev/null as its input,
+// in a process group of its own. Reads what the tool writes while it runs, so
+// any amount of output passes. Returns once the tool has exited, or at the
+// deadline; either way nothing of its process group is left running. Never
+// throws.
+ToolResult runTool(const std::string& path, const std::vector<std::string>& arguments,
+                   const ToolOptions& options = {});
 
 // `bytes` as UTF-8, each invalid sequence (its maximal part) replaced by U+FFFD.
 std::string decodeUTF8(std::string_view bytes);
@@ -48,9 +72,11 @@ std::string makeUUID();
 //   {image} the downloaded image   {mount} the mount directory
 //   {app}   the new app            {staging} the staging copy
 //   {helpers} (executables only) the installed app's own helper folder
+// The executable may start with any of them.
 struct ToolRow {
     std::string executable;
     std::vector<std::string> arguments;
+    double seconds = kToolSeconds;
 };
 
 // The tools of one platform, and the details line that names the developer
@@ -70,6 +96,7 @@ struct ToolPaths {
 struct ToolCommand {
     std::string executable;
     std::vector<std::string> arguments;
+    double seconds = kToolSeconds;
 };
 
 ToolCommand commandFor(const ToolRow& row, const ToolPaths& paths);
