@@ -39,7 +39,7 @@ struct Updating {
     }
     void publish(const std::string& build) {
         const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab"})";
-        p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, ""}};
+        p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, "", ""}};
     }
     long fetches() const {
         return std::count_if(p.calls.begin(), p.calls.end(), [](const auto& c) { return c.rfind("fetch ", 0) == 0; });
