@@ -5,6 +5,7 @@
 #include "bundle.h"
 #include "core/updater/failure.h"
 #include "core/updater/pipeline.h"
+#include "core/updater/version.h"
 #include "file_manager.h"
 #include "url_session.h"
 
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     try {
         Updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
-                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt)});
+                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt),
+                                 Updater::currentBuild(bundle)});
     } catch (...) {
         return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }
