@@ -5,7 +5,6 @@
 #include "bundle.h"
 #include "core/updater/failure.h"
 #include "core/updater/pipeline.h"
-#include "core/updater/version.h"
 #include "file_manager.h"
 #include "url_session.h"
 
@@ -19,7 +18,7 @@ int main(int argc, char** argv) {
         Updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
                                  Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt),
-                                 Updater::currentBuild(bundle)});
+                                 /*runningBuild=*/1});  // the 1.0 that started it, even where a killed run put 2.0 in place
     } catch (...) {
         return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }
