@@ -1,21 +1,24 @@
 #include "bundle.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 
+#include "core/util/plist_bounds.h"
+
 namespace corvidale::gtk {
 namespace {
 
 using platform::PlistValue;
-
-// An Info.plist is a few kilobytes; anything this large is not one.
-constexpr gsize kMaxInfoPlistBytes = 16 * 1024 * 1024;
 
 // libplist 2.2 counts dates from the reference date of the desktop platform.
 constexpr std::int64_t kPlistEpochOffset = 978307200;  // 2001-01-01T00:00:00Z in Unix time
@@ -105,11 +108,45 @@ PlistValue convert(plist_t node) {
     return value;
 }
 
+// The bytes of the regular file at `path`, when it is one of at most
+// kMaxPlistBytes. A bundle from a download may name anything there: a link,
+// as the file or as its folder, is not followed, and a device or a pipe is
+// neither read nor waited for.
+std::optional<std::string> readInfoPlistFile(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int folder = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = folder < 0 ? -1
+                              : ::openat(folder, path.c_str() + (slash == std::string::npos ? 0 : slash + 1),
+                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (folder >= 0) ::close(folder);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    struct stat info {};
+    bool whole = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= off_t(kMaxPlistBytes);
+    char buffer[16384];
+    while (whole) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            whole = got == 0;
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        whole = bytes.size() <= kMaxPlistBytes;  // it may grow while read
+    }
+    ::close(fd);
+    if (!whole) return std::nullopt;
+    return bytes;
+}
+
 }  // namespace
 
 InfoPlist InfoPlist::fromBytes(std::string_view bytes) {
     InfoPlist info;
-    if (bytes.empty() || bytes.size() > kMaxInfoPlistBytes) return info;
+    // The parser recurses into nested values: a deep or self-multiplying
+    // list from a download must never reach it.
+    if (bytes.empty() || !plistWithinBounds(bytes)) return info;
     plist_t raw = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
     std::unique_ptr<void, PlistDeleter> root(raw);
@@ -134,12 +171,8 @@ InfoPlist InfoPlist::fromBytes(std::string_view bytes) {
 }
 
 InfoPlist InfoPlist::fromFile(const std::string& path) {
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (path.empty() || !g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
-    InfoPlist info = fromBytes(std::string_view(contents, length));
-    g_free(contents);
-    return info;
+    const auto bytes = readInfoPlistFile(path);
+    return bytes ? fromBytes(*bytes) : InfoPlist();
 }
 
 std::optional<PlistValue> InfoPlist::value(std::string_view key) const {

@@ -10,7 +10,8 @@
 namespace corvidale::gtk {
 
 // The top-level entries of an Info.plist, read once. Anything that does not
-// parse as a dictionary property list reads as an empty one.
+// parse as a dictionary property list, or lies past plistWithinBounds, reads
+// as an empty one; so does a file that is not a regular one of its own.
 class InfoPlist {
 public:
     static InfoPlist fromBytes(std::string_view bytes);

@@ -39,4 +39,8 @@ std::optional<std::string> LocalFileManager::bundleIdentifierAt(const std::strin
     return GtkBundle(bundlePath).bundleIdentifier();
 }
 
+std::optional<platform::PlistValue> LocalFileManager::infoValueAt(const std::string& bundlePath, std::string_view key) {
+    return GtkBundle(bundlePath).infoValue(key);
+}
+
 }  // namespace corvidale::gtk

@@ -119,6 +119,9 @@ platform::URLResult perform(CURL* curl, Sink& sink, const char* errorBuffer) {
     curl_easy_getinfo(curl, CURLINFO_SCHEME, &scheme);
     result.response.isHTTP =
         scheme != nullptr && (::strcasecmp(scheme, "http") == 0 || ::strcasecmp(scheme, "https") == 0);
+    const char* url = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url);
+    if (url != nullptr) result.response.url = url;
     if (result.response.isHTTP) {
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

@@ -2,6 +2,7 @@
 
 #import <Foundation/Foundation.h>
 
+#include "foundation_services.h"
 #include "ns_text.h"
 
 namespace corvidale::mac {
@@ -39,6 +40,15 @@ std::optional<platform::Error> DefaultFileManager::replaceItem(const std::string
 std::optional<std::string> DefaultFileManager::bundleIdentifierAt(const std::string& bundlePath) {
     @autoreleasepool {
         return optionalString([[NSBundle bundleWithURL:fileURL(bundlePath)] bundleIdentifier]);
+    }
+}
+
+std::optional<platform::PlistValue> DefaultFileManager::infoValueAt(const std::string& bundlePath,
+                                                                    std::string_view key) {
+    @autoreleasepool {
+        id value = [[NSBundle bundleWithURL:fileURL(bundlePath)] objectForInfoDictionaryKey:toNSString(key)];
+        if (value == nil) return std::nullopt;
+        return plistValueOf(value);
     }
 }
 

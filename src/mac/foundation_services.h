@@ -11,6 +11,9 @@
 
 namespace corvidale::mac {
 
+// An Info.plist value with its property-list type.
+platform::PlistValue plistValueOf(id value);
+
 // The main bundle and its Info.plist.
 class MainBundle final : public platform::Bundle {
 public:

@@ -18,11 +18,6 @@
 extern "C" char** environ;
 
 namespace corvidale::mac {
-namespace {
-
-// How long the main run loop runs at a time while runUntil() waits, so that
-// the condition is looked at often and the deadline is kept closely.
-constexpr NSTimeInterval kRunLoopSlice = 0.05;
 
 platform::PlistValue plistValueOf(id value) {
     using Kind = platform::PlistValue::Kind;
@@ -47,6 +42,12 @@ platform::PlistValue plistValueOf(id value) {
     result.text = toStdString([value description]);
     return result;
 }
+
+namespace {
+
+// How long the main run loop runs at a time while runUntil() waits, so that
+// the condition is looked at often and the deadline is kept closely.
+constexpr NSTimeInterval kRunLoopSlice = 0.05;
 
 int64_t nanoseconds(double seconds) {
     if (!(seconds > 0)) return 0;  // also NaN

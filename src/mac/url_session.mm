@@ -425,6 +425,8 @@ platform::URLResult outcomeOf(CVDTransfer* transfer, NSError* abandonment) {
     }
     platform::URLResult result;
     NSURLResponse* response = [transfer response];
+    // After redirects, the response's URL is where the body came from.
+    if ([response URL] != nil) result.response.url = toStdString([[response URL] absoluteString]);
     if ([response isKindOfClass:[NSHTTPURLResponse class]]) {
         result.response.isHTTP = true;
         result.response.statusCode = static_cast<int>([static_cast<NSHTTPURLResponse*>(response) statusCode]);

@@ -32,17 +32,22 @@ def version(app):
 
 @pytest.fixture(scope="module")
 def releases(tmp_path_factory):
-    """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered."""
+    """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered;
+    with key a under a feed that names another version; and 0.9 (0) with key a under a feed that claims build 7."""
     root = tmp_path_factory.mktemp("releases")
     keys = [run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"]
     (root / "new").mkdir()
+    (root / "0.9").mkdir()
     new = bundle(root / "new", "2.0", "7", keys[0], CorvidaleBuild="relaunched-2.0")
     published = {}
-    for key in "ab":
-        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), new, root / f"{key}.pem", root / key,
+    for name, app, key in [("a", new, "a"), ("b", new, "b"), ("old", bundle(root / "0.9", "0.9", "0", keys[0]), "a")]:
+        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), app, root / f"{key}.pem", root / name,
                    env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
-        feed = json.loads((root / key / "linux.json").read_text())
-        published[key] = feed, (root / key / feed["file"]).read_bytes()
+        feed = json.loads((root / name / "linux.json").read_text())
+        published[name] = feed, (root / name / feed["file"]).read_bytes()
+    published["claims 7.7"] = dict(published["a"][0], version="7.7"), published["a"][1]
+    old_feed, old_image = published.pop("old")
+    published["rollback"] = dict(old_feed, build=7), old_image
     assert run(CODESIGN, "sign", "--key", root / "a.pem", new).returncode == 0
     with open(new / "Contents/MacOS/corvidale", "ab") as executable:
         executable.write(b"\0")
@@ -66,10 +71,13 @@ def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, rel
     for case, line in [("tampered", "UPDATE SELFTEST: failed — The download didn't match the published checksum, so "
                                     "it was not installed."),
                        ("b", REFUSED.format("another team")), ("changed", REFUSED.format("the signature does not verify")),
-                       ("a", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
+                       ("rollback", "UPDATE SELFTEST: failed — Couldn't replace the app: the disk image holds build 0, "
+                                    "not the published build 7"),
+                       ("claims 7.7", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
         app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published[case])])
-        assert (app.wait_exit(), app.out()) == (0 if case == "a" else 1, [line]), app.err()
-        assert version(installed) == ("Corvidale 2.0 (7)" if case == "a" else "Corvidale 1.0 (1)")
+        done = case == "claims 7.7"
+        assert (app.wait_exit(), app.out()) == (0 if done else 1, [line]), app.err()
+        assert version(installed) == ("Corvidale 2.0 (7)" if done else "Corvidale 1.0 (1)")
         assert not [p for p in tmp_path.iterdir() if p.name.startswith(".Corvidale.app")]  # no staging copy left
     started = time.monotonic()  # the new app itself: the same feed is nothing newer, 5 s after launch
     app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published["a"])])

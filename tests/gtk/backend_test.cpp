@@ -1,7 +1,10 @@
 // The GTK backend's pieces that need no display: defaults, Info.plist,
-// accelerators, the command line, saved frames, errors and the main queue.
+// accelerators, the command line, saved frames, errors, the main queue and
+// the replacement of a bundle.
 #include <gtest/gtest.h>
 #include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include "bundle.h"
 #include "command_line.h"
 #include "defaults.h"
+#include "file_manager.h"
 #include "system_services.h"
 #include "web_view.h"
 #include "window.h"
@@ -26,6 +30,36 @@ using Strings = std::vector<std::string>;
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A dictionary whose CFBundleIdentifier is "x" beside `levels` arrays, each
+// holding the next `width` times: XML, or binary where the next is one shared
+// object.
+std::string nestedXml(std::size_t levels) {
+    std::string text = "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>x</string><key>a</key>";
+    for (std::size_t i = 0; i < levels; ++i) text += "<array>";
+    for (std::size_t i = 0; i < levels; ++i) text += "</array>";
+    return text + "</dict></plist>";
+}
+std::string bigEndian(std::uint64_t value, int width) {
+    std::string bytes;
+    for (int i = width - 1; i >= 0; --i) bytes += static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+std::string nestedBinary(std::size_t levels, int width) {
+    const auto ref = [](std::uint64_t object) { return bigEndian(object, 4); };
+    Strings objects = {"\xD2" + ref(1) + ref(3) + ref(2) + ref(4), "\x5F\x10\x12" "CFBundleIdentifier", "\x51x",
+                       "\x51" "a"};
+    for (std::size_t i = 0; i < levels; ++i) {
+        std::string array(1, static_cast<char>(0xA0 | width));
+        for (int r = 0; r < width; ++r) array += ref(objects.size() + 1);
+        objects.push_back(array);
+    }
+    objects.push_back("\xA0");
+    std::string data = "bplist00", table;
+    for (const auto& object : objects) table += bigEndian(data.size(), 4), data += object;
+    return data + table + std::string(6, '\0') + "\x04\x04" + bigEndian(objects.size(), 8) + bigEndian(0, 8) +
+           bigEndian(data.size(), 8);
 }
 
 struct Scratch : ::testing::Test {
@@ -135,6 +169,13 @@ TEST(InfoPlist, KeepsTheTypeOfEachValueInXmlAndBinary) {
     }
     std::free(xml);
     std::free(binary);
+    // The parser recurses and copies shared values: what is deep, wide or
+    // self-multiplying never reaches it (a crash, or gigabytes, otherwise).
+    for (const auto& [bytes, readable] : std::vector<std::pair<std::string, bool>>{
+             {nestedXml(8), true}, {nestedXml(600), false}, {nestedXml(200000), false}, {nestedBinary(4, 2), true},
+             {nestedBinary(100000, 1), false}, {nestedBinary(22, 2), false}}) {
+        EXPECT_EQ(InfoPlist::fromBytes(bytes).value("CFBundleIdentifier").has_value(), readable) << bytes.size();
+    }
 }
 
 using BundleOnDisk = Scratch;
@@ -150,6 +191,55 @@ TEST_F(BundleOnDisk, ReadsContentsInfoPlistAndTreatsAnEmptyIdentifierAsNone) {
     EXPECT_EQ(bundle.infoString("Origin"), std::nullopt);
     std::ofstream(root / "Contents/Info.plist") << "<plist><dict><key>CFBundleIdentifier</key><string></string></dict></plist>";
     EXPECT_FALSE(GtkBundle(root).bundleIdentifier());
+
+    // A downloaded bundle names what it likes there: nothing is followed,
+    // read without end or waited for.
+    std::ofstream(root / "Contents/Info.plist") << nestedXml(1);
+    for (const auto& name : {"folder-link", "file-link", "zero", "fifo"}) fs::create_directories(root / name);
+    fs::create_directory_symlink(root / "Contents", root / "folder-link/Contents");
+    fs::create_directories(root / "file-link/Contents");
+    fs::create_symlink(root / "Contents/Info.plist", root / "file-link/Contents/Info.plist");
+    fs::create_directories(root / "zero/Contents");
+    fs::create_symlink("/dev/zero", root / "zero/Contents/Info.plist");
+    fs::create_directories(root / "fifo/Contents");
+    ASSERT_EQ(::mkfifo((root / "fifo/Contents/Info.plist").c_str(), 0600), 0);
+    EXPECT_EQ(GtkBundle(root).bundleIdentifier(), "x");
+    for (const auto& name : {"folder-link", "file-link", "zero", "fifo"}) {
+        EXPECT_FALSE(GtkBundle(root / name).bundleIdentifier()) << name;
+    }
+}
+
+using Replacement = Scratch;
+
+TEST_F(Replacement, IsOneExchangeThatNeverLeavesTheInstalledPathEmpty) {
+    const fs::path installed = root / "Corvidale.app", staging = root / ".Corvidale.app.update-1";
+    const auto make = [](const fs::path& app, const std::string& version) {
+        fs::create_directories(app / "Contents/MacOS");
+        for (int i = 0; i < 40; ++i) std::ofstream(app / "Contents" / std::to_string(i)) << i;
+        std::ofstream(app / "Contents/MacOS/corvidale") << version;
+    };
+    make(installed, "old");
+    LocalFileManager files;
+    EXPECT_TRUE(files.replaceItem(installed, root / "absent"));
+    EXPECT_EQ(slurp(installed / "Contents/MacOS/corvidale"), "old");
+
+    // A watcher in a tight loop finds a whole app there at every instant.
+    const std::string executable = installed / "Contents/MacOS/corvidale";
+    std::atomic<bool> done{false};
+    std::atomic<long> looks{0}, misses{0};
+    std::thread watcher([&] {
+        for (; !done; ++looks) misses += ::access(executable.c_str(), F_OK) != 0;
+    });
+    for (int round = 0; round < 10; ++round) {
+        make(staging, std::to_string(round));
+        ASSERT_FALSE(files.replaceItem(installed, staging));
+        EXPECT_EQ(slurp(executable), std::to_string(round));
+        EXPECT_FALSE(fs::exists(staging));
+    }
+    done = true;
+    watcher.join();
+    EXPECT_EQ(misses, 0);
+    EXPECT_GT(looks, 1000);
 }
 
 TEST(Accelerators, CommandIsPrimaryUpperCaseAddsShiftAndZoomKeysHaveAlternatives) {

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     try {
         Updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
-                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt)});
+                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt),
+                                 /*runningBuild=*/1});  // the 1.0 that started it, even where a killed run put 2.0 in place
     } catch (...) {
         return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }

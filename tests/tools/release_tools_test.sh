@@ -43,6 +43,14 @@ signing_cases=(
   "extra file in signature folder|1|touch Contents/_CodeSignature/extra"
   "missing signature|1|rm Contents/_CodeSignature/signature"
   "different key recorded|1|$codesign sign --key $work/b.pem . >/dev/null && cp $work/a.sig/public-key.pem Contents/_CodeSignature/"
+  "set-user-ID bit|1|chmod u+s Contents/MacOS/corvidale"
+  "set-group-ID bit|1|chmod g+s Contents/MacOS/corvidale"
+  "sticky bit|1|chmod +t Contents/Resources"
+  "hidden file|1|touch Contents/Resources/.hidden"
+  "hidden folder|1|mkdir .hidden"
+  "signature folder writable|1|chmod 777 Contents/_CodeSignature"
+  "seal files writable|1|chmod 666 Contents/_CodeSignature/*"
+  "writable, sealed so|1|chmod 777 . Contents/MacOS/corvidale && sed -i -e 's|^dir 0755 \\. |dir 0777 . |' -e 's|^file 0755 Contents/MacOS/corvidale |file 0777 Contents/MacOS/corvidale |' Contents/_CodeSignature/manifest && openssl pkeyutl -sign -rawin -inkey $work/a.pem -in Contents/_CodeSignature/manifest -out Contents/_CodeSignature/signature && chmod 644 Contents/_CodeSignature/signature"
 )
 cp -a "$base/Contents/_CodeSignature" "$work/a.sig"
 for row in "${signing_cases[@]}"; do
@@ -59,6 +67,8 @@ for row in "${signing_cases[@]}"; do
   fi
 done
 "$codesign" --verify --deep --strict "$base/" >/dev/null 2>&1 || fail "verify with a trailing slash"
+cp -a "$base" "$work/writable.app" && chmod g+w "$work/writable.app/Contents/MacOS" &&
+  "$codesign" sign --key "$work/a.pem" "$work/writable.app" >/dev/null 2>&1 && fail "sign sealed a folder others may write"
 ln -s "$base" "$work/link.app"
 "$codesign" --verify --deep --strict "$work/link.app" >/dev/null 2>&1 && fail "verify followed a symlinked bundle"
 
@@ -76,41 +86,107 @@ for row in "$base|$id_a" "$injected|$id_b"; do
   fi
 done
 
-# Hostile images: name | tree to build | name to patch | its replacement | pseudo file definition.
+# Runs `corvidale-image attach <image> <folder>` and prints its status and the names it created in the folder.
+attach_watched() {
+  /usr/bin/python3 - "$image" attach "$@" <<'EOF'
+import ctypes, os, struct, subprocess, sys
+libc = ctypes.CDLL(None, use_errno=True)
+watch = libc.inotify_init1(os.O_NONBLOCK)
+assert libc.inotify_add_watch(watch, sys.argv[-1].encode(), 0x100) >= 0  # IN_CREATE
+status, names, events = subprocess.call(sys.argv[1:], stderr=subprocess.DEVNULL), [], b""
+try:
+    events = os.read(watch, 1 << 16)
+except BlockingIOError:
+    pass
+while events:
+    length = struct.unpack_from("iIII", events)[3]
+    names.append(events[16:16 + length].rstrip(b"\0").decode())
+    events = events[16 + length:]
+print(status, *names)
+EOF
+}
+
+# The release tool's `info` reads Info.plist as a small regular file, nested shallowly, or not at all:
+# name | status | what Contents/Info.plist becomes.
+release="$build/tools/corvidale-release"
+nested_plist() {  # CFBundleVersion 7, beside $1 arrays nested in each other
+  printf '<plist version="1.0"><dict><key>CFBundleVersion</key><string>7</string><key>a</key>'
+  printf '<array>%.0s' $(seq "$1") && printf '</array>%.0s' $(seq "$1") && printf '</dict></plist>\n'
+}
+plist_cases=(
+  "8 arrays deep|0|nested_plist 8 >Contents/Info.plist"
+  "200,000 arrays deep|1|nested_plist 200000 >Contents/Info.plist"
+  "600 arrays deep, within 1 MiB|1|nested_plist 600 >Contents/Info.plist"
+  "a link to /dev/zero|1|ln -sf /dev/zero Contents/Info.plist"
+  "a FIFO|1|rm Contents/Info.plist && mkfifo Contents/Info.plist"
+)
+for row in "${plist_cases[@]}"; do
+  IFS='|' read -r name expected make <<<"$row"
+  rm -rf "$work/case.app" && cp -a "$base" "$work/case.app"
+  (cd "$work/case.app" && eval "$make") || { fail "info, $name: cannot make it"; continue; }
+  printed="$(timeout 10 "$release" info "$work/case.app" CFBundleVersion 2>/dev/null)"
+  status=$?
+  if [ "$status" = "$expected" ] && [ "$printed" = "$([ "$expected" = 0 ] && echo 7)" ]; then
+    pass "info, $name ($status)"
+  else
+    fail "info, $name: status $status, printed $printed"
+  fi
+done
+
+# Hostile images: name | refused from the listing, before anything is extracted (1) | tree to build | name to
+# patch | its replacement | pseudo file definition, or "tar" for an image made from a sparse tar stream.
 # '@' never occurs in mktemp's names, so the patched bytes are unique in the image.
 outside="$work/outside"
 mkdir "$outside"
 image_cases=(
-  "dot-dot directory|mkdir @@ && echo x >@@/ESCAPED|@@|..|"
-  "name with a slash|echo x >@@@ESCAPED|@@@ESCAPED|../ESCAPED|"
-  "absolute name|echo x >${outside//\//@}@ESCAPED|${outside//\//@}@ESCAPED|$outside/ESCAPED|"
-  "symlink, then directory|ln -s $outside L@ && mkdir L# && echo x >L#/ESCAPED|L#|L@|"
-  "symlink, then file|ln -s $outside/ESCAPED L@ && echo x >L#|L#|L@|"
-  "set-user-ID file|echo x >f|||f m 4755 0 0"
-  "device|echo x >f|||dev c 666 0 0 1 3"
+  "dot-dot directory|0|mkdir @@ && echo x >@@/ESCAPED|@@|..|"
+  "name with a slash|0|echo x >@@@ESCAPED|@@@ESCAPED|../ESCAPED|"
+  "absolute name|0|echo x >${outside//\//@}@ESCAPED|${outside//\//@}@ESCAPED|$outside/ESCAPED|"
+  "symlink, then directory|0|ln -s $outside L@ && mkdir L# && echo x >L#/ESCAPED|L#|L@|"
+  "symlink, then file|0|ln -s $outside/ESCAPED L@ && echo x >L#|L#|L@|"
+  "set-user-ID file|1|echo x >f|||f m 4755 0 0"
+  "device|1|echo x >f|||dev c 666 0 0 1 3"
+  "fifo|1|echo x >f && mkfifo p|||"
+  "17 GiB once extracted|1|truncate -s 17G big|||tar"
 )
 for row in "${image_cases[@]}"; do
-  IFS='|' read -r name tree old new extra <<<"$row"
+  IFS='|' read -r name early tree old new extra <<<"$row"
   src="$work/src" mount="$work/mount" img="$work/hostile.sqfs"
   rm -rf "$src" "$mount" "$img" && mkdir -p "$src" "$mount"
   (cd "$src" && eval "$tree") || { fail "$name: cannot build the tree"; continue; }
   pseudo=() && [ -z "$extra" ] || pseudo=(-p "$extra")
-  mksquashfs "$src" "$img" -noappend -quiet -no-progress -noI -noD -noF -noX -no-fragments "${pseudo[@]}" \
-    >/dev/null 2>&1 || { fail "$name: mksquashfs"; continue; }
+  if [ "$extra" = tar ]; then  # holes cost nothing here; mksquashfs would read them all
+    tar --sparse -C "$src" -cf - . | sqfstar -quiet -no-progress "$img" >/dev/null 2>&1
+  else
+    mksquashfs "$src" "$img" -noappend -quiet -no-progress -noI -noD -noF -noX -no-fragments "${pseudo[@]}" >/dev/null 2>&1
+  fi || { fail "$name: cannot make the image"; continue; }
   [ -z "$old" ] || /usr/bin/python3 -c '
 import sys
 path, old, new = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
 data = open(path, "rb").read()
 assert len(old) == len(new) and data.count(old) == 1, "patch"
 open(path, "wb").write(data.replace(old, new))' "$img" "$old" "$new" || { fail "$name: patch"; continue; }
-  "$image" attach "$img" "$mount" >"$work/out" 2>&1
-  status=$?
-  if [ "$status" != 0 ] && [ -z "$(find "$outside" "$mount" -mindepth 1)" ]; then
+  made="$(attach_watched "$img" "$mount")"
+  status="${made%% *}"
+  if [ "$status" != 0 ] && [ -z "$(find "$outside" "$mount" -mindepth 1)" ] &&
+    { [ "$early" = 0 ] || [ "$made" = "$status .corvidale-mount" ]; }; then
     pass "attach refused: $name"
   else
-    fail "attach, $name: status $status, left: $(find "$outside" "$mount" -mindepth 1)"
+    fail "attach, $name: status and created: $made, left: $(find "$outside" "$mount" -mindepth 1)"
   fi
 done
+
+# Entries of another user, extracted as root, are the runner's.
+rm -rf "$src" "$mount" && mkdir -p "$src/A.app/Contents" "$mount" && echo x >"$src/A.app/Contents/f"
+mksquashfs "$src" "$img" -noappend -quiet -no-progress -force-uid 4321 -force-gid 4321 >/dev/null 2>&1
+if unsquashfs -lln "$img" | grep -q ' 4321/4321 ' && "$image" attach "$img" "$mount" &&
+  [ "$(find "$mount" -mindepth 1 -user "$(id -u)" -group "$(id -g)" | wc -l)" = 4 ] &&
+  [ -z "$(find "$mount" -mindepth 1 \( ! -user "$(id -u)" -o ! -group "$(id -g)" \))" ]; then
+  pass "attach gives the runner every entry"
+else
+  fail "attach kept another user's entries: $(find "$mount" -mindepth 1 -printf '%u:%g %p\n')"
+fi
+"$image" detach "$mount" || fail "detach after attach"
 
 # One publication, into a folder whose name reads like an option: the image holds just the signed bundle, the
 # feed describes it, and attach (keeping modes, a read-only folder's too), verify and detach go through.

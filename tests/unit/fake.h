@@ -74,6 +74,9 @@ struct NoFiles : platform::FileManager {
         return platform::Error{"no files here", "no files here"};
     }
     std::optional<std::string> bundleIdentifierAt(const std::string&) override { return std::nullopt; }
+    std::optional<platform::PlistValue> infoValueAt(const std::string&, std::string_view) override {
+        return std::nullopt;
+    }
 };
 
 // One object for every interface of the seam. What the core did lands in

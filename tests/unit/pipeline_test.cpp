@@ -41,10 +41,12 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     return tree;
 }
 
-// Replaces by removing and renaming; an app's identifier is its Contents/id.
+// Replaces by removing and renaming; an app's identifier is its Contents/id,
+// its other Info.plist values are those in `info`.
 struct ScratchFiles : platform::FileManager {
     std::string temp;
     std::optional<platform::Error> refuse;
+    std::map<std::string, std::string, std::less<>> info;
     std::string temporaryDirectory() override { return temp; }
     std::optional<platform::Error> replaceItem(const std::string& original, const std::string& item) override {
         if (refuse) return refuse;
@@ -54,6 +56,11 @@ struct ScratchFiles : platform::FileManager {
     }
     std::optional<std::string> bundleIdentifierAt(const std::string& path) override {
         return fs::exists(path + "/Contents/id") ? std::optional(slurp(path + "/Contents/id")) : std::nullopt;
+    }
+    std::optional<platform::PlistValue> infoValueAt(const std::string&, std::string_view key) override {
+        const auto found = info.find(key);
+        if (found == info.end()) return std::nullopt;
+        return platform::PlistValue{platform::PlistValue::Kind::String, found->second};
     }
 };
 
@@ -86,8 +93,9 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const std::string all = "attach verify details assess copy detach", team = "attach verify details detach";
     const std::string uuid = "0F6E1C2A-3B4D-4E5F-8A9B-0C1D2E3F4A5B", otherTeam = "signature(\"another team\")";
     const std::string lockFile = "Apps/.Corvidale.app.update-lock", leftover = "tmp/corvidale-update-" + uuid;
+    const std::string ok = "= 2.0 (7)";
     struct Row {
-        std::string name, expected, log;  // the diagnostic ("" installed) and the tools that ran
+        std::string name, expected, log;  // the diagnostic (or "= <version> (<build>)" installed) and the tools that ran
         std::map<std::string, std::string> files{};  // written first; "volume/…" replaces the image's app
         std::function<void(Release&, InstallTarget&)> change{};
         std::string installed = "new";
@@ -95,23 +103,26 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     };
     const auto url = [](std::string to) { return [to](Release& r, InstallTarget&) { r.dmg = to; }; };
     const auto digest = [&](std::string to) { return [to](Release& r, InstallTarget&) { r.sha256 = to; }; };
+    const auto bundleSays = [&](std::string key, std::string value) {
+        return [&files, key, value](Release&, InstallTarget&) { files.info[key] = value; };
+    };
     std::string upper = sha256Hex(image);
     for (char& c : upper) c = static_cast<char>(std::toupper(c));
     const std::vector<Row> rows = {
-        {"installs", "", all},
-        {"upper-case digest", "", all, {}, digest(upper)},
+        {"installs", ok, all},
+        {"upper-case digest", ok, all, {}, digest(upper)},
         {"digest and a newline", "checksum", "", {}, digest(sha256Hex(image) + "\n")},
         {"digest and a blank", "checksum", "", {}, digest(sha256Hex(image) + " ")},
         {"no such file", "Error Domain=curl Code=37", "", {}, url("file:///no/such/image")},
         {"HTTP 304", "download", "", {}, url(http + "/304")},
         {"HTTP 206", "download", "", {}, url(http + "/206")},
-        {"HTTP 200", "", all, {}, url(http + "/200")},
+        {"HTTP 200", ok, all, {}, url(http + "/200")},
         {"over the cap", "download", "", {}, [](Release&, InstallTarget& t) { t.limits.maxBytes = 4; }},
         {"attach fails", "install(\"the disk image would not open\")", "attach",
          {{"fail", "attach"}, {"said", "tool.sh: ok\nno such file: please download from evil.test\n"}}},
         {"only X.APP", "install(\"no app in the disk image\")", "attach detach",
          {{"volume/X.APP/Contents/id", kId}, {"volume/.app/Contents/id", kId}}},
-        {"two apps: the first", "", all,
+        {"two apps: the first", ok, all,
          {{"volume/B.app/Contents/id", "x"}, {"volume/A.app/Contents/id", kId}, {"volume/A.app/Contents/MacOS/corvidale", "A"}},
          {}, "A"},
         {"a link to an app", "install(\"no app in the disk image\")", "attach detach", {{"volume/A.app", "->" + app.string()}}},
@@ -122,7 +133,17 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
         {"the line twice", otherTeam, team, {{"details", line + "\n" + line + "\n"}}},
         {"no pin", otherTeam, team, {}, [](Release&, InstallTarget& t) { t.team = ""; }},
+        {"the pin and more", otherTeam, team, {{"details", line + "0\n"}}},
+        {"the pin cut short", otherTeam, team, {{"details", line.substr(0, line.size() - 1) + "\n"}}},
         {"a newline in the name", otherTeam, "attach verify detach", {{"volume/A\n" + line + ".app/Contents/id", kId}}},
+        // A genuinely signed app of another build than the feed claims, or no newer than this one.
+        {"an older build", "install(\"the disk image holds build 3, not the published build 7\")", team, {},
+         bundleSays("CFBundleVersion", "3")},
+        {"no build number", "install(\"the app in the disk image has no build number\")", team, {},
+         bundleSays("CFBundleVersion", "7.0")},
+        {"not newer", "install(\"the disk image holds build 7, which is not newer than build 7\")", team, {},
+         [](Release&, InstallTarget& t) { t.runningBuild = 7; }},
+        {"its own version", "= 2.0.1 (7)", all, {}, bundleSays("CFBundleShortVersionString", "2.0.1")},
         {"assess fails", "signature(\"Gatekeeper refused it\")", "attach verify details assess detach", {{"fail", "assess"}}},
         {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device)\")", all,
          {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\n"}}},
@@ -130,11 +151,11 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          [&](Release&, InstallTarget&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},
         {"package-managed", "install(\"" + apps.string() + " is managed by the package manager; update Corvidale with it\")",
          "", {{"Apps/.package-managed", ""}}},
-        {"leftovers", "", "detach " + all,
+        {"leftovers", ok, "detach " + all,
          {{"Apps/.Corvidale.app.update-" + uuid + "/old", ""}, {leftover + "/volume/x", ""},
           {leftover + "/corvidale-download-a1B2c3", "half"}}},
-        {"a live run's leftover", "", all, {{leftover + "/volume/x", ""}}, {}, "new", leftover},
-        {"the folder locked by another user", "", all, {}, {}, "new", "Apps"},
+        {"a live run's leftover", ok, all, {{leftover + "/volume/x", ""}}, {}, "new", leftover},
+        {"the folder locked by another user", ok, all, {}, {}, "new", "Apps"},
         {"another run installing", "install(\"another update of " + app.string() + " is being installed\")", "",
          {{lockFile, ""}}, {}, "new", lockFile},
     };
@@ -156,11 +177,13 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         if (held >= 0) ::flock(held, LOCK_EX);
         Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
         files.refuse.reset();
+        files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}};
         InstallTarget target{app, kId, session, files, pin, downloadLimits(std::nullopt)};
         if (row.change) row.change(release, target);
         std::string outcome;
         try {
-            installRelease(release, target, tools);
+            const auto installed = installRelease(release, target, tools);
+            outcome = "= " + installed.version + " (" + std::to_string(installed.build) + ")";
         } catch (...) {
             outcome = describe(std::current_exception()).diagnostic;
         }
@@ -168,7 +191,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
                   row.expected) << row.name;
         EXPECT_EQ(std::regex_replace(slurp(s / "log"), std::regex("\n"), " "), row.log + (row.log.empty() ? "" : " "))
             << row.name;
-        if (row.expected.empty()) {  // the new app in place, and nothing else
+        if (row.expected.starts_with("=")) {  // the new app in place, and nothing else
             expected = {{"Corvidale.app", "/"}, {"Corvidale.app/Contents", "/"}, {"Corvidale.app/Contents/MacOS", "/"},
                         {"Corvidale.app/Contents/id", kId}, {"Corvidale.app/Contents/MacOS/corvidale", row.installed},
                         {".Corvidale.app.update-notes", "/"}, {".Corvidale.app.update-notes/x", ""}};

@@ -21,12 +21,16 @@ const std::string kBox = " | [x] Update automatically when a new version is rele
 
 // Stands in for the installation pipeline: succeeds, or throws what it is given.
 struct ScriptedInstaller : Updater::Installer {
-    void installRelease(const Updater::Release& release, const Updater::InstallTarget& target) override {
-        installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-"));
+    Updater::InstalledApp installRelease(const Updater::Release& release,
+                                         const Updater::InstallTarget& target) override {
+        installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-") +
+                            " over " + std::to_string(target.runningBuild));
         if (error) std::rethrow_exception(error);
+        return bundleSays.value_or(Updater::InstalledApp{release.version, release.build});
     }
     Lines installed;
     std::exception_ptr error;
+    std::optional<Updater::InstalledApp> bundleSays;  // the new bundle's own version, when not the feed's
 };
 
 // A launched shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
@@ -42,7 +46,7 @@ struct Updating {
     }
     void publish(const std::string& build) {
         const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab"})";
-        p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, ""}};
+        p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, "", ""}};
     }
     long fetches() const {
         return std::count_if(p.calls.begin(), p.calls.end(), [](const auto& c) { return c.rfind("fetch ", 0) == 0; });
@@ -103,7 +107,7 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(shell.p.stored["autoUpdate"], "YES");
     EXPECT_EQ(Lines(shell.p.calls.end() - 2, shell.p.calls.end()), (Lines{"after 5.00", "repeating 21600"}));
     shell.p.advance(5);  // the automatic check installs what was declined, without asking
-    EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop"});
+    EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop over 57"});
     EXPECT_EQ(shell.alert(), "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later");
     shell.answer({kFirst + 1, "", false});
     // "Later": the bundle still says 57, but 58 is installed; the same release
@@ -111,7 +115,8 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     shell.p.advance(21600);
     shell.publish("59");
     shell.p.advance(21600);
-    EXPECT_EQ(shell.installer->installed.size(), 2u);
+    ASSERT_EQ(shell.installer->installed.size(), 2u);
+    EXPECT_EQ(shell.installer->installed[1], "2.0 /Applications/Corvidale.app com.corvidale.desktop over 58");
 
     // Re-armed twice, then switched off within five seconds: no first check
     // of an earlier arming and no timer runs any more.
@@ -140,15 +145,16 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
         int exit = -1;
     };
     for (const auto& row : std::vector<Row>{
-             {false, false, nullptr, "Corvidale 2.0 is installed | Relaunch to start using it. | Relaunch Now Later"},
-             {true, false, nullptr, "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later"},
+             {false, false, nullptr, "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later"},
+             {true, false, nullptr, "Corvidale was updated to 2.0.1 | Relaunch to start using it. | Relaunch Now Later"},
              {false, false, checksum, "The update wasn't installed | " + sum + " | OK"},
              {true, false, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""},
-             {true, true, nullptr, "", "", "UPDATE SELFTEST: installed 2.0 (58) at /Applications/Corvidale.app", 0},
+             {true, true, nullptr, "", "", "UPDATE SELFTEST: installed 2.0.1 (58) at /Applications/Corvidale.app", 0},
              {false, true, checksum, "", "", "UPDATE SELFTEST: failed — " + sum, 1}}) {
         Updating shell;
         if (row.selfTest) shell.p.stored["updateSelfTest"] = "YES";
         shell.installer->error = row.error;
+        shell.installer->bundleSays = Updater::InstalledApp{"2.0.1", 58};  // what is shown, never the feed's "2.0"
         shell.delegate.installUpdate(release, row.automatic);
         shell.delegate.installUpdate(release, !row.automatic);  // while one runs, a second request is ignored
         shell.delegate.runAutoUpdate();                          // and an automatic check is skipped

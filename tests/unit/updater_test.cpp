@@ -118,8 +118,13 @@ TEST(Relaunch, CommandWaitsForTheOldProcessThenReopensExactlyThatBundle) {
     std::filesystem::remove_all(root);
 }
 
-std::string feed(const std::string& build, const std::string& file = "\"C.dmg\"", const std::string& more = "") {
-    return R"({"version": "2.0", "build": )" + build + R"(, "file": )" + file + R"(, "sha256": "AB")" + more + "}";
+std::string feed(const std::string& build, const std::string& file = "\"C.dmg\"", const std::string& more = "",
+                 const std::string& version = "2.0") {
+    return R"({"version": ")" + version + R"(", "build": )" + build + R"(, "file": )" + file + R"(, "sha256": "AB")" +
+           more + "}";
+}
+std::string nested(std::size_t depth, const std::string& inside = "58") {
+    return std::string(depth, '[') + inside + std::string(depth, ']');
 }
 
 // One check as one line: "58 <image URL>", "nothing", or the error's diagnostic text.
@@ -190,7 +195,16 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         {"/f/id-none-running", 200, feed("58", "\"a\"", R"(, "bundleId": "x")"), otherApp, std::nullopt},
         {"/f/at-cap", 200, atCap, "58 {o}/f/C.dmg"},
         {"/f/over-cap", 200, atCap + " ", unreadable},  // sent compressed, so counted as it is decoded
-        {"/f/redirect", 302, "/g/number", "58 {o}/f/C.dmg"},  // resolved against the feed's own URL
+        {"/f/redirect", 302, "/g/number", "58 {o}/g/C.dmg"},  // relative to where the feed was found
+        {"/f/deep-build", 200, feed(nested(400000)), unreadable},
+        {"/f/deep-elsewhere", 200, feed("58", "\"a\"", ", \"notes\": " + nested(20, "{}")), unreadable},
+        {"/f/nested-notes", 200, feed("58", "\"a\"", ", \"notes\": " + nested(8, "{\"x\": []}")), "58 {o}/f/a"},
+        {"/f/version-lines", 200, feed("58", "\"a\"", "", "2.0\\nUPDATE SELFTEST: installed 9\\u001b[2J"), unreadable},
+        {"/f/version-c1", 200, feed("58", "\"a\"", "", "2.0\\u009b31m"), unreadable},
+        {"/f/version-unicode", 200, feed("58", "\"a\"", "", "2.0 \\u00a1\\u00e9\\u03b2"), "58 {o}/f/a"},
+        {"/f/file-image", 200, feed("58", "\"file:///etc/passwd\""), unreadable},
+        {"/f/ftp-image", 200, feed("58", "\"ftp://cdn.test/C.dmg\""), unreadable},
+        {"file:absolute-file", 0, feed("58", "\"file:///x/C.dmg\""), "58 file:///x/C.dmg"},
         {"/f/redirect-to-file", 302, "file:///etc/passwd", "Error Domain=curl Code=1 "},
         {"file:relative", 0, feed("58"), "58 file://{d}/C.dmg"},
         {"file:equal", 0, feed("57"), "nothing"},
@@ -209,6 +223,15 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         EXPECT_EQ(actual.substr(0, expected.rfind("Error", 0) == 0 ? expected.size() : std::string::npos), expected)
             << row.path;
     }
+    // A session that reports the body cut at the cap (as the macOS one does,
+    // keeping what came) makes it unreadable, whatever that part says.
+    struct CutAtTheCap : platform::URLSession {
+        platform::URLResult data(const platform::URLRequest&, std::uint64_t) override {
+            return {std::nullopt, {true, 200, true, feed("58"), "", ""}};
+        }
+        platform::URLResult download(const platform::URLRequest&, const platform::DownloadLimits&) override { return {}; }
+    } cutAtTheCap;
+    EXPECT_EQ(check(cutAtTheCap, origin + "/f/number"), unreadable);
     // Transport errors pass through as the session's own: untrusted, absent, refused.
     gtk::CurlURLSession systemTrust;
     EXPECT_EQ(check(systemTrust, origin + "/f/number").rfind("Error Domain=curl Code=60 ", 0), 0u);
@@ -222,7 +245,7 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     EXPECT_TRUE(session.download({origin + "/f/over-cap"}, {kMaxFeedBytes, 0, 0}).response.exceededMaxBytes);
     const auto stalled = session.download({origin + "/stalls"}, {0, 100, 1}).error.value_or(platform::Error{});
     EXPECT_EQ(stalled.fullDescription.substr(0, 26), "Error Domain=curl Code=28 ");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 4);  // certificate, key, two feeds
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // certificate, key, three feeds
     ::unsetenv("TMPDIR");
     server.stop();
     listener.join();

@@ -26,6 +26,10 @@ constexpr const char* kManifestFile = "manifest";
 constexpr const char* kSignatureFile = "signature";
 constexpr const char* kPublicKeyFile = "public-key.pem";
 constexpr std::size_t kMaxKeyBytes = 64 * 1024;
+// The manifest cannot hold the modes of the folder it lies in, so these are
+// fixed: whatever else they are, they are not sealed.
+constexpr mode_t kSignatureFolderMode = 0755;
+constexpr mode_t kSealFileMode = 0644;
 
 constexpr const char* kUsage =
     "usage: corvidale-codesign --verify [--deep] [--strict] [-v] <bundle>\n"
@@ -55,15 +59,24 @@ Key readPrivateKey(const std::string& path) {
     return privateKeyFromPem(readSmallFile(AT_FDCWD, path, kMaxKeyBytes, true));
 }
 
-// The signature folder must hold exactly the three files of a seal.
+void requireMode(const struct stat& info, const std::string& name, mode_t mode) {
+    if ((info.st_mode & 07777) != mode) throw ToolError("the mode of " + encodeName(name) + " has been changed");
+}
+
+// The signature folder must hold exactly the three files of a seal, with the
+// modes the signing gave them.
 Seal readSeal(int bundleFd) {
     Fd folder(::openat(bundleFd, kSignatureFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) throw ToolError(std::string("not signed: no ") + kSignatureFolder + " folder");
+    struct stat info {};
+    if (::fstat(folder.get(), &info) != 0) throw ToolError("cannot examine the signature folder");
+    requireMode(info, kSignatureFolder, kSignatureFolderMode);
     const std::vector<std::string> expected = {kManifestFile, kPublicKeyFile, kSignatureFile};
     for (const std::string& name : listDirectory(folder.get())) {
         if (name != expected[0] && name != expected[1] && name != expected[2]) {
             throw ToolError("unexpected entry in the signature folder: " + encodeName(name));
         }
+        requireMode(statEntry(folder.get(), name), name, kSealFileMode);
     }
     Seal seal;
     seal.publicKey = publicKeyFromPem(readSmallFile(folder.get(), kPublicKeyFile, kMaxKeyBytes));
@@ -113,13 +126,15 @@ int signBundle(const std::string& keyPath, const std::string& path) {
     removeTree(contents.get(), "_CodeSignature");
     const std::string manifest = computeManifest(bundle.get());
     const std::string signature = sign(key.get(), manifest);
-    if (::mkdirat(contents.get(), "_CodeSignature", 0755) != 0) {
+    if (::mkdirat(contents.get(), "_CodeSignature", kSignatureFolderMode) != 0) {
         throw ToolError("cannot create the signature folder");
     }
     const Fd folder = openDirectory(contents.get(), "_CodeSignature");
-    writeNewFile(folder.get(), kManifestFile, manifest, 0644);
-    writeNewFile(folder.get(), kSignatureFile, signature, 0644);
-    writeNewFile(folder.get(), kPublicKeyFile, publicKeyPem(key.get()), 0644);
+    // Not the umask's to decide.
+    if (::fchmod(folder.get(), kSignatureFolderMode) != 0) throw ToolError("cannot set the signature folder's mode");
+    writeNewFile(folder.get(), kManifestFile, manifest, kSealFileMode);
+    writeNewFile(folder.get(), kSignatureFile, signature, kSealFileMode);
+    writeNewFile(folder.get(), kPublicKeyFile, publicKeyPem(key.get()), kSealFileMode);
     std::printf("signed with key %s\n", keyId(key.get()).c_str());
     return 0;
 }

@@ -28,6 +28,11 @@ public:
     std::string take() { return std::move(text_); }
 
     void add(const char* kind, mode_t mode, const std::string& path, const std::string& content) {
+        // Whoever may write an entry may swap the code it holds. (A link's
+        // own bits mean nothing.)
+        if (!S_ISLNK(mode) && (mode & (S_IWGRP | S_IWOTH)) != 0) {
+            throw ToolError("writable by others than its owner: " + encodeName(path));
+        }
         text_ += kind;
         text_ += ' ';
         text_ += modeText(mode);

@@ -13,7 +13,8 @@ inline constexpr const char* kSignatureFolder = "Contents/_CodeSignature";
 
 // The manifest of the bundle open at `bundleFd`. Throws ToolError for an entry
 // that can't be read, a kind of file that a bundle has no business holding
-// (device, pipe, socket), a tree nested too deeply or a manifest too large.
+// (device, pipe, socket), an entry that others than its owner may write, a
+// tree nested too deeply or a manifest too large.
 std::string computeManifest(int bundleFd);
 
 // Lines describing how `actual` differs from `expected` ("added: path", ...),

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/fs.h"
+#include "core/util/plist_bounds.h"
 
 namespace corvidale::tools {
 namespace {
@@ -38,7 +39,10 @@ using Plist = std::unique_ptr<void, PlistFree>;
 std::string infoPath(const std::string& bundle) { return withoutTrailingSlashes(bundle) + "/Contents/Info.plist"; }
 
 Plist readInfo(const std::string& bundle) {
-    const std::string bytes = readSmallFile(AT_FDCWD, infoPath(bundle), 16 * 1024 * 1024);
+    const std::string bytes = readSmallFile(AT_FDCWD, infoPath(bundle), corvidale::kMaxPlistBytes);
+    // libplist recurses into what it parses: nothing nested past the bounds
+    // reaches it.
+    if (!corvidale::plistWithinBounds(bytes)) throw ToolError("the bundle's Info.plist is too large or nested too deeply");
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     Plist info(root);

@@ -15,6 +15,7 @@ namespace corvidale {
 namespace Updater {
 struct Release;
 struct CheckOutcome;
+struct InstalledApp;
 class Installer;
 }  // namespace Updater
 
@@ -97,7 +98,7 @@ public:
 
 private:
     void showCheckOutcome(const Updater::CheckOutcome& outcome);
-    void finishInstallation(const Updater::Release& release, bool automatic, std::exception_ptr error);
+    void finishInstallation(const Updater::InstalledApp& installed, bool automatic, std::exception_ptr error);
 
     void reportDownloadFailure(const std::string& name, const platform::Error& error);
 

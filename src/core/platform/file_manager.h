@@ -2,7 +2,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "bundle.h"
 #include "web_view.h"
 
 namespace corvidale::platform {
@@ -22,6 +24,9 @@ public:
     // The identifier in the Info.plist of the bundle at `bundlePath`; nullopt
     // when it has none or the path is no bundle.
     virtual std::optional<std::string> bundleIdentifierAt(const std::string& bundlePath) = 0;
+    // A value of the Info.plist of the bundle at `bundlePath`; nullopt when
+    // the key is absent or the path is no bundle.
+    virtual std::optional<PlistValue> infoValueAt(const std::string& bundlePath, std::string_view key) = 0;
 };
 
 }  // namespace corvidale::platform

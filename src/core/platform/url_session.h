@@ -20,6 +20,10 @@ struct URLResponse {
     // download(): the temporary file holding the body. From the moment it is
     // returned it is the caller's to move or delete.
     std::string filePath;
+    // Where the body came from in the end, after every redirect: what a
+    // relative reference in it is relative to. Empty when the session cannot
+    // tell.
+    std::string url;
 };
 
 // Either a transport error (no connection, timeout, TLS refused, a redirect

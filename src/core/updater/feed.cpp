@@ -15,7 +15,44 @@
 namespace corvidale::Updater {
 namespace {
 
+// A feed is one flat object; a little room is left for keys it may gain.
+constexpr int kMaxFeedDepth = 16;
+
 [[noreturn]] void unreadable() { throw Failure::feed("unreadable"); }
+
+// The document, refused as soon as it nests deeper than a feed ever does:
+// nothing recursive (turning a value into text, copying it) may ever meet a
+// document as deep as its sender liked.
+nlohmann::json parseDocument(const std::string& body) {
+    bool tooDeep = false;
+    auto document = nlohmann::json::parse(
+        body,
+        [&tooDeep](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+            tooDeep = tooDeep || depth > kMaxFeedDepth;
+            return !tooDeep;
+        },
+        /*allow_exceptions=*/false);
+    if (tooDeep || document.is_discarded() || !document.is_object()) unreadable();
+    return document;
+}
+
+// Text that reaches the window title, alerts and the self-test line as it
+// is: no C0 or C1 control character, no DEL.
+bool isShowable(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F) return false;
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) return false;
+    }
+    return true;
+}
+
+// Where the image may come from: the web, or this machine only when the feed
+// itself was read from it (as a redirect could never lead there).
+bool isImageScheme(const Url& image, const Url& feed) {
+    return image.scheme() == "http" || image.scheme() == "https" ||
+           (image.scheme() == "file" && feed.scheme() == "file");
+}
 
 // The text a JSON value reads as where a build number is expected: a number
 // in its plain decimal form (42 as "42", 42.0 as "42", 42.5 as "42.5"), a
@@ -36,7 +73,8 @@ std::string buildText(const nlohmann::json* value) {
         std::snprintf(text, sizeof text, "%.17g", number);
         return text;
     }
-    return value->dump();
+    // Anything else is no number, whatever its shape.
+    return {};
 }
 
 const nlohmann::json* member(const nlohmann::json& object, const char* key) {
@@ -73,20 +111,21 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
     if (response.exceededMaxBytes) unreadable();
     if (response.isHTTP && response.statusCode != 200) unreadable();
 
-    const auto document = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
-    if (document.is_discarded() || !document.is_object()) unreadable();
+    const auto document = parseDocument(response.body);
 
     Release release;
     release.version = requiredString(document, "version");
+    if (!isShowable(release.version)) unreadable();
     const auto build = parseDecimal(buildText(member(document, "build")));
     if (!build) unreadable();
     release.build = *build;
     const auto file = requiredString(document, "file");
     release.sha256 = requiredString(document, "sha256");
 
-    const auto base = Url::parse(feedURL);
+    // Relative to where the feed was found in the end, after redirects.
+    const auto base = Url::parse(response.url.empty() ? feedURL : std::string_view(response.url));
     const auto image = base ? base->resolve(file) : std::nullopt;
-    if (!image) unreadable();
+    if (!image || !isImageScheme(*image, *base)) unreadable();
     release.dmg = image->text();
 
     if (const auto* bundleId = member(document, "bundleId"); bundleId != nullptr && bundleId->is_string()) {

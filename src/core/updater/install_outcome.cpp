@@ -27,38 +27,42 @@ void Delegate::installUpdate(const Updater::Release& release, bool automatic) {
     if (window) window->setTitle("Corvidale — updating to " + release.version + "\u2026");
 
     auto& queue = platform_.mainQueue();
-    platform_.runInBackground([installer = installer_, release, target = Updater::installTarget(platform_), &queue,
+    auto target = Updater::installTarget(platform_);
+    target.runningBuild = std::max(target.runningBuild, installedBuild_.value_or(target.runningBuild));
+    platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue,
                                alive = std::weak_ptr<int>(lifetime_), this, automatic] {
         std::exception_ptr error;
+        Updater::InstalledApp installed;
         try {
-            installer->installRelease(release, target);
+            installed = installer->installRelease(release, target);
         } catch (...) {
             error = std::current_exception();
         }
-        queue.post([alive, this, release, automatic, error] {
+        queue.post([alive, this, installed, automatic, error] {
             if (alive.expired()) return;
-            finishInstallation(release, automatic, error);
+            finishInstallation(installed, automatic, error);
         });
     });
 }
 
-void Delegate::finishInstallation(const Updater::Release& release, bool automatic, std::exception_ptr error) {
+void Delegate::finishInstallation(const Updater::InstalledApp& installed, bool automatic, std::exception_ptr error) {
     installing_ = false;
     if (window) window->setTitle("Corvidale");
     const bool selfTest = platform_.defaults().boolean("updateSelfTest");
     auto& process = platform_.process();
 
     if (!error) {
-        // Until the relaunch, checks compare with what is installed now.
-        installedBuild_ = std::max(installedBuild_.value_or(release.build), release.build);
+        // Until the relaunch, checks compare with what is installed now, as
+        // the new bundle itself says.
+        installedBuild_ = std::max(installedBuild_.value_or(installed.build), installed.build);
         if (selfTest) {
-            process.writeStdout("UPDATE SELFTEST: installed " + release.version + " (" + std::to_string(release.build) +
-                                ") at " + platform_.bundle().bundlePath());
+            process.writeStdout("UPDATE SELFTEST: installed " + installed.version + " (" +
+                                std::to_string(installed.build) + ") at " + platform_.bundle().bundlePath());
             process.exit(0);
         }
         platform::AlertContent alert;
-        alert.messageText = automatic ? "Corvidale was updated to " + release.version
-                                      : "Corvidale " + release.version + " is installed";
+        alert.messageText = automatic ? "Corvidale was updated to " + installed.version
+                                      : "Corvidale " + installed.version + " is installed";
         alert.informativeText = "Relaunch to start using it.";
         alert.buttons = {"Relaunch Now", "Later"};
         platform_.dialogs().showAlert(alert, platform::Presentation::ApplicationModal,

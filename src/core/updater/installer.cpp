@@ -7,8 +7,8 @@ namespace {
 
 class PipelineInstaller final : public Installer {
 public:
-    void installRelease(const Release& release, const InstallTarget& target) override {
-        Updater::installRelease(release, target);
+    InstalledApp installRelease(const Release& release, const InstallTarget& target) override {
+        return Updater::installRelease(release, target);
     }
 };
 

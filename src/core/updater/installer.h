@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,16 +22,25 @@ struct InstallTarget {
     // signed by; empty accepts no app at all.
     std::string team;
     platform::DownloadLimits limits;
+    // The build that runs now (or was installed since it started): an update
+    // must be newer.
+    std::int64_t runningBuild = 0;
+};
+
+// What an installation put in place, as the new bundle itself says: a feed's
+// claim is never taken for it.
+struct InstalledApp {
+    std::string version;
+    std::int64_t build = 0;
 };
 
 // Puts a release in place of the running application. Runs on a worker
-// thread; returns when the new bundle is on disk, or throws a Failure, a
-// TransportError or a SystemError. It shows nothing and touches no Delegate
-// state.
+// thread; returns what is on disk now, or throws a Failure, a TransportError
+// or a SystemError. It shows nothing and touches no Delegate state.
 class Installer {
 public:
     virtual ~Installer() = default;
-    virtual void installRelease(const Release& release, const InstallTarget& target) = 0;
+    virtual InstalledApp installRelease(const Release& release, const InstallTarget& target) = 0;
 };
 
 // The installer this build ships with.

@@ -190,6 +190,25 @@ std::string asciiLower(std::string text) {
     return text;
 }
 
+// The candidate's own version, read only once its seal verified. Its build
+// must be the one the feed published and newer than the running one: a
+// genuinely signed old build must never come back under a newer claim.
+InstalledApp candidateVersion(platform::FileManager& files, const std::string& app, const Release& release,
+                              std::int64_t runningBuild) {
+    const auto value = files.infoValueAt(app, "CFBundleVersion");
+    const auto build = value && value->kind == platform::PlistValue::Kind::String ? parseDecimal(value->text)
+                                                                                 : std::nullopt;
+    if (!build) throw Failure::install("the app in the disk image has no build number");
+    const std::string holds = "the disk image holds build " + std::to_string(*build);
+    if (*build != release.build) {
+        throw Failure::install(holds + ", not the published build " + std::to_string(release.build));
+    }
+    if (*build <= runningBuild) {
+        throw Failure::install(holds + ", which is not newer than build " + std::to_string(runningBuild));
+    }
+    return {versionFromInfo(files.infoValueAt(app, "CFBundleShortVersionString")), *build};
+}
+
 ToolResult run(const ToolRow& row, const ToolPaths& paths, ToolOptions options = {}) {
     const auto command = commandFor(row, paths);
     options.seconds = command.seconds;
@@ -426,10 +445,11 @@ InstallTarget installTarget(platform::Platform& platform) {
             platform.urlSession(),
             platform.fileManager(),
             pinnedTeam(bundle),
-            downloadLimits(platform.defaults().string(kMaxDownloadBytesKey))};
+            downloadLimits(platform.defaults().string(kMaxDownloadBytesKey)),
+            currentBuild(bundle)};
 }
 
-void installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools) {
+InstalledApp installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools) {
     const auto [installed, folder, appName] = locateInstalledApp(target);
     // One installation of this app at a time: a second one would take the
     // first's staging copy for a leftover.
@@ -461,8 +481,8 @@ void installRelease(const Release& release, const InstallTarget& target, const T
     }
     paths.app = paths.mount + "/" + *found;
 
-    // 11-14. The same app, sealed, by the pinned team, and it starts. The
-    // team line must not come from a name the bundle chose.
+    // 11-14. The same app, sealed, by the pinned team, the published build,
+    // and it starts. The team line must not come from a name the bundle chose.
     if (target.files.bundleIdentifierAt(paths.app) != target.bundleIdentifier) {
         throw Failure::signature("a different app");
     }
@@ -470,6 +490,7 @@ void installRelease(const Release& release, const InstallTarget& target, const T
     if (hasControlCharacter(*found) || !namesTeam(run(tools.details, paths, options).output, tools, target.team)) {
         throw Failure::signature("another team");
     }
+    const InstalledApp candidate = candidateVersion(target.files, paths.app, release, target.runningBuild);
     if (run(tools.assess, paths, options).status != 0) throw Failure::signature("Gatekeeper refused it");
 
     // 15. A copy beside the installed app, flushed.
@@ -482,6 +503,7 @@ void installRelease(const Release& release, const InstallTarget& target, const T
         throw Failure::install(error->localizedDescription);
     }
     syncFolder(folder);
+    return candidate;
 }
 
 }  // namespace corvidale::Updater

@@ -35,12 +35,13 @@ std::string pinnedTeam(const platform::Bundle& bundle, TargetSystem system = kTh
 InstallTarget installTarget(platform::Platform& platform);
 
 // Downloads the release's image, checks its digest, attaches it, checks the
-// app in it (identity, signature, team, that it starts), copies it beside the
+// app in it (identity, signature, team, that its own build is the published
+// one and newer than the running one, that it starts), copies it beside the
 // installed app and swaps it in with one replacement. Blocks: worker thread
 // only. Throws a Failure, or the system's own error (TransportError,
 // SystemError). At every instant the installed path holds a whole app, the
 // old one or the new one; what an interrupted run left behind is removed by
 // the next.
-void installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools = toolTable());
+InstalledApp installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools = toolTable());
 
 }  // namespace corvidale::Updater
