@@ -106,7 +106,11 @@ for family in open write rename renameat2 mkdir fsync; do
     # unread counts as no identity.
     case "$(grep "^$family " "$work/calls" | sed -n "${n}p")" in
       "open $work/site-7/"*) text="Couldn't open file $work/site-7/" ;;
-      "open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents/Info.plist) text="a different app" ;;
+      "open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents|"open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents/Info.plist)
+        # The identity is read first, the build after the seal verified.
+        text="the app in the disk image has no build number"
+        [ "$(grep "^open " "$work/calls" | head -n "$n" | grep -c '/volume/Corvidale.app/Contents\(/Info.plist\)\?$')" -gt 2 ] ||
+          text="a different app" ;;
     esac
     # A failure after the exchange has nothing left to undo: the new app is in place.
     restore && outcome_may_install=1 attempt "$family call $n of $calls failing with $errno" "$text" \

@@ -176,7 +176,7 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
         shell.delegate.installUpdate(release, false);
         EXPECT_EQ(shell.installer->installed.size(), row.error ? 2u : 1u);
         if (!row.error) {
-            EXPECT_EQ(shell.alert(), "Corvidale 2.0 is installed | Relaunch to start using it. | Relaunch Now Later");
+            EXPECT_EQ(shell.alert(), "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later");
         }
     }
 }

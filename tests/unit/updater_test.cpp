@@ -229,7 +229,7 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         platform::URLResult data(const platform::URLRequest&, std::uint64_t) override {
             return {std::nullopt, {true, 200, true, feed("58"), "", ""}};
         }
-        platform::URLResult download(const platform::URLRequest&, const platform::DownloadLimits&) override { return {}; }
+        platform::URLResult download(const platform::URLRequest&, const platform::DownloadLimits&, const std::string&) override { return {}; }
     } cutAtTheCap;
     EXPECT_EQ(check(cutAtTheCap, origin + "/f/number"), unreadable);
     // Transport errors pass through as the session's own: untrusted, absent, refused.

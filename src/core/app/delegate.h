@@ -112,6 +112,7 @@ private:
     // The newest build installed since launch: the running bundle's Info.plist
     // still names the old one, and the next check must not fetch this again.
     std::optional<std::int64_t> installedBuild_;
+    std::string installedVersion_;
     // Which arming of the automatic check is current; a first check left
     // over from an earlier one does not run.
     std::uint64_t autoUpdateArming_ = 0;

@@ -19,7 +19,7 @@ void Delegate::installUpdate(const Updater::Release& release, bool automatic) {
     // (an alert does not stop the main loop everywhere): nothing is left to
     // do but say so.
     if (installedBuild_ && release.build <= *installedBuild_) {
-        finishInstallation(release, automatic, nullptr);
+        finishInstallation({installedVersion_, *installedBuild_}, automatic, nullptr);
         return;
     }
     installing_ = true;
@@ -54,7 +54,10 @@ void Delegate::finishInstallation(const Updater::InstalledApp& installed, bool a
     if (!error) {
         // Until the relaunch, checks compare with what is installed now, as
         // the new bundle itself says.
-        installedBuild_ = std::max(installedBuild_.value_or(installed.build), installed.build);
+        if (!installedBuild_ || installed.build > *installedBuild_) {
+            installedBuild_ = installed.build;
+            installedVersion_ = installed.version;
+        }
         if (selfTest) {
             process.writeStdout("UPDATE SELFTEST: installed " + installed.version + " (" +
                                 std::to_string(installed.build) + ") at " + platform_.bundle().bundlePath());
