@@ -257,6 +257,9 @@ TEST_F(Navigation, PrintingTakesAUserActionEachAndFramesOfOtherSitesStartNoDownl
     }
     EXPECT_EQ(printed, (Strings{"refused", "printed", "refused", "printed"}));
     EXPECT_EQ(p.web->scripts, (Strings(2, "console.warn(\"Corvidale did not print: that takes a click or key press of its own.\")")));
+    for (int i = 0; i < 30; ++i) delegate.printFrame({std::nullopt, std::nullopt});
+    EXPECT_EQ(p.web->scripts.size(), 20u) << "a flood is told why twenty times a minute";
+    p.advance(60);
     struct Case {
         bool mainFrame;
         std::optional<Initiator> initiator;

@@ -124,6 +124,8 @@ private:
     std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declinedDownloads_;
     std::shared_ptr<Updater::Installer> installer_;
     RequestGate gate_{platform_.mainQueue()};
+    // Lines told to the page's console in the last minute.
+    std::shared_ptr<unsigned> consoleLines_ = std::make_shared<unsigned>(0);
     // A download finished in the last few seconds: the folder is showing.
     bool revealBurst_ = false;
     std::uint64_t revealBurstNumber_ = 0;

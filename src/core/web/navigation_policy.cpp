@@ -14,6 +14,7 @@ using platform::NavigationActionPolicy;
 using platform::NavigationResponsePolicy;
 
 constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
+constexpr unsigned kConsoleLinesPerMinute = 20;
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -112,7 +113,14 @@ void Delegate::decidePolicyForNavigationResponse(const platform::NavigationRespo
 }
 
 void Delegate::tellPage(const std::string& line) {
-    if (web) web->evaluateJavaScript("console.warn(" + javaScriptString(line) + ")", {});
+    // A page that asks thousands of times is told why a few times, instead of
+    // having a script queued for each.
+    if (!web || *consoleLines_ >= kConsoleLinesPerMinute) return;
+    ++*consoleLines_;
+    platform_.mainQueue().after(60.0, [lines = std::weak_ptr<unsigned>(consoleLines_)] {
+        if (auto left = lines.lock()) --*left;
+    });
+    web->evaluateJavaScript("console.warn(" + javaScriptString(line) + ")", {});
 }
 
 void Delegate::navigationActionDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
