@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <glib/gstdio.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <cstring>
 
 #include "core/app/launch_config.h"
+#include "set_aside.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -32,18 +35,6 @@ std::string trimmed(std::string_view text) {
 bool usableFolderName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;
-}
-
-// rename(2) that never replaces an existing file.
-bool renameWithoutReplacing(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without RENAME_NOREPLACE: check, then rename.
-    if (g_file_test(to.c_str(), G_FILE_TEST_EXISTS)) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 // GLib quotes the offending line of a broken file in its message; printed
@@ -72,6 +63,44 @@ std::string printable(std::string_view text) {
         }
     }
     return result;
+}
+
+// Larger than any preferences file the shell writes, by far.
+constexpr std::size_t kLargestPreferencesFile = 16 << 20;
+
+// Reads the file only when it is a regular one. It is opened without
+// waiting: a pipe or a device in its place would otherwise hold the start
+// forever.
+KeyFileDefaults::LoadOutcome readPreferencesFile(const std::string& path, std::string& contents, std::string* problem) {
+    using Outcome = KeyFileDefaults::LoadOutcome;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT) return Outcome::Missing;
+        if (problem) *problem = std::strerror(errno);
+        return Outcome::Unreadable;
+    }
+    struct stat info;
+    std::string why;
+    if (::fstat(fd, &info) != 0) {
+        why = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        why = "it is a folder";
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "it is not a regular file";
+    } else if (static_cast<std::size_t>(info.st_size) > kLargestPreferencesFile) {
+        why = "it is too large";
+    } else {
+        char buffer[16384];
+        ssize_t got = 0;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && contents.size() <= kLargestPreferencesFile) {
+            contents.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (got < 0) why = std::strerror(errno);
+    }
+    ::close(fd);
+    if (why.empty()) return Outcome::Loaded;
+    if (problem) *problem = why;
+    return Outcome::Unreadable;
 }
 
 }  // namespace
@@ -118,12 +147,22 @@ KeyFileDefaults::KeyFileDefaults(std::string path, std::map<std::string, std::st
 KeyFileDefaults::~KeyFileDefaults() { g_key_file_free(file_); }
 
 KeyFileDefaults::LoadOutcome KeyFileDefaults::load(GKeyFile* into, std::string* problem) const {
+    std::string contents;
+    switch (readPreferencesFile(path_, contents, problem)) {
+    case LoadOutcome::Missing:
+        return LoadOutcome::Missing;
+    case LoadOutcome::Unreadable:
+        return LoadOutcome::Unreadable;
+    case LoadOutcome::Loaded:
+        break;
+    }
     GError* error = nullptr;
-    if (g_key_file_load_from_file(into, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error)) return LoadOutcome::Loaded;
-    const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT);
+    if (g_key_file_load_from_data(into, contents.data(), contents.size(), G_KEY_FILE_KEEP_COMMENTS, &error)) {
+        return LoadOutcome::Loaded;
+    }
     if (problem) *problem = error->message;
     g_error_free(error);
-    return missing ? LoadOutcome::Missing : LoadOutcome::Unreadable;
+    return LoadOutcome::Unreadable;
 }
 
 std::string KeyFileDefaults::unreadableMessage(const std::string& problem) const {
@@ -158,13 +197,7 @@ void KeyFileDefaults::setString(std::string_view key, std::string_view value) { 
 void KeyFileDefaults::setBoolean(std::string_view key, bool value) { write(key, value ? "true" : "false"); }
 
 bool KeyFileDefaults::moveAside() {
-    const std::string base = path_ + ".corrupt";
-    for (int attempt = 1; attempt <= 100; ++attempt) {
-        const std::string target = attempt == 1 ? base : base + "." + std::to_string(attempt);
-        if (renameWithoutReplacing(path_, target)) return true;
-        if (errno == ENOENT) return true;  // gone meanwhile: nothing to keep
-        if (errno != EEXIST) break;
-    }
+    if (setAside(path_) || errno == ENOENT) return true;  // gone meanwhile: nothing to keep
     if (report_) report_("corvidale: could not move the unreadable preferences file " + path_ + " aside: " +
                          std::strerror(errno));
     return false;

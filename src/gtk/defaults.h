@@ -35,8 +35,9 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
     enum class LoadOutcome { Loaded, Missing, Unreadable };
+
+private:
     LoadOutcome load(GKeyFile* into, std::string* problem) const;
     void write(std::string_view key, const std::string& value);
     bool moveAside();

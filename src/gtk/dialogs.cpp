@@ -218,6 +218,38 @@ void onOpenPanelDestroy(GtkWidget*, gpointer data) {
 void endSheets(ShellContext& context) {
     const auto sheets = context.sheets;
     for (GtkWindow* sheet : sheets) gtk_window_destroy(sheet);
+    // The engine waits for its dialog's answer in a loop of its own, which
+    // closing answers; the shell can only end once that loop has.
+    const auto engineDialogs = context.engineDialogs;
+    for (GtkWindow* dialog : engineDialogs) gtk_window_close(dialog);
+}
+
+namespace {
+
+void onEngineDialogDestroy(GtkWidget* dialog, gpointer data) {
+    auto& dialogs = static_cast<ShellContext*>(data)->engineDialogs;
+    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), GTK_WINDOW(dialog)), dialogs.end());
+}
+
+gboolean onWidgetMapped(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
+    auto& context = *static_cast<ShellContext*>(data);
+    auto* object = count > 0 ? static_cast<GObject*>(g_value_get_object(&values[0])) : nullptr;
+    if (!GTK_IS_WINDOW(object) || context.mainWindow == nullptr) return TRUE;
+    auto* window = GTK_WINDOW(object);
+    if (gtk_window_get_transient_for(window) != context.mainWindow || hasShellShortcuts(window)) return TRUE;
+    installShellShortcuts(context, window);
+    context.engineDialogs.push_back(window);
+    g_signal_connect(window, "destroy", G_CALLBACK(onEngineDialogDestroy), &context);
+    return TRUE;  // stay for the next one
+}
+
+}  // namespace
+
+void watchEngineDialogs(ShellContext& context) {
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, onWidgetMapped, &context, nullptr);
 }
 
 std::string alertWindowTitle(const std::string& messageText) {

@@ -29,8 +29,12 @@ private:
 };
 
 // Ends every sheet on the main window, each answered with its cancel value,
-// for when the window or the whole shell goes.
+// and closes the engine's dialogs, for when the window or the whole shell goes.
 void endSheets(ShellContext& context);
+
+// The engine shows dialogs of its own over the main window (printing): from
+// now on each gets the keys that quit and close, as the shell's sheets do.
+void watchEngineDialogs(ShellContext& context);
 
 // The window title of an alert with `messageText`.
 std::string alertWindowTitle(const std::string& messageText);

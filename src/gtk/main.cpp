@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
 
@@ -10,6 +9,7 @@
 #include "core/app/delegate.h"
 #include "gtk_platform.h"
 #include "rendering.h"
+#include "website_data.h"
 #include "workspace.h"
 #include "x11_guard.h"
 
@@ -35,21 +35,6 @@ constexpr const char* kUpdateSelfTestKey = "updateSelfTest";
 // also beside a shell that is already open.
 bool singleInstance(bool hasApplicationId, bool sessionBus, bool selfTest) {
     return hasApplicationId && sessionBus && !selfTest;
-}
-
-// Builds before the program was named after its application id kept the
-// engine's cookies and storage under "corvidale"; they move along once, so
-// nobody is signed out by the update. Nothing is replaced if both exist.
-void keepWebsiteData(const char* applicationId) {
-    for (const char* base : {g_get_user_data_dir(), g_get_user_cache_dir()}) {
-        gchar* before = g_build_filename(base, "corvidale", nullptr);
-        gchar* now = g_build_filename(base, applicationId, nullptr);
-        if (g_file_test(before, G_FILE_TEST_IS_DIR) && !g_file_test(now, G_FILE_TEST_EXISTS)) {
-            ::renameat2(AT_FDCWD, before, AT_FDCWD, now, RENAME_NOREPLACE);
-        }
-        g_free(now);
-        g_free(before);
-    }
 }
 
 void onActivate(GApplication*, gpointer data) {
@@ -96,10 +81,10 @@ int main(int argc, char** argv) {
     // desktop entry, whose StartupWMClass is that id. The engine names its
     // data and cache folders after the program too, so cookies and storage
     // sit under the same id as the user defaults.
-    if (applicationId != nullptr) {
-        keepWebsiteData(applicationId);
-        g_set_prgname(applicationId);
-    }
+    gchar* programName = g_path_get_basename(argv[0]);
+    g_set_prgname(applicationId != nullptr ? applicationId : programName);
+    g_free(programName);
+    corvidale::gtk::prepareWebsiteFolders(g_get_prgname());
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);
     GtkApplication* application = gtk_application_new(

@@ -6,6 +6,7 @@ namespace corvidale::gtk {
 namespace {
 
 constexpr const char* kInstalledKey = "corvidale-menu-shortcuts";
+constexpr const char* kShellKeysKey = "corvidale-shell-shortcuts";
 
 // Runs the menu command named by the shortcut's arguments, through the same
 // application action as a click on the item.
@@ -16,20 +17,25 @@ gboolean runMenuCommand(GtkWidget*, GVariant* arguments, gpointer data) {
     return TRUE;
 }
 
-// Declining leaves the key to the page, which gets it first as usual.
-gboolean runMenuCommandIfPageIsHung(GtkWidget* widget, GVariant* arguments, gpointer data) {
+// Declining leaves the key to the page, which gets it first as usual. A page
+// that is busy, or whose process is gone, never hands a key back.
+gboolean runMenuCommandIfPageCannotAnswer(GtkWidget* widget, GVariant* arguments, gpointer data) {
     auto* context = static_cast<ShellContext*>(data);
     WebKitWebView* view = context->mainWebView;
-    if (view == nullptr || webkit_web_view_get_is_web_process_responsive(view)) return FALSE;
+    if (view == nullptr || (webkit_web_view_get_is_web_process_responsive(view) && !context->pageProcessGone)) {
+        return FALSE;
+    }
     return runMenuCommand(widget, arguments, data);
 }
 
+bool isShellOrReload(std::string_view action) { return isShellCommand(action) || action == "reload"; }
+
 GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhase phase, GtkShortcutFunc run,
-                                       bool shellCommandsOnly) {
+                                       bool (*wanted)(std::string_view action)) {
     GtkEventController* controller = gtk_shortcut_controller_new();
     gtk_event_controller_set_propagation_phase(controller, phase);
     for (const auto& entry : context.menuShortcuts) {
-        if (shellCommandsOnly && !isShellCommand(entry.action)) continue;
+        if (wanted != nullptr && !wanted(entry.action)) continue;
         GtkShortcutTrigger* trigger = gtk_shortcut_trigger_parse_string(entry.accelerator.c_str());
         if (trigger == nullptr) continue;
         GtkShortcut* shortcut = gtk_shortcut_new(trigger, gtk_callback_action_new(run, &context, nullptr));
@@ -49,13 +55,18 @@ void installMenuShortcuts(ShellContext& context, GtkWindow* window) {
     // Bubble phase: the web view stops every key on its way in and sends it
     // to the page; only a key the page did not handle comes up to here.
     gtk_widget_add_controller(GTK_WIDGET(window),
-                              shortcutController(context, GTK_PHASE_BUBBLE, runMenuCommand, false));
-    gtk_widget_add_controller(GTK_WIDGET(window),
-                              shortcutController(context, GTK_PHASE_CAPTURE, runMenuCommandIfPageIsHung, true));
+                              shortcutController(context, GTK_PHASE_BUBBLE, runMenuCommand, nullptr));
+    gtk_widget_add_controller(GTK_WIDGET(window), shortcutController(context, GTK_PHASE_CAPTURE,
+                                                                     runMenuCommandIfPageCannotAnswer, isShellOrReload));
 }
 
+bool hasShellShortcuts(GtkWindow* dialog) { return g_object_get_data(G_OBJECT(dialog), kShellKeysKey) != nullptr; }
+
 void installShellShortcuts(ShellContext& context, GtkWindow* dialog) {
-    gtk_widget_add_controller(GTK_WIDGET(dialog), shortcutController(context, GTK_PHASE_CAPTURE, runMenuCommand, true));
+    if (hasShellShortcuts(dialog)) return;
+    g_object_set_data(G_OBJECT(dialog), kShellKeysKey, GINT_TO_POINTER(1));
+    gtk_widget_add_controller(GTK_WIDGET(dialog),
+                              shortcutController(context, GTK_PHASE_CAPTURE, runMenuCommand, isShellCommand));
 }
 
 }  // namespace corvidale::gtk

@@ -20,8 +20,8 @@ bool isShellCommand(std::string_view action);
 // web view on the desktop platform offers key equivalents to the page before
 // the menu: a key comes to the menu only when the page left it unhandled
 // (WebKitGTK hands such a key back to GTK once the web process has answered).
-// Quit and Close also act at once while the page's process is not responding,
-// since a busy page never answers.
+// Quit, Close and Reload also act at once while the page's process is not
+// responding or is gone, since such a page never answers.
 void installMenuShortcuts(ShellContext& context, GtkWindow* window);
 
 // Quit and Close on a dialog, ahead of the dialog's own widgets: with a page
@@ -29,5 +29,6 @@ void installMenuShortcuts(ShellContext& context, GtkWindow* window);
 // The other keys stay the dialog's, so a text field keeps its own copy, paste
 // and undo.
 void installShellShortcuts(ShellContext& context, GtkWindow* dialog);
+bool hasShellShortcuts(GtkWindow* dialog);
 
 }  // namespace corvidale::gtk

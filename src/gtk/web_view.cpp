@@ -6,6 +6,7 @@
 #include "core/util/url.h"
 #include "downloads.h"
 #include "rendering.h"
+#include "website_data.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -31,13 +32,46 @@ platform::NavigationType navigationTypeOf(WebKitNavigationType type) {
     }
 }
 
-platform::NavigationAction navigationActionFrom(WebKitNavigationAction* native) {
+// A click or key press counts for what it leads to this long after it.
+constexpr gint64 kUserActionMicroseconds = 5 * G_USEC_PER_SEC;
+
+std::optional<std::uint64_t> recentUserAction(const ShellContext& context) {
+    if (context.userInputs == 0 || g_get_monotonic_time() - context.lastUserInputTime > kUserActionMicroseconds) {
+        return std::nullopt;
+    }
+    return context.userInputs;
+}
+
+// The host of the document that made the request, in the engine's form. The
+// engine names it in the Referer (which a page may leave out), or a blob URL
+// carries the origin that made it.
+std::optional<std::string> requesterHost(WebKitURIRequest* request) {
+    if (request == nullptr) return std::nullopt;
+    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+    const char* referer = headers != nullptr ? soup_message_headers_get_one(headers, "Referer") : nullptr;
+    const char* uri = webkit_uri_request_get_uri(request);
+    std::optional<Url> requester;
+    if (referer != nullptr && *referer != '\0') {
+        requester = Url::parse(referer);
+    } else if (uri != nullptr && g_str_has_prefix(uri, "blob:")) {
+        requester = Url::parse(uri + 5);
+    }
+    return requester ? requester->canonicalHost() : std::nullopt;
+}
+
+platform::NavigationAction navigationActionFrom(WebKitNavigationAction* native, const ShellContext& context) {
     platform::NavigationAction action;
     if (native == nullptr) return action;
     action.type = navigationTypeOf(webkit_navigation_action_get_navigation_type(native));
     WebKitURIRequest* request = webkit_navigation_action_get_request(native);
     const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
     if (uri != nullptr && *uri != '\0') action.url = uri;
+    platform::Initiator initiator;
+    // The engine knows whether a user action is behind it; which one is the
+    // latest the page was given.
+    if (webkit_navigation_action_is_user_gesture(native)) initiator.userGesture = context.userInputs;
+    initiator.frameHost = requesterHost(request);
+    action.initiator = initiator;
     // WebKitGTK has no "should download" flag. A page-script click on an
     // <a download> with a blob: or same-origin URL arrives as an ordinary
     // link activation, and once it is allowed WebKit starts the download
@@ -94,20 +128,25 @@ void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data)
     if (*completion) (*completion)(std::move(answer));
 }
 
-// WebKitGTK keeps even the default session's cookies in memory unless told
-// where to store them; the desktop platform's default store keeps them, and
-// without them every user is signed out at each launch.
-void keepCookies(WebKitNetworkSession* session) {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    WebKitWebsiteDataManager* data = webkit_network_session_get_website_data_manager(session);
-    const char* folder = data != nullptr ? webkit_website_data_manager_get_base_data_directory(data) : nullptr;
-    if (folder == nullptr) return;
-    gchar* file = g_build_filename(folder, "cookies.sqlite", nullptr);
-    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session), file,
-                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
-    g_free(file);
+WebKitSettings* settingsFor(const platform::WebViewConfiguration& configuration, const platform::Defaults& defaults) {
+    WebKitSettings* settings = webkit_settings_new();
+    // The page's own scripts follow the configuration; scripts that the shell
+    // runs (user scripts, evaluateJavaScript) work either way, as they do on
+    // the desktop platform when content JavaScript is off.
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_enable_javascript_markup(settings, configuration.javaScriptEnabled);
+    // The desktop platform lets page scripts ask for a window without a user
+    // gesture (a checkout page opened after an awaited request); the request
+    // still only reaches the UI delegate, which hands it to the browser.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    // A developer switch only: see kMockCaptureDevicesKey.
+    if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings, TRUE);
+    // Compositing on GL that the CPU emulates is slower than painting
+    // without it, and holds far more memory.
+    if (softwareRendering()) {
+        webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    }
+    return settings;
 }
 
 }  // namespace
@@ -125,11 +164,29 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     // The default session keeps storage across launches; the ephemeral one
     // forgets everything when the view goes away.
     WebKitNetworkSession* session = configuration.persistentDefaultDataStore
-                                        ? WEBKIT_NETWORK_SESSION(g_object_ref(webkit_network_session_get_default()))
+                                        ? WEBKIT_NETWORK_SESSION(g_object_ref(persistentNetworkSession()))
                                         : webkit_network_session_new_ephemeral();
-    if (configuration.persistentDefaultDataStore) keepCookies(session);
     downloads.attach(session);
+    makeContentManager(configuration);
+    settings_ = settingsFor(configuration, defaults);
 
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
+                                         contentManager_, "settings", settings_, nullptr));
+    g_object_ref_sink(view_);
+    g_object_unref(session);
+    connectSignals();
+    context_.webViews[view_] = this;
+
+    // WebKitGTK starts the view's content process at its first load; the
+    // desktop platform's web view starts it when the view is made. Doing the
+    // same lets the process come up while the window is being built, instead
+    // of after. An empty script in the shell's own world of the initial empty
+    // document is what starts it: it has no effect, and the first load keeps
+    // the process, since nothing was ever committed in it.
+    webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
+}
+
+void GtkWebView::makeContentManager(const platform::WebViewConfiguration& configuration) {
     contentManager_ = webkit_user_content_manager_new();
     for (const auto& entry : configuration.scriptMessageHandlers) {
         if (entry.handler == nullptr || entry.name.empty()) continue;
@@ -154,30 +211,9 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
         webkit_user_content_manager_add_script(contentManager_, native);
         webkit_user_script_unref(native);
     }
+}
 
-    settings_ = webkit_settings_new();
-    // The page's own scripts follow the configuration; scripts that the shell
-    // runs (user scripts, evaluateJavaScript) work either way, as they do on
-    // the desktop platform when content JavaScript is off.
-    webkit_settings_set_enable_javascript(settings_, TRUE);
-    webkit_settings_set_enable_javascript_markup(settings_, configuration.javaScriptEnabled);
-    // The desktop platform lets page scripts ask for a window without a user
-    // gesture (a checkout page opened after an awaited request); the request
-    // still only reaches the UI delegate, which hands it to the browser.
-    webkit_settings_set_javascript_can_open_windows_automatically(settings_, TRUE);
-    // A developer switch only: see kMockCaptureDevicesKey.
-    if (defaults.boolean(kMockCaptureDevicesKey)) webkit_settings_set_enable_mock_capture_devices(settings_, TRUE);
-    // Compositing on GL that the CPU emulates is slower than painting
-    // without it, and holds far more memory.
-    if (softwareRendering()) {
-        webkit_settings_set_hardware_acceleration_policy(settings_, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    }
-
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
-                                         contentManager_, "settings", settings_, nullptr));
-    g_object_ref_sink(view_);
-    g_object_unref(session);
-
+void GtkWebView::connectSignals() {
     g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkWebView::onCreate), this);
     g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);
@@ -185,16 +221,13 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     g_signal_connect(view_, "permission-request", G_CALLBACK(&GtkWebView::onPermissionRequest), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkWebView::onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
-
-    context_.webViews[view_] = this;
-
-    // WebKitGTK starts the view's content process at its first load; the
-    // desktop platform's web view starts it when the view is made. Doing the
-    // same lets the process come up while the window is being built, instead
-    // of after. An empty script in the shell's own world of the initial empty
-    // document is what starts it: it has no effect, and the first load keeps
-    // the process, since nothing was ever committed in it.
-    webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
+    g_signal_connect(view_, "print", G_CALLBACK(&GtkWebView::onPrint), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkWebView::onWebProcessTerminated), this);
+    // Ahead of the engine, which takes every click and key for the page.
+    GtkEventController* input = gtk_event_controller_legacy_new();
+    gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
+    g_signal_connect(input, "event", G_CALLBACK(&GtkWebView::onInput), this);
+    gtk_widget_add_controller(GTK_WIDGET(view_), input);
 }
 
 GtkWebView::~GtkWebView() {
@@ -229,7 +262,15 @@ void GtkWebView::load(const platform::URLRequest& request) {
     g_object_unref(native);
 }
 
-void GtkWebView::reload() { webkit_web_view_reload(view_); }
+void GtkWebView::reload() {
+    // A page stuck in a loop never gets to a reload; a new process does.
+    if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
+    webkit_web_view_reload(view_);
+}
+
+void GtkWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    webkit_web_view_load_html(view_, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+}
 
 double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_); }
 
@@ -287,7 +328,7 @@ gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
 gboolean GtkWebView::decideNavigationAction(WebKitPolicyDecision* decision) {
     if (navigationDelegate_ == nullptr) return FALSE;
     const auto action = navigationActionFrom(
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)), context_);
     navigationDelegate_->decidePolicyForNavigationAction(action, policyCompletion<NavigationActionPolicy>(decision));
     return TRUE;
 }
@@ -297,7 +338,7 @@ gboolean GtkWebView::decideNewWindowAction(WebKitPolicyDecision* decision) {
     // A link with a target: WebKit would next ask for a new view ("create").
     // The answer is the same as for window.open, and no view is ever made.
     const auto action = navigationActionFrom(
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)), context_);
     uiDelegate_->createWebViewForNavigationAction(action);
     webkit_policy_decision_ignore(decision);
     return TRUE;
@@ -311,6 +352,7 @@ gboolean GtkWebView::decideResponse(WebKitPolicyDecision* decision) {
     platform::NavigationResponse answer;
     const char* uri = response != nullptr ? webkit_uri_response_get_uri(response) : nullptr;
     if (uri != nullptr) {
+        answer.url = uri;
         const auto parsed = Url::parse(uri);
         answer.isHTTP = parsed && (parsed->scheme() == "http" || parsed->scheme() == "https");
     }
@@ -320,6 +362,11 @@ gboolean GtkWebView::decideResponse(WebKitPolicyDecision* decision) {
         }
     }
     answer.canShowMIMEType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
+    answer.forMainFrame = webkit_response_policy_decision_is_main_frame_main_resource(responseDecision);
+    platform::Initiator initiator;
+    initiator.userGesture = recentUserAction(context_);
+    initiator.frameHost = requesterHost(webkit_response_policy_decision_get_request(responseDecision));
+    answer.initiator = initiator;
 
     navigationDelegate_->decidePolicyForNavigationResponse(answer,
                                                            policyCompletion<NavigationResponsePolicy>(decision));
@@ -328,7 +375,9 @@ gboolean GtkWebView::decideResponse(WebKitPolicyDecision* decision) {
 
 GtkWidget* GtkWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
-    if (view->uiDelegate_ != nullptr) view->uiDelegate_->createWebViewForNavigationAction(navigationActionFrom(action));
+    if (view->uiDelegate_ != nullptr) {
+        view->uiDelegate_->createWebViewForNavigationAction(navigationActionFrom(action, view->context_));
+    }
     return nullptr;
 }
 
@@ -434,10 +483,40 @@ gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest
     return TRUE;
 }
 
+gboolean GtkWebView::onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    if (view->uiDelegate_ == nullptr) return FALSE;
+    platform::Initiator initiator;
+    initiator.userGesture = recentUserAction(view->context_);
+    // Handled here means ended: no dialog, nothing printed.
+    return view->uiDelegate_->printFrame(initiator) ? FALSE : TRUE;
+}
+
+void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    // Ended by reload(), which loads again by itself.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    if (view->context_.mainWebView == view->view_) view->context_.pageProcessGone = true;
+    if (view->navigationDelegate_ != nullptr) view->navigationDelegate_->webContentProcessDidTerminate();
+}
+
+gboolean GtkWebView::onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) {
+    auto* view = static_cast<GtkWebView*>(self);
+    const GdkEventType type = gdk_event_get_event_type(event);
+    const bool press = type == GDK_BUTTON_PRESS || type == GDK_TOUCH_BEGIN ||
+                       (type == GDK_KEY_PRESS && !gdk_key_event_is_modifier(event));
+    if (press) {
+        ++view->context_.userInputs;
+        view->context_.lastUserInputTime = g_get_monotonic_time();
+    }
+    return FALSE;  // the page still gets it
+}
+
 void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     if (event == WEBKIT_LOAD_STARTED) {
         view->currentLoadFailed_ = false;
+        if (view->context_.mainWebView == view->view_) view->context_.pageProcessGone = false;
     } else if (event == WEBKIT_LOAD_COMMITTED) {
         view->committedOnce_ = true;
     } else if (event == WEBKIT_LOAD_FINISHED) {

@@ -46,6 +46,7 @@ public:
     double pageZoom() const override;
     void setPageZoom(double zoom) override;
     std::string url() const override;
+    void loadHTMLString(const std::string& html, const std::string& baseURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
 
     WebKitWebView* widget() const { return view_; }
@@ -68,7 +69,12 @@ private:
     static gboolean onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+    static gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer self);
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
+    static gboolean onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self);
 
+    void makeContentManager(const platform::WebViewConfiguration& configuration);
+    void connectSignals();
     gboolean decideNavigationAction(WebKitPolicyDecision* decision);
     gboolean decideNewWindowAction(WebKitPolicyDecision* decision);
     gboolean decideResponse(WebKitPolicyDecision* decision);

@@ -50,7 +50,10 @@ GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaul
     g_signal_connect(window_, "notify::default-width", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
     g_signal_connect(window_, "notify::default-height", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
 
-    if (context_.mainWindow == nullptr) context_.mainWindow = window_;
+    if (context_.mainWindow == nullptr) {
+        context_.mainWindow = window_;
+        watchEngineDialogs(context_);
+    }
 }
 
 GtkShellWindow::~GtkShellWindow() {

@@ -57,6 +57,7 @@ public:
     double pageZoom() const override;
     void setPageZoom(double zoom) override;
     std::string url() const override;
+    void loadHTMLString(const std::string& html, const std::string& baseURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
 
     WKWebView* view() const { return view_; }

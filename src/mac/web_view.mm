@@ -175,6 +175,12 @@ corvidale::platform::DownloadId nextDownloadId() {
     if (auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr) delegate->didFinishNavigation();
 }
 
+- (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView {
+    if (auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr) {
+        delegate->webContentProcessDidTerminate();
+    }
+}
+
 // --- WKUIDelegate ----------------------------------------------------------
 
 - (WKWebView*)webView:(WKWebView*)webView
@@ -426,6 +432,10 @@ double MacWebView::pageZoom() const { return [view_ pageZoom]; }
 void MacWebView::setPageZoom(double zoom) { [view_ setPageZoom:zoom]; }
 
 std::string MacWebView::url() const { return toStdString([[view_ URL] absoluteString]); }
+
+void MacWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    [view_ loadHTMLString:toNSString(html) baseURL:baseURL.empty() ? nil : [NSURL URLWithString:toNSString(baseURL)]];
+}
 
 void MacWebView::evaluateJavaScript(const std::string& script,
                                     std::function<void(platform::ScriptResult)> completion) {

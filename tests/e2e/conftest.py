@@ -306,6 +306,27 @@ class App:
         rows = pixels[top * self.width * 3:(top + height) * self.width * 3]
         return sum(rows) / max(len(rows), 1)
 
+    def kill_page_process(self):
+        """Kills the largest of the engine's web processes of this run, the page's, as the out-of-memory
+        killer would; answers whether there was one."""
+        children = {}
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:
+                fields = stat.read_text().rsplit(")", 1)[1].split()
+                comm = (stat.parent / "comm").read_text().strip()
+            except (OSError, IndexError):
+                continue
+            children.setdefault(int(fields[1]), []).append((int(fields[21]), int(stat.parent.name), comm))
+        found, todo = [], [self.proc.pid]
+        while todo:
+            for rss, pid, comm in children.get(todo.pop(), []):
+                todo.append(pid)
+                if comm.startswith("WebKitWebProces"):
+                    found.append((rss, pid))
+        if found:
+            os.kill(max(found)[1], signal.SIGKILL)
+        return bool(found)
+
     def wait_exit(self, timeout=TIMEOUT):
         try:
             return self.proc.wait(timeout)

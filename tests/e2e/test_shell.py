@@ -1,5 +1,9 @@
 """Launch, configuration, window, theme, menus and keys, and what survives a relaunch."""
+import os
 import re
+import stat
+import subprocess
+import time
 
 import pytest
 
@@ -130,7 +134,7 @@ def test_forged_theme_messages_are_ignored(launch, origin):
 def test_bad_origins_end_the_run_with_two_and_fetch_nothing(launch, origin, bundle_copy):
     good = origin.url("/")
     plist_bad = bundle_copy(CorvidaleOrigin=f"http://{APP_HOST}:{origin.port}/")
-    for text, exe in [(f"http://{APP_HOST}:{origin.port}/", None), ("", None), (good.replace("https", "HTTPS"), None),
+    for text, exe in [(f"http://{APP_HOST}:{origin.port}/", None), ("", None), (good.replace("https", "HTTPSS"), None),
                       ("https:/nohost", None), (f"http://{APP_HOST}:{origin.port}/", plist_bad)]:
         app = launch(origin=good if exe else text, exe=exe or APP)
         assert app.wait_exit() == 2, (text, app.err())
@@ -154,3 +158,95 @@ def test_info_plist_strings_win_over_the_environment(launch, origin, bundle_copy
     # A window destroyed from outside (a crashed or rude window manager) ends the shell cleanly too.
     app.x("xdotool", "windowclose", app.window())
     assert app.wait_exit() == 0, app.err()
+
+
+BUTTON = (0x2f, 0x6f, 0xdf)  # the shell's own page draws its one button in this blue
+
+
+def button_centre(app):
+    pixels, found = app.capture(), []
+    for i in range(0, len(pixels) - 2, 3 * 4):
+        if all(abs(pixels[i + k] - BUTTON[k]) < 12 for k in range(3)):
+            found.append((i // 3 % app.width, i // 3 // app.width))
+    return found and (sum(x for x, _ in found) // len(found), sum(y for _, y in found) // len(found))
+
+
+def test_a_dead_page_comes_back_and_reload_works_when_the_page_cannot_answer(launch, origin):
+    loads = []
+
+    def crash(handler):
+        loads.append(handler.path)
+        hang = "setTimeout(function () { for (;;) {} }, 300);" if len(loads) == 3 else ""
+        handler.reply(page(f"<script>addEventListener('load', function () {{ report('loaded {len(loads)}'); {hang} }});</script>"))
+
+    origin.routes["/crash"] = crash
+    # A scheme written in capitals is https all the same.
+    app = launch(origin=origin.url("/crash?x=1").replace("https://", "HTTPS://"))
+    origin.wait_report("loaded 1")
+    app.window()
+    assert app.kill_page_process()
+    origin.wait_report("loaded 2")
+    # Dead again at once: a reload would not help; the shell's own page offers one.
+    assert app.kill_page_process()
+    centre = wait_for(lambda: button_centre(app), "the shell's page and its button", 30)
+    assert app.brightness(200, 100) < 60 and len(loads) == 2  # dark, like the window; nothing fetched
+    app.click(*centre)
+    origin.wait_report("loaded 3")  # the page then hangs, and never hands a key back: Ctrl+R must still reload it
+    time.sleep(1.5)
+    wait_for(lambda: app.key("ctrl+r") or "loaded 4" in origin.reports(), "a reload of the hung page", 30)
+    assert set(loads) == {"/crash?x=1"}
+    app.close()
+
+
+def test_private_data_stays_private_and_a_broken_store_or_preferences_file_is_set_aside(launch, origin, profile):
+    share, cache = profile.home / ".local/share", profile.home / ".cache/com.corvidale.desktop"
+    data, config = share / "com.corvidale.desktop", profile.home / ".config/com.corvidale.desktop"
+    origin.routes["/data"] = (page("""<script>addEventListener('load', async function () {
+      report('session ' + document.cookie); document.cookie = 'sid=kept; max-age=86400';
+      var db = await new Promise(function (ok) { var r = indexedDB.open('d', 1);
+        r.onupgradeneeded = function () { r.result.createObjectStore('s'); }; r.onsuccess = function () { ok(r.result); }; r.onerror = function () { ok(null); }; });
+      var stored = 0, chunk = new Uint8Array(1 << 20).map(function () { return Math.random() * 256; });
+      try { for (; db && stored < 120; stored++) await new Promise(function (ok, no) {
+        var t = db.transaction('s', 'readwrite'); t.objectStore('s').put(chunk.slice(), stored);
+        t.oncomplete = ok; t.onabort = no; }); } catch (e) {}
+      report('stored ' + stored); });</script>"""),)
+    # Storage shares are of the volume the data lives on: a small one shows them.
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2g,mode=0755", "tmpfs", str(share)], check=True)
+    apps = []
+    try:
+        old = share / "corvidale"  # where builds before the application id kept it
+        (old / "storage").mkdir(parents=True)
+        (old / "storage/kept").write_text("site data")
+        (old / "cookies.sqlite").write_bytes(b"\x8f not a database " + os.urandom(4000))
+        data.symlink_to("/nonexistent/data")
+        cache.mkdir(parents=True)
+        (cache / "entry").write_text("cached")
+        for path, mode in [(old, 0o755), (old / "storage/kept", 0o644), (old / "cookies.sqlite", 0o644), (cache, 0o755),
+                           (cache / "entry", 0o644)]:
+            path.chmod(mode)
+        config.mkdir(parents=True)
+        os.mkfifo(config / "defaults.ini")
+        broken = (old / "cookies.sqlite").read_bytes()
+
+        apps.append(launch("/data"))
+        assert origin.wait_report("session ") == "session "
+        stored = int(origin.wait_report("stored ")[7:])
+        assert 30 < stored < 60, stored  # 2% of 2 GiB, in MiB; the engine's own default allowed 1000
+        apps[-1].close()
+        assert stat.S_ISLNK(os.lstat(share / "com.corvidale.desktop.corrupt").st_mode) and not old.exists()
+        assert (data / "storage/kept").read_text() == "site data"
+        assert (data / "cookies.sqlite.corrupt").read_bytes() == broken
+        assert (data / "cookies.sqlite").read_bytes()[:16] == b"SQLite format 3\0"
+        assert stat.S_ISFIFO(os.lstat(config / "defaults.ini.corrupt").st_mode) and (config / "defaults.ini").is_file()
+        assert [oct(os.stat(p).st_mode & 0o777) for p in (data, cache)] == ["0o700"] * 2
+        left = [p for folder in (data, cache) for p in folder.rglob("*") if not p.is_symlink()]
+
+        apps.append(launch("/data"))
+        assert origin.wait_report("session sid=") == "session sid=kept"
+        apps[-1].close()
+        loose = [str(p) for p in left if os.lstat(p).st_mode & 0o077]
+        assert not loose, f"readable by others: {loose}"
+    finally:
+        for app in apps:
+            app.stop()
+        subprocess.run(["umount", "-l", str(share)])

@@ -240,7 +240,8 @@ def test_what_a_hostile_page_or_server_tries_stays_harmless(launch, origin, prof
     app.step(5)
     app.key("Return", window=app.window("^The download didn't finish$"))
     assert outside.read_text() == "not the download's" and not origin.to("/landing")
-    assert "cut.bin" not in profile.files() and profile.opened()[2:] == [str(profile.downloads)] * 2  # the reveals
+    # Two downloads close together show the folder once.
+    assert "cut.bin" not in profile.files() and profile.opened()[2:] == [str(profile.downloads)]
     assert not [r for r in origin.reports() if r.startswith("pagehide")], "the application was unloaded"
     app.close()
 
@@ -280,3 +281,33 @@ def test_the_page_gets_keys_first_and_a_page_dialog_never_locks_the_user_in(laun
     app.key("Return", window=app.window("…$"))
     assert origin.wait_report("answer ") == "answer 10001 dd…"
     app.close()
+
+
+def test_pages_and_frames_of_other_sites_reach_the_desktop_only_through_the_user(launch, origin, profile):
+    """Floods of windows, prints and downloads, from the page and from a frame of another site."""
+    other = lambda path: origin.url(path, FOREIGN_HOST)  # noqa: E731
+    origin.routes["/att"] = lambda handler: handler.reply(*attachment(handler.path.split("=")[1] + ".csv", CSV))
+    # Another site's frame asks for windows, a print and downloads, all without a click.
+    origin.routes["/ad"] = (page(f"""<script>for (var i = 0; i < 5; i++) window.open('{other("/ad-window")}');
+      for (var j = 0; j < 10; j++) {{ var f = document.createElement('iframe'); f.src = '/att?n=ad' + j;
+      document.body.appendChild(f); }} window.print();</script>"""),)
+    frames = "".join(f'<iframe src="/att?n=own{i}"></iframe>' for i in range(12)) + f'<iframe src="{other("/ad")}"></iframe>'
+    origin.routes["/flood"] = (steps_page([{"href": "#"}], onload=f"""
+      for (var i = 0; i < 20; i++) window.open('{other("/script-window")}?' + i); window.print();
+      go.addEventListener('click', function () {{
+        for (var i = 0; i < 5; i++) window.open('{other("/click-window")}?' + i); window.print(); }});""") + frames,)
+    app = launch("/flood")
+    own = sorted(f"own{i}.csv" for i in range(12))
+    wait_for(lambda: profile.files() == own, f"the page's own downloads: {profile.files()}")
+    wait_for(lambda: len(origin.to("/ad")) and origin.to("/att")[21:], f"the frame's requests: {len(origin.to('/att'))}")
+    time.sleep(2)  # what the frame asked for has had time to arrive
+    assert profile.files() == own, "a frame of another site downloaded"
+    assert sorted(profile.opened()) == sorted([other(f"/script-window?{i}") for i in range(3)] + [str(profile.downloads)])
+    assert not app.windows("^Print$"), "printed without a click"
+    # A click opens one window and one print dialog, and Quit works from the dialog.
+    app.step(0, "/flood")
+    wait_for(lambda: len(profile.opened()) == 5, f"the click's window: {profile.opened()}")
+    assert profile.opened()[-1] == other("/click-window?0")
+    app.key("ctrl+q", window=app.window("^Print$"))
+    assert app.wait_exit() == 0
+    assert len(profile.opened()) == 5 and profile.files() == own

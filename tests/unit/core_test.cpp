@@ -38,6 +38,8 @@ TEST(LaunchConfiguration, PlistStringThenEnvironmentThenDefault) {
         {PlistValue{Kind::Data, "x"}, "", std::nullopt, ""},
         {{}, "https://Host.Example:9/a b", std::nullopt, "https://Host.Example:9/a b"},
         {PlistValue{Kind::String, "http://plist.example"}, "https://env.example", std::nullopt, "http://plist.example"},
+        // Schemes know no case: the small one is used, the rest kept as written.
+        {{}, "HTTPS://Env.Example:9/P?Q", "https://Env.Example:9/P?Q", "HTTPS://Env.Example:9/P?Q"},
     };
     for (const auto& c : cases) {
         Fake p;
@@ -57,11 +59,12 @@ TEST(LaunchConfiguration, PlistStringThenEnvironmentThenDefault) {
     }
 }
 
-TEST(LaunchConfiguration, ValidOriginsAreHttpsWrittenSmallWithAHost) {
-    for (auto good : {"https://a.b", "https://a.b:8443/path?q#f", "https://127.0.0.1:1/", "https://[::1]:99/"}) {
+TEST(LaunchConfiguration, ValidOriginsAreHttpsInAnyCaseWithAHost) {
+    for (auto good : {"https://a.b", "https://a.b:8443/path?q#f", "https://127.0.0.1:1/", "https://[::1]:99/",
+                      "HTTPS://A.B/", "Https://a.b"}) {
         EXPECT_TRUE(isValidOrigin(good)) << good;
     }
-    for (auto bad : {"", "http://a.b", "HTTPS://a.b", "Https://a.b", "ftp://a.b", "https:/path", "https:///path",
+    for (auto bad : {"", "http://a.b", "HTTP://a.b", "HTTPSS://a.b", "ftp://a.b", "https:/path", "https:///path",
                      "https://a b.com", " https://a.b", "a.b", "https://", "mailto:x@a.b", "file:///etc/passwd"}) {
         EXPECT_FALSE(isValidOrigin(bad)) << bad;
     }
@@ -168,7 +171,7 @@ TEST_F(Navigation, LinksStayForTheOriginHostAndSignInHostsOnly) {
     for (const auto& c : cases) {
         p.opened.clear();
         int answers = 0;
-        delegate.decidePolicyForNavigationAction({c.type, c.url, c.download},
+        delegate.decidePolicyForNavigationAction({c.type, c.url, c.download, std::nullopt},
                                                  Completion<NavigationActionPolicy>([&](auto policy) {
                                                      EXPECT_EQ(policy, c.policy) << c.url.value_or("no URL");
                                                      ++answers;
@@ -180,7 +183,7 @@ TEST_F(Navigation, LinksStayForTheOriginHostAndSignInHostsOnly) {
     for (const auto& [origin, link] : {std::pair{"https://App.Example.COM/", "https://app.example.com/x"},
                                        std::pair{"https://b\u00FCcher.example/", "https://xn--bcher-kva.example/x"}}) {
         p.env["CORVIDALE_ORIGIN"] = origin;
-        delegate.decidePolicyForNavigationAction({L, link, false}, Completion<NavigationActionPolicy>([&](auto policy) {
+        delegate.decidePolicyForNavigationAction({L, link, false, std::nullopt}, Completion<NavigationActionPolicy>([&](auto policy) {
                                                      EXPECT_EQ(policy, Allow) << origin;
                                                  }, Cancel));
     }
@@ -190,10 +193,99 @@ TEST_F(Navigation, NewWindowsGoToTheBrowserWhenTheirSchemeIsSafe) {
     launch();
     for (auto url : {"https://app.example.com:8443/popup", "https://accounts.google.com/", "mailto:a@b.c",
                      "file:///etc/passwd", "smb://server/share", "javascript:alert(1)", "https:///nohost"}) {
-        EXPECT_FALSE(delegate.createWebViewForNavigationAction({NavigationType::Other, url, false}));
+        EXPECT_FALSE(delegate.createWebViewForNavigationAction({NavigationType::Other, url, false, std::nullopt}));
     }
-    EXPECT_FALSE(delegate.createWebViewForNavigationAction({NavigationType::Other, std::nullopt, false}));
+    EXPECT_FALSE(delegate.createWebViewForNavigationAction({NavigationType::Other, std::nullopt, false, std::nullopt}));
     EXPECT_EQ(p.opened, (Strings{"https://app.example.com:8443/popup", "https://accounts.google.com/", "mailto:a@b.c"}));
+}
+
+TEST_F(Navigation, OneWindowPerUserActionAFewAMinuteFromScriptsNoneForOtherSites) {
+    launch();
+    struct Case {
+        bool link;  // a link followed away from the window; else a new window
+        std::optional<std::uint64_t> gesture;
+        std::optional<std::string> frame;
+        std::string refusal;  // the console's reason; empty: opened
+    };
+    const std::string own = "app.example.com", other = "ads.example", tooMany = "more than 3 windows a minute";
+    const Case cases[] = {
+        {false, 1, own, ""},
+        {false, 1, own, ""},  // the click is spent; the script's allowance is not
+        {true, 1, own, ""},
+        {false, std::nullopt, own, ""},
+        {false, std::nullopt, own, tooMany},
+        {true, std::nullopt, own, tooMany},
+        {false, 2, other, ""},
+        {false, 2, other, "a frame of another site"},
+        {false, std::nullopt, other, "a frame of another site"},
+        {true, std::nullopt, std::nullopt, "a frame of another site"},  // no referrer: nobody to trust
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string url = "https://elsewhere.test/" + std::to_string(n++);
+        p.opened.clear();
+        p.web->scripts.clear();
+        const NavigationAction action{c.link ? NavigationType::LinkActivated : NavigationType::Other, url, false,
+                                      Initiator{c.gesture, c.frame}};
+        if (c.link) {
+            delegate.decidePolicyForNavigationAction(action, Completion<NavigationActionPolicy>([](auto policy) {
+                EXPECT_EQ(policy, NavigationActionPolicy::Cancel);
+            }, NavigationActionPolicy::Allow));
+        } else {
+            EXPECT_FALSE(delegate.createWebViewForNavigationAction(action));
+        }
+        EXPECT_EQ(p.opened, c.refusal.empty() ? Strings{url} : Strings{}) << url;
+        const auto warning = "console.warn(\"Corvidale did not open " + url + ": " + c.refusal;
+        EXPECT_EQ(p.web->scripts.size(), c.refusal.empty() ? 0u : 1u) << url;
+        if (!c.refusal.empty() && !p.web->scripts.empty()) {
+            EXPECT_TRUE(p.web->scripts[0].starts_with(warning)) << p.web->scripts[0];
+        }
+    }
+    // A minute on, the scripts' places are free again.
+    p.advance(60);
+    p.opened.clear();
+    delegate.createWebViewForNavigationAction({NavigationType::Other, "https://later.test/", false, Initiator{{}, own}});
+    EXPECT_EQ(p.opened, Strings{"https://later.test/"});
+}
+
+TEST_F(Navigation, PrintingTakesAUserActionEachAndFramesOfOtherSitesStartNoDownloads) {
+    launch();
+    Strings printed;
+    for (auto gesture : {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{7}, std::optional<std::uint64_t>{7},
+                         std::optional<std::uint64_t>{8}}) {
+        printed.push_back(delegate.printFrame({gesture, std::nullopt}) ? "printed" : "refused");
+    }
+    EXPECT_EQ(printed, (Strings{"refused", "printed", "refused", "printed"}));
+    EXPECT_EQ(p.web->scripts, (Strings(2, "console.warn(\"Corvidale did not print: that takes a click or key press of its own.\")")));
+    for (int i = 0; i < 30; ++i) delegate.printFrame({std::nullopt, std::nullopt});
+    EXPECT_EQ(p.web->scripts.size(), 20u) << "a flood is told why twenty times a minute";
+    p.advance(60);
+    struct Case {
+        bool mainFrame;
+        std::optional<Initiator> initiator;
+        std::string disposition;
+        NavigationResponsePolicy policy;
+    };
+    const auto Download = NavigationResponsePolicy::Download, Cancel = NavigationResponsePolicy::Cancel;
+    const std::string own = "app.example.com", other = "ads.example";
+    for (const auto& c : {Case{true, Initiator{{}, other}, "attachment", Download},  // the top document is the user's
+                          Case{false, std::nullopt, "attachment", Download},          // the engine tells nothing
+                          Case{false, Initiator{{}, own}, "attachment", Download},
+                          Case{false, Initiator{3, other}, "attachment", Download},
+                          Case{false, Initiator{{}, other}, "attachment", Cancel},
+                          Case{false, Initiator{{}, std::nullopt}, "attachment", Cancel},
+                          Case{false, Initiator{{}, other}, "inline", NavigationResponsePolicy::Allow}}) {
+        p.web->scripts.clear();
+        delegate.decidePolicyForNavigationResponse(
+            {true, c.disposition, true, "https://ads.example/f.zip", c.mainFrame, c.initiator},
+            Completion<NavigationResponsePolicy>([&](auto policy) { EXPECT_EQ(policy, c.policy); }, Cancel));
+        EXPECT_EQ(p.web->scripts, c.policy == Cancel ? Strings{"console.warn(\"Corvidale did not download "
+                                                               "https://ads.example/f.zip: a frame of another site asked "
+                                                               "for it without a click or key press.\")"}
+                                                     : Strings{});
+    }
+    // Whatever a URL holds, the console gets a string literal.
+    EXPECT_EQ(javaScriptString(std::string("\")\n\xff</script>", 13)), "\"\\\")\\n\uFFFD</script>\"");
 }
 
 TEST(NavigationResponse, AttachmentsAndUnshowableTypesBecomeDownloads) {
@@ -210,7 +302,7 @@ TEST(NavigationResponse, AttachmentsAndUnshowableTypesBecomeDownloads) {
                           Case{true, "AttachMent;filename*=UTF-8''x", true, Download},
                           Case{true, " attachment", true, Allow}, Case{true, "inline", false, Download},
                           Case{false, "attachment", true, Allow}, Case{false, {}, false, Download}}) {
-        EXPECT_EQ(decideNavigationResponse({c.http, c.disposition, c.showable}), c.policy)
+        EXPECT_EQ(decideNavigationResponse({c.http, c.disposition, c.showable, {}, true, {}}), c.policy)
             << c.disposition.value_or("none") << " showable " << c.showable;
     }
 }
@@ -442,6 +534,14 @@ TEST_F(Downloads, DestinationsFinishesAndFailures) {
     EXPECT_TRUE(fs::exists(folder / "half.bin")) << "a partial file is not ours to remove";
     Strings texts;
     for (const auto& alert : p.alerts) EXPECT_EQ(alert.content.messageText, "The download didn't finish");
+    // A burst of downloads shows the folder once, with its first file; a pause ends the burst.
+    for (DownloadId id = 20; id < 26; ++id) {
+        FakeDownload each(id);
+        destination(each, "batch.txt");
+        delegate.downloadDidFinish(each);
+        p.advance(id == 23 ? 3.5 : 1.0);
+    }
+    EXPECT_EQ(p.revealed, (Strings{folder / "photo.jpg", folder / "batch 5.txt"}));
     p.downloadsFolder.reset();
     EXPECT_EQ(destination(nowhere, "x.txt"), "declined");
     delegate.downloadDidFail(nowhere, {"User cancelled the download", ""});  // what the engine says next
@@ -495,6 +595,58 @@ TEST_F(Downloads, SelfTestStartsOnceAndReportsEachOutcome) {
     p.advance(14.9);
     EXPECT_EQ(exitOf([&] { p.advance(0.2); }), 1);
     EXPECT_EQ(p.out, Strings{"DOWNLOAD SELFTEST: nothing arrived in 15 s"});
+}
+
+class PageProcess : public Shell {};
+
+TEST_F(PageProcess, ADeadPageReloadsOnceThenTheShellsOwnPageOffersAReloadOnlyItCanAsk) {
+    launch();
+    const std::string page = "https://app.example.com:8443/home/inbox";
+    p.web->currentUrl = page;
+    delegate.webContentProcessDidTerminate();
+    p.advance(31);
+    delegate.webContentProcessDidTerminate();
+    EXPECT_EQ(p.calls, (Strings{"after 30.0", "reload", "after 30.0", "reload"})) << "deaths far apart: each reloads";
+    p.calls.clear();
+    p.advance(10);
+    delegate.webContentProcessDidTerminate();
+    EXPECT_EQ(p.calls, (Strings{"after 30.0", "html "}));
+    const std::string html = p.web->shownHTML;
+    const auto start = html.find("href=\"") + 6;
+    const std::string action = html.substr(start, html.find('"', start) - start);
+    EXPECT_TRUE(action.starts_with("corvidale-shell://action/") && action.size() >= 57) << action;
+    for (auto part : {"<h1>Corvidale</h1>", "<p>The page stopped unexpectedly, twice in a short time.</p>", ">Reload</a>",
+                      "default-src 'none'", "class=\"dark\""}) {
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+
+    auto follow = [&](const std::string& url) {
+        p.calls.clear();
+        auto answer = NavigationActionPolicy::Allow;
+        delegate.decidePolicyForNavigationAction({NavigationType::LinkActivated, url, false, std::nullopt},
+                                                 Completion<NavigationActionPolicy>([&](auto a) { answer = a; },
+                                                                                    NavigationActionPolicy::Allow));
+        p.advance(0);
+        return answer;
+    };
+    EXPECT_EQ(follow("corvidale-shell://action/00000000000000000000000000000000"), NavigationActionPolicy::Cancel);
+    EXPECT_TRUE(p.calls.empty() && p.opened.empty()) << "a guess does nothing";
+    EXPECT_EQ(follow(action), NavigationActionPolicy::Cancel);
+    EXPECT_EQ(p.calls, (Strings{"after 0.00", "load " + page}));
+    follow(action);
+    EXPECT_TRUE(p.calls.empty() && p.opened.empty()) << "it works once";
+
+    // Again soon after: the page again, light now; Reload leaves it too.
+    p.look = Appearance::Light;
+    delegate.webContentProcessDidTerminate();
+    EXPECT_NE(p.web->shownHTML.find("class=\"light\""), std::string::npos);
+    p.calls.clear();
+    delegate.reload();
+    EXPECT_EQ(p.calls, Strings{"load " + page});
+    delegate.showShellPage({"<b>&", "\"quoted\" <script>x</script>", "Try"}, page);
+    EXPECT_NE(p.web->shownHTML.find("<h1>&lt;b&gt;&amp;</h1><p>&quot;quoted&quot; &lt;script&gt;x&lt;/script&gt;</p>"),
+              std::string::npos);
 }
 
 TEST(Completion, RunsOnceAndFallsBackWhenDropped) {

@@ -34,6 +34,7 @@ struct FakeWebView : platform::WebView {
     double pageZoom() const override { return zoom; }
     void setPageZoom(double value) override { zoom = value; }
     std::string url() const override { return currentUrl; }
+    void loadHTMLString(const std::string& html, const std::string& baseURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
         scripts.push_back(script);
         completions.push_back(std::move(done));
@@ -43,6 +44,7 @@ struct FakeWebView : platform::WebView {
     std::optional<platform::URLRequest> loaded;
     double zoom = 1.0;
     std::string currentUrl;
+    std::string shownHTML;
     std::vector<std::string> scripts;
     std::vector<std::function<void(platform::ScriptResult)>> completions;
 };
@@ -252,6 +254,11 @@ inline void FakeWebView::load(const platform::URLRequest& request) {
     p.calls.push_back("load " + request.url);
 }
 inline void FakeWebView::reload() { p.calls.push_back("reload"); }
+inline void FakeWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    shownHTML = html;
+    currentUrl = baseURL.empty() ? "about:blank" : baseURL;
+    p.calls.push_back("html " + baseURL);
+}
 inline void FakeWindow::setTitle(const std::string& t) {
     currentTitle = t;
     p.calls.push_back("title " + t);

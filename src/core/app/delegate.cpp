@@ -14,6 +14,9 @@ constexpr double kZoomStep = 0.1;
 constexpr double kZoomMin = 0.5;
 constexpr double kZoomMax = 3.0;
 constexpr double kUpdateCheckDelaySeconds = 2.0;
+// A page that takes its process down again this soon after a reload would
+// only do it again.
+constexpr double kTerminationMemorySeconds = 30.0;
 
 }  // namespace
 
@@ -62,7 +65,34 @@ void Delegate::applicationDidFinishLaunching() {
     platform_.application().activateIgnoringOtherApps();
 }
 
-void Delegate::reload() { web->reload(); }
+void Delegate::reload() {
+    if (shellPage_) {
+        leaveShellPage();
+        return;
+    }
+    web->reload();
+}
+
+void Delegate::webContentProcessDidTerminate() {
+    const bool again = recentTermination_;
+    recentTermination_ = true;
+    const auto number = ++terminationNumber_;
+    platform_.mainQueue().after(kTerminationMemorySeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock() && number == terminationNumber_) recentTermination_ = false;
+    });
+    if (shellPage_) {
+        // The shell's own page went with the process: show it again, once.
+        if (!again) showShellPage(shellPage_->page, shellPage_->retryURL);
+        return;
+    }
+    if (!again) {
+        web->reload();
+        return;
+    }
+    const std::string shown = web->url();
+    showShellPage({"Corvidale", "The page stopped unexpectedly, twice in a short time.", "Reload"},
+                  shown.empty() ? appOrigin(platform_).text() : shown);
+}
 
 void Delegate::zoomIn() { web->setPageZoom(std::min(web->pageZoom() + kZoomStep, kZoomMax)); }
 

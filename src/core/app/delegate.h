@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/platform/platform.h"
+#include "core/web/request_gate.h"
+#include "core/web/shell_page.h"
 
 namespace corvidale {
 
@@ -66,6 +68,12 @@ public:
     void navigationActionDidBecomeDownload(platform::Download& download) override;
     void navigationResponseDidBecomeDownload(platform::Download& download) override;
     void didFinishNavigation() override;
+    void webContentProcessDidTerminate() override;
+
+    // --- The shell's own page ----------------------------------------------
+    // Shows `page` in the window in place of the web application; its button,
+    // and Reload, load `retryURL`.
+    void showShellPage(const ShellPage& page, const std::string& retryURL);
 
     // --- Page dialogs ----------------------------------------------------
     bool createWebViewForNavigationAction(const platform::NavigationAction& action) override;
@@ -77,6 +85,7 @@ public:
                       platform::Completion<std::optional<std::vector<std::string>>> completionHandler) override;
     void requestMediaCapturePermission(const std::string& securityOriginHost, platform::MediaCaptureType type,
                                        platform::Completion<platform::PermissionDecision> decisionHandler) override;
+    bool printFrame(const platform::Initiator& initiator) override;
 
     // --- Downloads -------------------------------------------------------
     void decideDestination(platform::Download& download, const std::string& suggestedFilename,
@@ -101,12 +110,36 @@ private:
     void finishInstallation(const Updater::InstalledApp& installed, bool automatic, std::exception_ptr error);
 
     void reportDownloadFailure(const std::string& name, const platform::Error& error);
+    void revealOncePerBurst(const std::string& path);
+    // Hands `url` to the browser when the page may have it opened.
+    void openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator,
+                        const std::optional<std::string>& originHost);
+    // A line in the page's console, where its developers look for why the
+    // shell did not do what the page asked.
+    void tellPage(const std::string& line);
+    void leaveShellPage();
 
     platform::Platform& platform_;
     // Downloads refused a destination, with the name and the reason to report
     // when the engine tells of their end.
     std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declinedDownloads_;
     std::shared_ptr<Updater::Installer> installer_;
+    RequestGate gate_{platform_.mainQueue()};
+    // Lines told to the page's console in the last minute.
+    std::shared_ptr<unsigned> consoleLines_ = std::make_shared<unsigned>(0);
+    // A download finished in the last few seconds: the folder is showing.
+    bool revealBurst_ = false;
+    std::uint64_t revealBurstNumber_ = 0;
+    // The page's process died a short while ago: another death means a
+    // reload will not help.
+    bool recentTermination_ = false;
+    std::uint64_t terminationNumber_ = 0;
+    struct ShownShellPage {
+        ShellPage page;
+        std::string actionURL;
+        std::string retryURL;
+    };
+    std::optional<ShownShellPage> shellPage_;
     // One installation at a time.
     bool installing_ = false;
     // The newest build installed since launch: the running bundle's Info.plist

@@ -12,7 +12,7 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
 bool isValidOrigin(std::string_view text) {
     auto url = Url::parse(text);
     // A host with no engine form could never match a host the engine reports.
-    return url && url->writtenScheme() == "https" && url->canonicalHost().has_value();
+    return url && url->scheme() == "https" && url->canonicalHost().has_value();
 }
 
 Url appOrigin(platform::Platform& platform) {
@@ -22,7 +22,10 @@ Url appOrigin(platform::Platform& platform) {
         platform.process().writeStderr("CORVIDALE_ORIGIN must be an https URL: " + text);
         platform.process().exit(2);
     }
-    return *Url::parse(text);
+    // Schemes know no case; the engine and every comparison here take the
+    // small one.
+    const auto written = Url::parse(text);
+    return *Url::parse(written->scheme() + text.substr(written->writtenScheme().size()));
 }
 
 std::string buildStamp(platform::Platform& platform) {

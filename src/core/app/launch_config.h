@@ -22,11 +22,12 @@ inline constexpr std::string_view kBuildEnvironmentVariable = "CORVIDALE_STAMP";
 std::string configuredText(const platform::Bundle& bundle, const platform::Environment& environment,
                            std::string_view infoKey, std::string_view variable, std::string_view fallback);
 
-// Parses, scheme written exactly "https", has a host with an engine form
+// Parses, scheme "https" in any case, has a host with an engine form
 // (Url::canonicalHost).
 bool isValidOrigin(std::string_view text);
 
-// The web application's origin, looked up and validated afresh on every call.
+// The web application's origin, looked up and validated afresh on every call,
+// its scheme written small.
 // On an invalid origin it writes the diagnostic and ends the process with 2.
 Url appOrigin(platform::Platform& platform);
 

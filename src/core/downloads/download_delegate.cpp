@@ -8,6 +8,8 @@ namespace corvidale {
 namespace {
 
 constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
+// Downloads that finish within this long of each other are one burst.
+constexpr double kRevealBurstSeconds = 3.0;
 
 std::string lastComponent(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -67,7 +69,19 @@ void Delegate::downloadDidFinish(platform::Download& download) {
         return;
     }
     if (platform_.defaults().boolean(kDownloadSelfTestKey)) completeDownloadSelfTest(destination);
-    platform_.workspace().revealFiles({destination});
+    revealOncePerBurst(destination);
+}
+
+void Delegate::revealOncePerBurst(const std::string& path) {
+    // A page's frames or a batch can bring hundreds of files: the folder is
+    // shown with the first, and not again until the downloads have paused.
+    const bool showing = revealBurst_;
+    revealBurst_ = true;
+    const auto number = ++revealBurstNumber_;
+    platform_.mainQueue().after(kRevealBurstSeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock() && number == revealBurstNumber_) revealBurst_ = false;
+    });
+    if (!showing) platform_.workspace().revealFiles({path});
 }
 
 void Delegate::downloadDidFail(platform::Download& download, const platform::Error& error) {

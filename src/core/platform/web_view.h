@@ -59,6 +59,9 @@ public:
     virtual void setPageZoom(double zoom) = 0;
     // URL of the top-level document now shown; empty before the first load.
     virtual std::string url() const = 0;
+    // Shows `html`, fetching nothing; relative references resolve against
+    // `baseURL`, whose origin the page then has (none when empty).
+    virtual void loadHTMLString(const std::string& html, const std::string& baseURL) = 0;
     virtual void evaluateJavaScript(const std::string& script, std::function<void(ScriptResult)> completion) = 0;
 };
 
@@ -73,10 +76,22 @@ enum class NavigationType {
     Other = -1,
 };
 
+// Who is behind a request, as far as the engine tells.
+struct Initiator {
+    // The user's click or key press that led to it, by a number the backend
+    // gives each one; nullopt when no user action did.
+    std::optional<std::uint64_t> userGesture;
+    // The host of the document that asked; nullopt when it is withheld (a
+    // page may send no referrer).
+    std::optional<std::string> frameHost;
+};
+
 struct NavigationAction {
     NavigationType type = NavigationType::Other;
     std::optional<std::string> url;  // nullopt when the request has no URL
     bool shouldPerformDownload = false;
+    // nullopt where the engine tells nothing of who asked.
+    std::optional<Initiator> initiator;
 };
 
 enum class NavigationActionPolicy { Cancel = 0, Allow = 1, Download = 2 };
@@ -85,6 +100,10 @@ struct NavigationResponse {
     bool isHTTP = false;
     std::optional<std::string> contentDisposition;  // the header's value, when present
     bool canShowMIMEType = true;
+    std::optional<std::string> url;
+    bool forMainFrame = true;
+    // nullopt where the engine tells nothing of who asked.
+    std::optional<Initiator> initiator;
 };
 
 enum class NavigationResponsePolicy { Cancel = 0, Allow = 1, Download = 2 };
@@ -137,6 +156,9 @@ public:
     virtual void navigationActionDidBecomeDownload(Download& download) = 0;
     virtual void navigationResponseDidBecomeDownload(Download& download) = 0;
     virtual void didFinishNavigation() = 0;
+    // The engine's process that ran the page is gone (it crashed or the
+    // system ended it); the view shows nothing live until it loads again.
+    virtual void webContentProcessDidTerminate() = 0;
 };
 
 class UIDelegate {
@@ -152,6 +174,8 @@ public:
                               Completion<std::optional<std::vector<std::string>>> completionHandler) = 0;
     virtual void requestMediaCapturePermission(const std::string& securityOriginHost, MediaCaptureType type,
                                                Completion<PermissionDecision> decisionHandler) = 0;
+    // window.print(): answers whether the engine may go on to its print dialog.
+    virtual bool printFrame(const Initiator& initiator) = 0;
 };
 
 class DownloadDelegate {

@@ -14,6 +14,7 @@ using platform::NavigationActionPolicy;
 using platform::NavigationResponsePolicy;
 
 constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
+constexpr unsigned kConsoleLinesPerMinute = 20;
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -65,21 +66,61 @@ bool isSafeToOpenExternally(std::string_view url) {
 
 void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
                                                platform::Completion<NavigationActionPolicy> decisionHandler) {
-    const auto decision = decideNavigationAction(action, appOrigin(platform_).canonicalHost());
+    if (shellPage_ && action.url == shellPage_->actionURL) {
+        decisionHandler(NavigationActionPolicy::Cancel);
+        // Not from inside the engine's question: it is still busy with this navigation.
+        platform_.mainQueue().post([this, alive = std::weak_ptr<int>(lifetime_), action = shellPage_->actionURL] {
+            if (alive.lock() && shellPage_ && shellPage_->actionURL == action) leaveShellPage();
+        });
+        return;
+    }
+    const auto originHost = appOrigin(platform_).canonicalHost();
+    const auto decision = decideNavigationAction(action, originHost);
     if (decision.openExternally && isSafeToOpenExternally(*decision.openExternally)) {
-        platform_.workspace().openURL(*decision.openExternally);
+        openExternally(*decision.openExternally, action.initiator, originHost);
     }
     decisionHandler(decision.policy);
 }
 
 bool Delegate::createWebViewForNavigationAction(const platform::NavigationAction& action) {
-    if (action.url && isSafeToOpenExternally(*action.url)) platform_.workspace().openURL(*action.url);
+    if (action.url && isSafeToOpenExternally(*action.url)) {
+        openExternally(*action.url, action.initiator, appOrigin(platform_).canonicalHost());
+    }
     return false;
+}
+
+void Delegate::openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator,
+                              const std::optional<std::string>& originHost) {
+    const auto verdict = gate_.admitExternalOpen(initiator, originHost);
+    if (verdict == GateVerdict::Allow) {
+        platform_.workspace().openURL(url);
+    } else {
+        tellPage(refusalMessage(verdict, "open", url));
+    }
 }
 
 void Delegate::decidePolicyForNavigationResponse(const platform::NavigationResponse& response,
                                                  platform::Completion<NavigationResponsePolicy> decisionHandler) {
-    decisionHandler(decideNavigationResponse(response));
+    auto policy = decideNavigationResponse(response);
+    if (policy == NavigationResponsePolicy::Download) {
+        const auto verdict = gate_.admitDownload(response, appOrigin(platform_).canonicalHost());
+        if (verdict != GateVerdict::Allow) {
+            tellPage(refusalMessage(verdict, "download", response.url.value_or("")));
+            policy = NavigationResponsePolicy::Cancel;
+        }
+    }
+    decisionHandler(policy);
+}
+
+void Delegate::tellPage(const std::string& line) {
+    // A page that asks thousands of times is told why a few times, instead of
+    // having a script queued for each.
+    if (!web || *consoleLines_ >= kConsoleLinesPerMinute) return;
+    ++*consoleLines_;
+    platform_.mainQueue().after(60.0, [lines = std::weak_ptr<unsigned>(consoleLines_)] {
+        if (auto left = lines.lock()) --*left;
+    });
+    web->evaluateJavaScript("console.warn(" + javaScriptString(line) + ")", {});
 }
 
 void Delegate::navigationActionDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }

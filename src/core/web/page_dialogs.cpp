@@ -83,4 +83,10 @@ void Delegate::requestMediaCapturePermission(const std::string& /*securityOrigin
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }
 
+bool Delegate::printFrame(const platform::Initiator& initiator) {
+    const auto verdict = gate_.admitPrint(initiator);
+    if (verdict != GateVerdict::Allow) tellPage(refusalMessage(verdict, "print", ""));
+    return verdict == GateVerdict::Allow;
+}
+
 }  // namespace corvidale

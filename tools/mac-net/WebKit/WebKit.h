@@ -147,6 +147,7 @@ API_AVAILABLE(macos(11.3))
     decidePolicyForNavigationResponse:(WKNavigationResponse*)navigationResponse
                       decisionHandler:(void (^)(WKNavigationResponsePolicy))decisionHandler;
 - (void)webView:(WKWebView*)webView didFinishNavigation:(WKNavigation*)navigation;
+- (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView;
 - (void)webView:(WKWebView*)webView
      navigationAction:(WKNavigationAction*)navigationAction
     didBecomeDownload:(WKDownload*)download API_AVAILABLE(macos(11.3));
@@ -196,5 +197,6 @@ API_AVAILABLE(macos(11.3))
 @property(nonatomic) CGFloat pageZoom API_AVAILABLE(macos(11.0));
 - (WKNavigation*)loadRequest:(NSURLRequest*)request;
 - (WKNavigation*)reload;
+- (WKNavigation*)loadHTMLString:(NSString*)string baseURL:(NSURL*)baseURL;
 - (void)evaluateJavaScript:(NSString*)javaScriptString completionHandler:(void (^)(id result, NSError* error))completionHandler;
 @end

@@ -1,0 +1,150 @@
+#include "website_data.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/util/line_output.h"
+#include "set_aside.h"
+
+namespace corvidale::gtk {
+namespace {
+
+// Builds before the program was named after its application id kept the
+// engine's data and cache here.
+constexpr const char* kOldFolderName = "corvidale";
+constexpr char kSqliteHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+
+void report(const std::string& line) { writeLine(stderr, STDERR_FILENO, line); }
+
+std::string joined(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
+bool isFolder(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool occupied(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+void setAsideReporting(const std::string& path, const std::string& what) {
+    if (const auto aside = setAside(path)) {
+        report("corvidale: " + path + " was " + what + "; moved it aside to " + *aside + " and started afresh");
+    } else {
+        report("corvidale: " + path + " is " + what + " and could not be moved aside: " + std::strerror(errno));
+    }
+}
+
+int tightenEntry(const char* path, const struct stat* info, int kind, struct FTW*) {
+    // Links are left alone: a mode is the target's, and the target may be anywhere.
+    if (kind == FTW_SL || kind == FTW_SLN || kind == FTW_NS || kind == FTW_DNR) return 0;
+    const mode_t wanted = (kind == FTW_D || kind == FTW_DP) ? S_IRWXU : (info->st_mode & S_IRWXU);
+    if ((info->st_mode & 07777) != wanted) ::chmod(path, wanted);
+    return 0;
+}
+
+// The folder and everything in it for the user only. Files the engine
+// makes later inherit nothing from this, but sit in a folder nobody else can
+// enter.
+void tighten(const std::string& folder) {
+    // A folder the user put elsewhere and linked here is walked where it is.
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return;
+    ::nftw(real, tightenEntry, 16, FTW_PHYS);
+    std::free(real);
+}
+
+void prepareFolder(const std::string& base, const std::string& name) {
+    const std::string folder = joined(base, name);
+    if (occupied(folder) && !isFolder(folder)) setAsideReporting(folder, "not a folder");
+    const std::string old = joined(base, kOldFolderName);
+    if (name != kOldFolderName && isFolder(old) && !occupied(folder)) {
+        // Moves the cookies along, so that nobody is signed out by the update.
+        ::renameat2(AT_FDCWD, old.c_str(), AT_FDCWD, folder.c_str(), RENAME_NOREPLACE);
+    }
+    // The XDG base folders are the user's own too when they have to be made.
+    g_mkdir_with_parents(base.c_str(), 0700);
+    ::mkdir(folder.c_str(), 0700);
+    if (isFolder(folder)) tighten(folder);
+}
+
+// The engine's data manager takes its storage quotas only when it is made,
+// and the default session makes its own, offering no way to pass them. The
+// manager's constructor is wrapped for that one moment to fill them in.
+GObject* (*engineConstructor)(GType, guint, GObjectConstructParam*) = nullptr;
+
+GObject* constructWithQuotas(GType type, guint count, GObjectConstructParam* parameters) {
+    for (guint i = 0; i < count; ++i) {
+        const char* name = g_param_spec_get_name(parameters[i].pspec);
+        if (g_strcmp0(name, "origin-storage-ratio") == 0) g_value_set_double(parameters[i].value, kOriginStorageRatio);
+        if (g_strcmp0(name, "total-storage-ratio") == 0) g_value_set_double(parameters[i].value, kTotalStorageRatio);
+    }
+    return engineConstructor(type, count, parameters);
+}
+
+WebKitNetworkSession* defaultSessionWithQuotas() {
+    auto* managerClass = static_cast<GObjectClass*>(g_type_class_ref(WEBKIT_TYPE_WEBSITE_DATA_MANAGER));
+    engineConstructor = managerClass->constructor;
+    managerClass->constructor = constructWithQuotas;
+    WebKitNetworkSession* session = webkit_network_session_get_default();
+    webkit_network_session_get_website_data_manager(session);
+    managerClass->constructor = engineConstructor;
+    g_type_class_unref(managerClass);
+    return session;
+}
+
+}  // namespace
+
+void prepareWebsiteFolders(const std::string& name) {
+    for (const char* base : {g_get_user_data_dir(), g_get_user_cache_dir()}) prepareFolder(base, name);
+}
+
+bool setAsideUnusableCookieStore(const std::string& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) return false;  // none yet: the engine starts one
+    bool usable = false;
+    if (S_ISREG(info.st_mode)) {
+        // An empty file is an empty database; anything else starts with the header.
+        usable = info.st_size == 0;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        char header[sizeof kSqliteHeader] = {};
+        if (fd >= 0) {
+            usable = usable || (::read(fd, header, sizeof header) == sizeof header &&
+                                std::memcmp(header, kSqliteHeader, sizeof header) == 0);
+            ::close(fd);
+        }
+    }
+    if (usable) return false;
+    // The engine would keep cookies in memory only, and everybody would be
+    // signed out at every start, with nothing to say why.
+    setAsideReporting(path, S_ISREG(info.st_mode) ? "not a cookie database" : "not a file");
+    return true;
+}
+
+WebKitNetworkSession* persistentNetworkSession() {
+    static WebKitNetworkSession* session = nullptr;
+    if (session != nullptr) return session;
+    session = defaultSessionWithQuotas();
+    // WebKitGTK keeps even the default session's cookies in memory unless
+    // told where to store them; the desktop platform's default store keeps
+    // them, and without them every user is signed out at each launch.
+    WebKitWebsiteDataManager* data = webkit_network_session_get_website_data_manager(session);
+    const char* folder = data != nullptr ? webkit_website_data_manager_get_base_data_directory(data) : nullptr;
+    if (folder != nullptr) {
+        const std::string file = joined(folder, "cookies.sqlite");
+        setAsideUnusableCookieStore(file);
+        webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session), file.c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    }
+    return session;
+}
+
+}  // namespace corvidale::gtk
