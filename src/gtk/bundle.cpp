@@ -47,10 +47,12 @@ PlistValue convert(plist_t node) {
     PlistValue value;
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
+        // By length: a binary plist's string may hold a NUL byte, on which
+        // plist_get_string_val() aborts the process.
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
         value.kind = PlistValue::Kind::String;
-        value.text = takeString(raw);
+        if (text != nullptr) value.text.assign(text, length);
         break;
     }
     case PLIST_BOOLEAN: {

@@ -1,7 +1,6 @@
 #include "relaunch.h"
 
 namespace corvidale::Updater {
-namespace {
 
 std::string doubleQuoted(std::string_view text) {
     std::string quoted = "\"";
@@ -12,8 +11,6 @@ std::string doubleQuoted(std::string_view text) {
     quoted += '"';
     return quoted;
 }
-
-}  // namespace
 
 std::string relaunchCommand(std::string_view bundlePath, TargetSystem system) {
     if (system == TargetSystem::Mac) return "sleep 1; /usr/bin/open " + doubleQuoted(bundlePath);

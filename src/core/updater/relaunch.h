@@ -8,6 +8,10 @@
 
 namespace corvidale::Updater {
 
+// `text` as one /bin/sh word that reads back as exactly `text` (which, like
+// any path, holds no NUL byte).
+std::string doubleQuoted(std::string_view text);
+
 // The /bin/sh command text that reopens the bundle at `bundlePath` one second
 // from now. The path sits inside double quotes with the four characters that
 // the shell still reads there escaped, so any path reopens exactly that
