@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -16,14 +15,7 @@ using namespace corvidale;
 namespace {
 
 const std::string& folder() {
-    static const std::string path = [] {
-        // In memory where there is room: ext4 slows down creating and removing so many files.
-        std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        pattern += "/corvidale-fuzz-downloads-XXXXXX";
-        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-        std::atexit([] { ::rmdir(folder().c_str()); });
-        return pattern;
-    }();
+    static const std::string path = scratchFolder();
     return path;
 }
 

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <string_view>
 
 // A broken property is a finding like a crash: abort, so that libFuzzer keeps the input.
@@ -45,4 +47,13 @@ inline void onWorkerStack(const std::function<void()>& job) {
     FUZZ_CHECK(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&job)) == 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
+}
+
+// A new folder under $TMPDIR, which run.sh points at a folder it removes
+// afterwards: libFuzzer leaves without running exit handlers.
+inline std::string scratchFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/fuzz-XXXXXX";
+    FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+    return pattern;
 }
