@@ -19,6 +19,8 @@ packages=(
   # GCC's Objective-C runtime headers and the blocks runtime
   clang-14 libc++-14-dev libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-12-dev
   libblocksruntime-dev
+  # the fuzz targets: clang's libFuzzer
+  libclang-rt-14-dev
   # the end-to-end tests: pytest, a display, X tools, screenshots, certificates, namespaces,
   # a private session bus for the single-instance check
   python3 python3-pytest xvfb xdotool x11-utils imagemagick openssl util-linux mount ca-certificates

@@ -2,13 +2,16 @@
 # Builds and tests everything, the way CI does:
 #   1. the app with its unit and end-to-end tests in build/, all run by ctest;
 #   2. the core and its unit tests with AddressSanitizer and UBSan in build-asan/;
-#   3. the test budget: tests may be at most 35% of the code (skipped when the
+#   3. the fuzz targets in build-fuzz/ (clang 14's libFuzzer), each over its
+#      seed corpus and then for 20 s (skipped without libFuzzer);
+#   4. the test budget: tests may be at most 35% of the code (skipped when the
 #      shared tool is not beside this checkout).
 # Exits non-zero when any step failed and ends with a one-line summary.
 # Needs no display (the end-to-end tests start their own X server) and, for
 # the end-to-end tests, root (they bind-mount test files in a private mount
-# namespace). CORVIDALE_BUILD_DIR and CORVIDALE_ASAN_BUILD_DIR choose other
-# build folders; CORVIDALE_CTEST_JOBS runs that many tests at once (default 1).
+# namespace). CORVIDALE_BUILD_DIR, CORVIDALE_ASAN_BUILD_DIR and
+# CORVIDALE_FUZZ_BUILD_DIR choose other build folders; CORVIDALE_CTEST_JOBS
+# runs that many tests at once (default 1).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -79,6 +82,18 @@ if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" 
   step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
   step "ctest $(basename "$asan_build") (unit + tools + e2e, sanitized)" ctest --test-dir "$asan_build" \
     --output-on-failure -L 'unit|tools|e2e' -j "$ctest_jobs"
+fi
+
+fuzz_build="${CORVIDALE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
+if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, long) { return 0; }' |
+  clang++-14 -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
+  if step "configure $(basename "$fuzz_build")" cmake -S "$root/tests/fuzz" -B "$fuzz_build" -G Ninja \
+    -DCMAKE_CXX_COMPILER=clang++-14 &&
+    step "build $(basename "$fuzz_build")" cmake --build "$fuzz_build"; then
+    step "ctest $(basename "$fuzz_build") (fuzz)" ctest --test-dir "$fuzz_build" --output-on-failure -L fuzz
+  fi
+else
+  results+=("fuzz: skipped (clang++-14 has no libFuzzer)")
 fi
 
 budget="$root/../shared/tools/test-budget"

@@ -27,13 +27,6 @@ struct PlistDeleter {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 
-std::string takeString(char* raw) {
-    if (raw == nullptr) return {};
-    std::string text(raw);
-    std::free(raw);
-    return text;
-}
-
 std::string renderDate(plist_t node) {
     int32_t seconds = 0;
     int32_t microseconds = 0;
@@ -50,10 +43,12 @@ PlistValue convert(plist_t node) {
     PlistValue value;
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
+        // By length: a binary plist's string may hold a NUL byte, on which
+        // plist_get_string_val() aborts the process.
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
         value.kind = PlistValue::Kind::String;
-        value.text = takeString(raw);
+        if (text != nullptr) value.text.assign(text, length);
         break;
     }
     case PLIST_BOOLEAN: {
@@ -149,24 +144,9 @@ InfoPlist InfoPlist::fromBytes(std::string_view bytes) {
     if (bytes.empty() || !plistWithinBounds(bytes)) return info;
     plist_t raw = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
-    std::unique_ptr<void, PlistDeleter> root(raw);
+    std::shared_ptr<void> root(raw, PlistDeleter());
     if (!root || plist_get_node_type(raw) != PLIST_DICT) return info;
-
-    plist_dict_iter iterator = nullptr;
-    plist_dict_new_iter(raw, &iterator);
-    if (iterator == nullptr) return info;
-    for (;;) {
-        char* key = nullptr;
-        plist_t item = nullptr;
-        plist_dict_next_item(raw, iterator, &key, &item);
-        if (item == nullptr) {
-            std::free(key);
-            break;
-        }
-        std::string name = takeString(key);
-        info.values_.insert_or_assign(std::move(name), convert(item));
-    }
-    std::free(iterator);
+    info.root_ = std::move(root);
     return info;
 }
 
@@ -176,10 +156,13 @@ InfoPlist InfoPlist::fromFile(const std::string& path) {
 }
 
 std::optional<PlistValue> InfoPlist::value(std::string_view key) const {
-    const auto found = values_.find(key);
-    if (found == values_.end()) return std::nullopt;
-    return found->second;
+    if (!root_ || key.find('\0') != std::string_view::npos) return std::nullopt;
+    const plist_t item = plist_dict_get_item(root_.get(), std::string(key).c_str());
+    if (item == nullptr) return std::nullopt;
+    return convert(item);
 }
+
+bool InfoPlist::empty() const { return !root_ || plist_dict_get_size(root_.get()) == 0; }
 
 std::string runningBundlePath() {
     char resolved[PATH_MAX];

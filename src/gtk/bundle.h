@@ -1,6 +1,6 @@
 #pragma once
 
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +18,12 @@ public:
     static InfoPlist fromFile(const std::string& path);
 
     std::optional<platform::PlistValue> value(std::string_view key) const;
-    bool empty() const { return values_.empty(); }
+    bool empty() const;
 
 private:
-    std::map<std::string, platform::PlistValue, std::less<>> values_;
+    // Looked up by name, never listed: listing reads every key with
+    // plist_get_key_val(), which aborts on a key holding a NUL byte.
+    std::shared_ptr<void> root_;
 };
 
 // The application is a directory laid out like a desktop bundle:

@@ -452,6 +452,7 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
                           Case{"dangling.txt", {"dangling.txt@"}, "dangling 2.txt"},
                           Case{"../../.bashrc", {}, ".bashrc"}, Case{"..\\..\\evil.exe", {}, "evil.exe"},
                           Case{"..", {}, "download"}, Case{"dir/", {}, "download"},
+                          Case{std::string(300, '\x80'), {}, "download"}, Case{".." + std::string(300, '\x80'), {}, "download"},
                           Case{std::string("in\0side\t\n\x7f.txt", 14), {}, "inside.txt"},
                           Case{"отчёт.pdf", {"отчёт.pdf"}, "отчёт 2.pdf"},
                           Case{longName, {}, std::string(251, 'a') + ".pdf"},

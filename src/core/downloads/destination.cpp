@@ -60,7 +60,11 @@ std::string sanitizeFilename(std::string_view suggested, std::size_t maxBytes) {
     }
     if (name.empty() || name == "." || name == "..") return "download";
     const auto parts = splitExtension(name);
-    return fit(parts.base, parts.extension.empty() ? std::string() : "." + parts.extension, maxBytes);
+    std::string fitted = fit(parts.base, parts.extension.empty() ? std::string() : "." + parts.extension, maxBytes);
+    // A cut never splits a character, so a run of stray continuation bytes
+    // can shrink to nothing, or to the dots before it.
+    if (fitted.empty() || fitted == "." || fitted == "..") return "download";
+    return fitted;
 }
 
 FilenameParts splitExtension(const std::string& name) {

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 namespace corvidale::Updater {
-namespace {
 
 std::string doubleQuoted(std::string_view text) {
     std::string quoted = "\"";
@@ -14,6 +13,8 @@ std::string doubleQuoted(std::string_view text) {
     quoted += '"';
     return quoted;
 }
+
+namespace {
 
 // Waits, a tenth of a second at a time and for a bounded while, until the old
 // process is gone: a new instance started while it is still alive would hand

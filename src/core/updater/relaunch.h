@@ -9,6 +9,10 @@
 
 namespace corvidale::Updater {
 
+// `text` as one /bin/sh word that reads back as exactly `text` (which, like
+// any path, holds no NUL byte).
+std::string doubleQuoted(std::string_view text);
+
 // How long the relaunch waits for the old process to be gone before it
 // reopens the bundle anyway.
 inline constexpr int kRelaunchWaitTenths = 100;
