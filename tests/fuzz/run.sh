@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Runs one fuzz target over its seed corpus, then fuzzes it for a fixed time.
 # Fails on a crash, a broken property, a sanitizer report, a leak or an input
-# that takes over 10 s. Inputs named awaiting-fix-* reproduce faults whose fix
-# is not in yet: they are listed, not run.
+# that takes over 10 s.
 # Usage: run.sh <target binary> <seed folder> <seconds> [libFuzzer options...]
 set -euo pipefail
 binary="$1" seeds="$2" seconds="$3"
@@ -16,12 +15,7 @@ mkdir -p "$work/corpus" "$work/seeds"
 TMPDIR="$(mktemp -d /dev/shm/corvidale-fuzz.XXXXXX 2>/dev/null || mktemp -d)"
 export TMPDIR
 trap 'rm -rf "$TMPDIR"' EXIT
-for seed in "$seeds"/*; do
-  case "$(basename "$seed")" in
-    awaiting-fix-*) echo "$name: not run, awaiting a fix: $seed" ;;
-    *) cp "$seed" "$work/seeds/" ;;
-  esac
-done
+cp "$seeds"/* "$work/seeds/"
 started=$SECONDS
 # New inputs go to the work folder, never into the source tree.
 "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
