@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/app/launch_config.h"
+#include "core/platform/bundle.h"
 #include "set_aside.h"
 
 namespace corvidale::gtk {
@@ -107,7 +107,7 @@ KeyFileDefaults::LoadOutcome readPreferencesFile(const std::string& path, std::s
 
 std::string defaultsPathFor(std::string_view bundleIdentifier) {
     const std::string folder =
-        usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(kShellBundleIdentifier);
+        usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(platform::kShellBundleIdentifier);
     gchar* path = g_build_filename(g_get_user_config_dir(), folder.c_str(), "defaults.ini", nullptr);
     std::string result(path);
     g_free(path);
