@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The real Linux installation of 2.0 (7) over 1.0 (1), SIGKILLed at 40 points spread over its run: each
-# time the installed app must be whole and verify (old or new), and the next run, started while the
-# killed run's tools may still be running, must stop them, install 2.0 and leave nothing behind.
-# usage: crash_safety_test.sh <install_driver> <build dir>
+# The real Linux installation of 2.0 (7) over 1.0 (1), SIGKILLed at 40 points (or as many as the third
+# argument says) spread over its run: each time the installed app must be whole and verify (old or
+# new), and the next run, started while the killed run's tools may still be running, must stop them,
+# install 2.0 and leave nothing behind.
+# usage: crash_safety_test.sh <install_driver> <build dir> [points]
 set -uo pipefail
 driver="$(realpath "$1")" build="$(realpath "$2")"
 codesign="$build/Corvidale.app/Contents/Helpers/corvidale-codesign" release="$build/tools/corvidale-release"
@@ -37,7 +38,7 @@ living() { ps -o pid=,stat=,args= -s "$1" 2>/dev/null | awk '$2 !~ /^Z/'; }
 # The kills spread over a whole run's length, and a little past it: the mean of the last runs, as the
 # machine's load comes and goes.
 restore && start="$(now)" && { install || fail "an uninterrupted run"; }
-total=$((($(now) - start) / 1000)) points=40
+total=$((($(now) - start) / 1000)) points="${3:-40}"
 for i in $(seq 0 $((points - 1))); do
   restore
   delay=$((total * (2 * i + 1) / (2 * points)))
