@@ -41,10 +41,57 @@ TABLES = ("startup", "install", "idle")
 
 # ---- Startup ------------------------------------------------------------------------------
 
+# The shell (and the minimal program) say when each phase of startup was
+# reached when CORVIDALE_TRACE_STARTUP=1; the engine's processes are known by
+# their command lines, and when they were launched by the kernel's start time,
+# which it keeps in 10 ms steps (the shell's sandbox launcher, its first
+# process, counts).
+TRACE = re.compile(r"startup trace: (?:[\d.]+ ms )?(.+?) \(monotonic ([\d.]+)\)$")
+LAUNCHES = (("network process launched", ("WebKitNetworkProcess", "--utility-sub-type=network.mojom.NetworkService")),
+            ("D-Bus proxy launched", ("xdg-dbus-proxy",)),
+            ("web process launched", ("WebKitWebProcess", "--type=renderer")))
+PHASES = ("GTK initialised", "window created", "web view created", "network process launched",
+          "D-Bus proxy launched", "web process launched", "request sent", "request", "response started",
+          "load committed", "first frame drawn", "load finished", "load")
+SERVER_PHASES = {"request": "the server reads the request", "load": "the server hears `load`"}
+
+
+def traced_phases(log, start):
+    """Milliseconds after exec of each phase the program's trace names."""
+    phases = {}
+    with open(log, "rb") as f:
+        for line in f.read().decode("utf-8", "replace").splitlines():
+            match = TRACE.search(line)
+            if match and not match.group(1).endswith(" launched"):
+                phases.setdefault(match.group(1), (float(match.group(2)) - start) * 1000)
+    return phases
+
+
+def launch_phases(pids, start):
+    """Milliseconds after exec at which the first engine process of each kind
+    was started."""
+    seconds_per_tick = 1.0 / os.sysconf("SC_CLK_TCK")
+    boot_ahead = time.clock_gettime(time.CLOCK_BOOTTIME) - time.monotonic()
+    phases = {}
+    for pid in pids:
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                command = f.read().decode("utf-8", "replace")
+            with open("/proc/%d/stat" % pid, "rb") as f:
+                ticks = int(f.read().decode("latin-1").rsplit(")", 1)[1].split()[19])
+        except (OSError, IndexError, ValueError):
+            continue
+        started = (ticks * seconds_per_tick - boot_ahead - start) * 1000
+        for phase, marks in LAUNCHES:
+            if any(mark in command for mark in marks):
+                phases[phase] = min(phases.get(phase, started), started)
+    return phases
+
+
 def measure(program, url_base, run, timings, base_env, work, logs=None, shots=None):
     url = "%s/page?run=%s" % (url_base, run)
     result = {"program": program.name}
-    with launched(program, url, run, base_env, work, logs) as (process, start, _):
+    with launched(program, url, run, base_env, work, logs) as (process, start, log):
         seen = timings.wait_for(run, "load", start + LOAD_TIMEOUT_SECONDS)
         if seen is None:
             result["error"] = "no load report within %d s (exit status %s)" % (LOAD_TIMEOUT_SECONDS, process.poll())
@@ -56,6 +103,8 @@ def measure(program, url_base, run, timings, base_env, work, logs=None, shots=No
         pids = processes_of(process.pid, run)
         pss, rss, counted = memory_of(pids)
         result.update(pss=pss, rss=rss, processes=counted)
+        result["phases"] = {**launch_phases(pids, start), **traced_phases(log, start),
+                            **{k: result[k] for k in SERVER_PHASES if result[k] is not None}}
         if shots:
             subprocess.run(["import", "-window", "root", os.path.join(shots, run + ".png")], env=base_env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
@@ -152,11 +201,42 @@ def report(programs, results, program_sizes, rounds, notes):
             print("Goals for %s: %s" % (shell, "; ".join(goals)))
     for note in notes:
         print(note)
+    report_phases(programs, results)
+
+
+def report_phases(programs, results):
+    """The median of each phase per program, and the shell's ratios to the
+    minimal program's."""
+    medians = {}
+    for program in programs:
+        good = [r for r in results if r["program"] == program.name and "error" not in r]
+        medians[program.name] = {p: spread([r["phases"][p] for r in good if p in r["phases"]]) for p in PHASES}
+    shown = [p for p in programs if any(medians[p.name][phase][1] is not None for phase in PHASES)]
+    bases = [b for b in ("minimal", "chromium") if b in medians]
+    shells = [p.name for p in programs if p.url_in_env]
+    print()
+    print("Startup by phase (ms after exec)")
+    print()
+    print("| Phase | %s | %s |" % (" | ".join(p.name for p in shown),
+                                  " | ".join("%s / %s" % (s, b) for s in shells for b in bases)))
+    print("|---|%s" % ("---|" * (len(shown) + len(shells) * len(bases))))
+    for phase in PHASES:
+        ratios = []
+        for shell in shells:
+            for base in bases:
+                x, y = medians[shell][phase][1], medians[base][phase][1]
+                ratios.append("%.2f×" % (x / y) if x and y else "-")
+        cells = [medians[p.name][phase][0] if medians[p.name][phase][1] is not None else "-" for p in shown]
+        print("| %s | %s | %s |" % (SERVER_PHASES.get(phase, phase), " | ".join(cells), " | ".join(ratios)))
+    print()
+    print("Medians, min–max. The programs' own traces (CORVIDALE_TRACE_STARTUP=1) give the named phases, the "
+          "kernel's start times (in 10 ms steps) the processes' launches, the server the request and `load`.")
 
 
 def run_startup(bench, programs, bundles, args):
     results = []
     foreign_seen = {}
+    traced_env = dict(bench.base_env, CORVIDALE_TRACE_STARTUP="1")
     for round_index in range(args.rounds):
         # A different program goes first each round.
         order = programs[round_index % len(programs):] + programs[:round_index % len(programs)]
@@ -164,7 +244,7 @@ def run_startup(bench, programs, bundles, args):
             for pid, name in foreign_engines(bench.prefix):
                 foreign_seen[pid] = name
             run = "%s%s-%d" % (bench.prefix, program.name, round_index)
-            result = measure(program, bench.url_base, run, bench.timings, bench.base_env, bench.work, args.logs,
+            result = measure(program, bench.url_base, run, bench.timings, traced_env, bench.work, args.logs,
                              args.screenshots)
             results.append(result)
             if "error" in result:
