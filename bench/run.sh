@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
-# Measures how fast the shell starts and how much memory it takes, against a
-# minimal GTK 4 + WebKitGTK program (the floor), WebKit's MiniBrowser and
-# Chromium's app mode, in one run of interleaved rounds.
+# Measures what the shell costs, against a minimal GTK 4 + WebKitGTK program
+# (the floor), WebKit's MiniBrowser, Chromium's app mode and the plain tools,
+# in one run that prints three tables:
 #
-#   bench/run.sh [--rounds N] [bench.py options]
+#   startup  exec -> load and memory, in interleaved rounds (default 10)
+#   install  a 1 GiB release installed by the shell's update self-test over a
+#            1.0 copy, by phase, with peak RSS of the shell and its helpers,
+#            against curl, sha256sum, unsquashfs and cp -a (default 3 rounds)
+#   idle     CPU time and wakeups over a minute on the loaded page, against
+#            Chromium (default 1 round)
+#
+#   bench/run.sh [--tables startup,install,idle] [--rounds N] [bench.py options]
 #
 # Installs what is missing (the project's packages, Chromium, glxinfo), builds
-# the shell in build-bench/ and the minimal program beside it, serves a ~32 KB
-# page over https on loopback with a throw-away CA, runs every program under
-# its own Xvfb and prints a table of medians and ranges. Default: 10 rounds.
+# the shell and its release tools in build-bench/ and the minimal program
+# beside it, serves the page (~32 KB) and the release over https on loopback
+# with a throw-away CA and runs every program under its own Xvfb. The install
+# table needs about 5 GiB free in the temporary folder.
 #
-# Other options go to bench/bench.py: --only corvidale,minimal to measure some
-# programs, --also NAME=PATH to measure another build of the shell beside this
-# one, --env NAME:VAR=VALUE to give one program an environment variable.
+# Other options go to bench/bench.py: --install-rounds N, --install-mib N (the
+# release's size), --idle-rounds N, --idle-seconds S; --only corvidale,minimal
+# to measure some programs, --also NAME=PATH to measure another build of the
+# shell beside this one, --env NAME:VAR=VALUE to give one program an
+# environment variable.
 #
 # Needs root, or unprivileged user namespaces: the test CA is trusted by
 # binding a CA bundle over the system's in a private mount namespace
-# (WebKitGTK ignores SSL_CERT_FILE). Chromium is told to ignore certificate
-# errors instead, as it keeps its own trust store.
+# (WebKitGTK ignores SSL_CERT_FILE, and the shell's libcurl reads that bundle
+# too). Chromium is told to ignore certificate errors instead, as it keeps its
+# own trust store.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -72,7 +83,7 @@ fi
 
 say "Building the shell in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja --log-level=WARNING -DCORVIDALE_BUILD_TESTS=OFF -DCORVIDALE_BUILD_E2E=OFF >&2
-cmake --build "$BUILD" --target corvidale -j2 >&2
+cmake --build "$BUILD" --target corvidale corvidale-codesign corvidale-image corvidale-release -j2 >&2
 SHELL_EXE=$BUILD/Corvidale.app/Contents/MacOS/corvidale
 [[ -x $SHELL_EXE ]] || fail "the build did not produce $SHELL_EXE"
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/app/delegate.h"
+#include "startup_trace.h"
 #include "web_view.h"
 #include "window.h"
 
@@ -50,11 +51,15 @@ void GtkPlatform::runInBackground(std::function<void()> job) {
 }
 
 std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::WebViewConfiguration& configuration) {
-    return std::make_unique<GtkWebView>(context_, downloads_, defaults_, configuration);
+    auto view = std::make_unique<GtkWebView>(context_, downloads_, defaults_, configuration);
+    traceStartupOf(view->widget());
+    return view;
 }
 
 std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::WindowShape& shape) {
-    return std::make_unique<GtkShellWindow>(context_, defaults_, shape);
+    auto window = std::make_unique<GtkShellWindow>(context_, defaults_, shape);
+    traceStartup("window created");
+    return window;
 }
 
 std::optional<std::string> GtkPlatform::engineDefaultUserAgent() {

@@ -9,6 +9,7 @@
 #include "core/app/delegate.h"
 #include "gtk_platform.h"
 #include "rendering.h"
+#include "startup_trace.h"
 #include "website_data.h"
 #include "workspace.h"
 #include "x11_guard.h"
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
                            ? G_APPLICATION_DEFAULT_FLAGS
                            : G_APPLICATION_NON_UNIQUE);
     platform->attach(application);
+    corvidale::gtk::beginStartupTrace(G_APPLICATION(application));
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), platform);
 
     // GLib sees only the program name: the argument domain is ours, and

@@ -44,11 +44,12 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
 // Replaces by removing and renaming; an app's identifier is its Contents/id,
 // its other Info.plist values are those in `info`.
 struct ScratchFiles : platform::FileManager {
-    std::string temp;
+    std::string temp, log;  // the swap is noted in the stand-in tools' log
     std::optional<platform::Error> refuse;
     std::map<std::string, std::string, std::less<>> info;
     std::string temporaryDirectory() override { return temp; }
     std::optional<platform::Error> replaceItem(const std::string& original, const std::string& item) override {
+        std::ofstream(log, std::ios::app) << "swap\n";
         if (refuse) return refuse;
         fs::remove_all(original);
         fs::rename(item, original);
@@ -70,8 +71,10 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const fs::path s = folder, apps = s / "Apps", app = apps / "Corvidale.app", tmp = s / "tmp";
     const std::string tool = s / "tool.sh", pin(64, 'a'), line = "TeamIdentifier=" + pin, image = "the image";
     // Stand-in tools: each logs its step and fails when it is named in s/fail, saying s/said, a copy halfway through.
+    // The copy notes a download still there: the flush would write it out too.
     put(tool, "#!/bin/sh\nstep=$1; shift; cd " + s.string() + "; echo $step >>log\n[ $step = copy ] && cp -a \"$1\" "
-              "\"$2\"\ngrep -qsx $step fail && { cat said; exit 1; }\ncase $step in attach) cp -a volume/. \"$2\";; "
+              "\"$2\" && ls tmp/*/corvidale-download-* >/dev/null 2>&1 && echo kept >>log\n"
+              "grep -qsx $step fail && { cat said; exit 1; }\ncase $step in attach) cp -a volume/. \"$2\";; "
               "details) cat details;; detach) rm -rf \"$1\";; esac\nexit 0\n");
     fs::permissions(tool, fs::perms::owner_all);
     const ToolTable tools{{tool, {"attach", "{image}", "{mount}"}}, {tool, {"verify", "{app}"}},
@@ -88,9 +91,12 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     gtk::CurlURLSession session;
     ScratchFiles files;
     files.temp = tmp;
+    files.log = s / "log";
     ::setenv("TMPDIR", tmp.c_str(), 1);  // where the session puts the download
 
-    const std::string all = "attach verify details assess copy detach", team = "attach verify details detach";
+    // The extraction goes before the copy is flushed and swapped in.
+    const std::string copied = "attach verify details assess copy detach", all = copied + " swap";
+    const std::string team = "attach verify details detach";
     const std::string uuid = "0F6E1C2A-3B4D-4E5F-8A9B-0C1D2E3F4A5B", otherTeam = "signature(\"another team\")";
     const std::string lockFile = "Apps/.Corvidale.app.update-lock", leftover = "tmp/corvidale-update-" + uuid;
     const std::string ok = "= 2.0 (7)";
@@ -145,7 +151,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          [](Release&, InstallTarget& t) { t.runningBuild = 7; }},
         {"its own version", "= 2.0.1 (7)", all, {}, bundleSays("CFBundleShortVersionString", "2.0.1")},
         {"assess fails", "signature(\"Gatekeeper refused it\")", "attach verify details assess detach", {{"fail", "assess"}}},
-        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device)\")", all,
+        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device)\")", copied,
          {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\n"}}},
         {"replace fails", "install(\"Device busy\")", all, {},
          [&](Release&, InstallTarget&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},

@@ -37,7 +37,10 @@ public:
     CleanUp() = default;
     CleanUp(const CleanUp&) = delete;
     CleanUp& operator=(const CleanUp&) = delete;
-    ~CleanUp() {
+    ~CleanUp() { runNow(); }
+    void add(std::function<void()> action) { actions_.push_back(std::move(action)); }
+    // Undoes everything registered so far, now.
+    void runNow() {
         while (!actions_.empty()) {
             auto action = std::move(actions_.back());
             actions_.pop_back();
@@ -47,7 +50,6 @@ public:
             }
         }
     }
-    void add(std::function<void()> action) { actions_.push_back(std::move(action)); }
 
 private:
     std::vector<std::function<void()>> actions_;
@@ -368,8 +370,7 @@ private:
 };
 
 // Copies the new app beside the installed one, on its file system so that
-// the replacement is one rename, and flushes the copy. A copy that failed
-// halfway is not kept.
+// the replacement is one rename. A copy that failed halfway is not kept.
 void copyBeside(const ToolTable& tools, const ToolPaths& paths, const ToolOptions& options, const std::string& folder) {
     const auto copied = run(tools.copy, paths, options);
     if (copied.status != 0) {
@@ -377,8 +378,11 @@ void copyBeside(const ToolTable& tools, const ToolPaths& paths, const ToolOption
         if (::access(folder.c_str(), W_OK) != 0) throw Failure::install(folder + " is not writable");
         throw Failure::install(withMessage("couldn't copy the app into " + folder, toolMessage(copied, tools.copy)));
     }
-    if (const int error = syncTree(paths.staging); error != 0) {
-        removeTree(paths.staging);
+}
+
+void flushCopy(const std::string& staging, const std::string& folder) {
+    if (const int error = syncTree(staging); error != 0) {
+        removeTree(staging);
         throw Failure::install("couldn't save the copy in " + folder + ": " + std::strerror(error));
     }
 }
@@ -419,6 +423,24 @@ std::string downloadImage(const Release& release, const InstallTarget& target, c
     }
     if (sha256HexOfFile(image) != asciiLower(release.sha256)) throw Failure::checksum();
     return image;
+}
+
+// 6-8. Opens the image in a mount directory only this user can enter; the
+// detach is registered with `cleanUp`.
+void attachImage(const ToolTable& tools, ToolPaths& paths, const ToolOptions& options, const std::string& workFolder,
+                 CleanUp& cleanUp) {
+    paths.mount = workFolder + "/volume";
+    if (::mkdir(paths.mount.c_str(), 0700) != 0) throw SystemError::fromErrno(errno, paths.mount);
+    if (const auto attached = run(tools.attach, paths, options); attached.status != 0) {
+        throw Failure::install(withMessage("the disk image would not open", toolMessage(attached, tools.attach)));
+    }
+    cleanUp.add([&tools, paths, options] { run(tools.detach, paths, options); });
+#if defined(__linux__)
+    // Attaching extracted the whole image, so the download is of no more use;
+    // kept, its pages would be written out to the disk along with the
+    // extraction and the copy, and the copy would wait for them.
+    ::unlink(paths.image.c_str());
+#endif
 }
 
 }  // namespace
@@ -463,14 +485,7 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     const ToolOptions& options = work.toolOptions();
     CleanUp cleanUp;  // runs before the folder goes
     paths.image = downloadImage(release, target, work.path());
-
-    // 6-8. A mount directory only this user can enter.
-    paths.mount = work.path() + "/volume";
-    if (::mkdir(paths.mount.c_str(), 0700) != 0) throw SystemError::fromErrno(errno, paths.mount);
-    if (const auto attached = run(tools.attach, paths, options); attached.status != 0) {
-        throw Failure::install(withMessage("the disk image would not open", toolMessage(attached, tools.attach)));
-    }
-    cleanUp.add([&tools, paths, options] { run(tools.detach, paths, options); });
+    attachImage(tools, paths, options, work.path(), cleanUp);
 
     // 9-10. The first entry named *.app; it must be a folder of its own, not
     // a link to one elsewhere.
@@ -493,9 +508,13 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     const InstalledApp candidate = candidateVersion(target.files, paths.app, release, target.runningBuild);
     if (run(tools.assess, paths, options).status != 0) throw Failure::signature("Gatekeeper refused it");
 
-    // 15. A copy beside the installed app, flushed.
+    // 15. A copy beside the installed app. What it was made from goes before
+    // the copy is flushed: the flush would otherwise write all of it to the
+    // disk as well, only for it to be removed.
     paths.staging = folder + "/." + appName + ".update-" + makeUUID();
     copyBeside(tools, paths, options, folder);
+    cleanUp.runNow();
+    flushCopy(paths.staging, folder);
 
     // 16-17. One replacement, no backup; then the folder's new entry is flushed.
     if (const auto error = target.files.replaceItem(installed, paths.staging)) {
