@@ -44,7 +44,8 @@ void GtkNotificationCenter::remove(const std::string& identifier) {
 void GtkNotificationCenter::onClicked(GSimpleAction*, GVariant* parameter, gpointer self) {
     auto* center = static_cast<GtkNotificationCenter*>(self);
     if (parameter == nullptr || !g_variant_is_of_type(parameter, G_VARIANT_TYPE_STRING)) return;
-    if (center->delegate_ != nullptr) center->delegate_->didReceiveNotificationResponse(g_variant_get_string(parameter, nullptr));
+    if (center->delegate_ == nullptr) return;
+    center->delegate_->didReceiveNotificationResponse(g_variant_get_string(parameter, nullptr));
 }
 
 }  // namespace corvidale::gtk

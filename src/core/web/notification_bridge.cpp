@@ -52,7 +52,9 @@ constexpr const char* kBridgeSource = R"JS((function () {
     });
   };
   Object.defineProperty(window, '__corvidaleNotifications', {value: Object.freeze({
-    answer: function (answer) { state = answer; var w = waiting; waiting = []; w.forEach(function (f) { f(answer); }); },
+    answer: function (answer) {
+      state = answer; var w = waiting; waiting = []; w.forEach(function (f) { f(answer); });
+    },
     clicked: function (id) { var n = shown[id]; if (n) { delete shown[id]; n._fire('click'); } }
   })});
   window.Notification = Notification;

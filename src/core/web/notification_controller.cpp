@@ -137,7 +137,9 @@ void NotificationController::requestPermission(bool fromMainFrame, platform::Com
     // The engine answers the origins it was told may notify by itself; once
     // the application's is one, whoever still asks is another origin.
     const bool grant = !granted_ && decide(fromMainFrame);
-    if (!grant && console_ != nullptr) console_->warn("Notification permission is for the application's own page only");
+    if (!grant && console_ != nullptr) {
+        console_->warn("Notification permission is for the application's own page only");
+    }
     decisionHandler(grant);
 }
 
