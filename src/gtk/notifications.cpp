@@ -4,18 +4,22 @@
 
 namespace corvidale::gtk {
 
+void GtkNotificationCenter::setDelegate(platform::NotificationCenterDelegate* delegate) {
+    delegate_ = delegate;
+    // From the start, so that a click on one shown before the first of this run still arrives.
+    if (actionAdded_ || context_.application == nullptr) return;
+    actionAdded_ = true;
+    GSimpleAction* action = g_simple_action_new(kNotificationClickedAction, G_VARIANT_TYPE_STRING);
+    g_signal_connect(action, "activate", G_CALLBACK(&GtkNotificationCenter::onClicked), this);
+    g_action_map_add_action(G_ACTION_MAP(context_.application), G_ACTION(action));
+    g_object_unref(action);
+}
+
 GApplication* GtkNotificationCenter::application() {
     GApplication* application = G_APPLICATION(context_.application);
     // Without a session bus there is no one to show a notification to, and
     // GLib would only complain about the missing connection.
     if (application == nullptr || g_application_get_dbus_connection(application) == nullptr) return nullptr;
-    if (!actionAdded_) {
-        actionAdded_ = true;
-        GSimpleAction* action = g_simple_action_new(kNotificationClickedAction, G_VARIANT_TYPE_STRING);
-        g_signal_connect(action, "activate", G_CALLBACK(&GtkNotificationCenter::onClicked), this);
-        g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(action));
-        g_object_unref(action);
-    }
     return application;
 }
 

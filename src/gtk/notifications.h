@@ -16,7 +16,7 @@ class GtkNotificationCenter final : public platform::NotificationCenter {
 public:
     explicit GtkNotificationCenter(ShellContext& context) : context_(context) {}
 
-    void setDelegate(platform::NotificationCenterDelegate* delegate) override { delegate_ = delegate; }
+    void setDelegate(platform::NotificationCenterDelegate* delegate) override;
     // Nothing to ask: the desktop's own settings decide.
     void requestAuthorization() override {}
     void add(const platform::NotificationRequest& request) override;
