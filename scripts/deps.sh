@@ -25,6 +25,8 @@ packages=(
   # a private session bus for the single-instance check
   python3 python3-pytest xvfb xdotool x11-utils imagemagick openssl util-linux mount ca-certificates
   fonts-dejavu-core dbus
+  # a recording notification server on that bus, for the notification test
+  python3-dbusmock
   # packaging: icons rendered from the drawing, the .deb's library dependencies,
   # desktop entry and metainfo checks, a clean Debian root to install it in
   librsvg2-bin dpkg-dev desktop-file-utils appstream debootstrap curl

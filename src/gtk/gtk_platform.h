@@ -13,6 +13,7 @@
 #include "dialogs.h"
 #include "downloads.h"
 #include "file_manager.h"
+#include "notifications.h"
 #include "shell_context.h"
 #include "system_services.h"
 #include "url_session.h"
@@ -45,6 +46,7 @@ public:
     platform::Process& process() override { return process_; }
     platform::URLSession& urlSession() override { return urlSession_; }
     platform::FileManager& fileManager() override { return fileManager_; }
+    platform::NotificationCenter& notificationCenter() override { return notifications_; }
     void runInBackground(std::function<void()> job) override;
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
@@ -69,6 +71,7 @@ private:
     CurlURLSession urlSession_;
     LocalFileManager fileManager_;
     DownloadCenter downloads_;
+    GtkNotificationCenter notifications_{context_};
     bool holding_ = false;
 };
 

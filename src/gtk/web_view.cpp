@@ -175,6 +175,7 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     g_object_ref_sink(view_);
     g_object_unref(session);
     connectSignals();
+    notifications_ = std::make_unique<PageNotifications>(view_, uiDelegate_, configuration.notificationOrigins);
     context_.webViews[view_] = this;
 
     // WebKitGTK starts the view's content process at its first load; the
@@ -231,6 +232,7 @@ void GtkWebView::connectSignals() {
 }
 
 GtkWebView::~GtkWebView() {
+    notifications_.reset();
     context_.webViews.erase(view_);
     if (context_.mainWebView == view_) context_.mainWebView = nullptr;
     g_signal_handlers_disconnect_by_data(view_, this);

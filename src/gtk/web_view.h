@@ -8,6 +8,7 @@
 
 #include "core/platform/defaults.h"
 #include "core/platform/web_view.h"
+#include "page_notifications.h"
 #include "shell_context.h"
 
 namespace corvidale::gtk {
@@ -48,6 +49,8 @@ public:
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
+    void notificationClicked(std::uint64_t id) override { notifications_->clicked(id); }
+    void setNotificationOrigins(const std::vector<std::string>& origins) override { notifications_->setOrigins(origins); }
 
     WebKitWebView* widget() const { return view_; }
     platform::NavigationDelegate* navigationDelegate() const { return navigationDelegate_; }
@@ -94,6 +97,7 @@ private:
     std::string failedUri_;  // the URL of the last load that failed, until a load succeeds
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;
+    std::unique_ptr<PageNotifications> notifications_;
 };
 
 // "Error Domain=<domain> Code=<code> "<message>"", the way the desktop

@@ -5,6 +5,7 @@
 #include "dialogs.h"
 #include "file_manager.h"
 #include "foundation_services.h"
+#include "notification_center.h"
 #include "url_session.h"
 
 namespace corvidale::mac {
@@ -23,6 +24,9 @@ public:
     platform::Process& process() override { return process_; }
     platform::URLSession& urlSession() override { return urlSession_; }
     platform::FileManager& fileManager() override { return fileManager_; }
+    platform::NotificationCenter& notificationCenter() override { return notifications_; }
+    // WKWebView on macOS 13 gives pages no Notification API: the shell's own stands in.
+    bool webViewHasNotificationAPI() const override { return false; }
 
     // A global dispatch queue: its threads may block on a transfer or a tool.
     void runInBackground(std::function<void()> job) override;
@@ -45,6 +49,7 @@ private:
     StandardProcess process_;
     MacURLSession urlSession_;
     DefaultFileManager fileManager_;
+    MacNotificationCenter notifications_;
 };
 
 }  // namespace corvidale::mac

@@ -59,6 +59,10 @@ public:
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
+    // Pages get their Notification API from the shell's script, which the
+    // core answers itself: nothing of WebKit's to tell.
+    void notificationClicked(std::uint64_t) override {}
+    void setNotificationOrigins(const std::vector<std::string>&) override {}
 
     WKWebView* view() const { return view_; }
 

@@ -2,7 +2,8 @@
 
 The app runs in a private mount namespace where a CA bundle with the test CA and
 a hosts file naming the test hosts are bound over the system's (the engine
-ignores SSL_CERT_FILE). It never gets a session bus.
+ignores SSL_CERT_FILE). It gets a session bus only where a test gives it one, one that
+starts no services.
 """
 import ctypes
 import http.server
@@ -226,7 +227,7 @@ class World:
 class App:
     """One run of the shell as `profile`. stop() ends it and its engine helpers."""
 
-    def __init__(self, world, profile, path="/", origin=None, args=(), stamp=None, exe=APP, cwd=None):
+    def __init__(self, world, profile, path="/", origin=None, args=(), stamp=None, exe=APP, cwd=None, extra_env=None):
         self.world, self.profile, self.logs = world, profile, profile.root / f"run-{time.monotonic_ns()}"
         home = profile.home
         env = dict(PATH=os.environ["PATH"], HOME=str(home), LANG="C.UTF-8", DISPLAY=world.display, GDK_BACKEND="x11",
@@ -236,6 +237,7 @@ class App:
                    **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
         if stamp is not None:
             env["CORVIDALE_STAMP"] = stamp
+        env.update(extra_env or {})
         bind = 'mount --bind "$1" /etc/ssl/certs/ca-certificates.crt && mount --bind "$2" /etc/hosts && shift 2 && exec "$@"'
         with open(f"{self.logs}.out", "w") as out, open(f"{self.logs}.err", "w") as err:
             self.proc = subprocess.Popen(["unshare", "-m", "--", "sh", "-c", bind, "sh", world.ca_bundle, world.hosts,

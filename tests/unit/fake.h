@@ -68,7 +68,8 @@ struct NoFiles : platform::FileManager {
 // One object for every interface of the seam. What the core did lands in
 // `calls` and the line vectors; what it is given is set in the public maps.
 struct Fake : platform::Platform, platform::Bundle, platform::Environment, platform::Defaults, platform::Application,
-              platform::Workspace, platform::Dialogs, platform::MainQueue, platform::Process, platform::URLSession {
+              platform::Workspace, platform::Dialogs, platform::MainQueue, platform::Process, platform::URLSession,
+              platform::NotificationCenter {
     platform::Bundle& bundle() override { return *this; }
     platform::Environment& environment() override { return *this; }
     platform::Defaults& defaults() override { return *this; }
@@ -79,6 +80,8 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     platform::Process& process() override { return *this; }
     platform::URLSession& urlSession() override { return *this; }
     platform::FileManager& fileManager() override { return files; }
+    platform::NotificationCenter& notificationCenter() override { return *this; }
+    bool webViewHasNotificationAPI() const override { return !notificationBridge; }
     // Runs the job at once, or with `workerThreads` on a thread of its own
     // until joinWorkers(): what it posts waits for the clock.
     void runInBackground(std::function<void()> job) override {
@@ -193,6 +196,13 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     }
     void endProcess(int status) override { throw Exited{status}; }
 
+    void setDelegate(platform::NotificationCenterDelegate* delegate) override { notificationDelegate = delegate; }
+    void requestAuthorization() override { calls.push_back("requestAuthorization"); }
+    void add(const platform::NotificationRequest& r) override {
+        calls.push_back("notify " + r.identifier + " [" + r.title + "] [" + r.body + "]");
+    }
+    void remove(const std::string& identifier) override { calls.push_back("withdraw " + identifier); }
+
     template <class Map>
     static std::optional<typename Map::mapped_type> find(const Map& map, std::string_view key) {
         const auto found = map.find(key);
@@ -208,6 +218,8 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     std::optional<std::string> downloadsFolder;
     std::function<void()> onTurn;
     bool workerThreads = false;
+    bool notificationBridge = false;
+    platform::NotificationCenterDelegate* notificationDelegate = nullptr;
     std::vector<std::thread> workers;
 
     std::vector<std::string> calls, out, err, log, opened, revealed;
@@ -254,6 +266,10 @@ struct FakeWebView : platform::WebView {
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
         scripts.push_back(script);
         completions.push_back(std::move(done));
+    }
+    void notificationClicked(std::uint64_t id) override { p.calls.push_back("clicked " + std::to_string(id)); }
+    void setNotificationOrigins(const std::vector<std::string>& origins) override {
+        for (const auto& origin : origins) p.calls.push_back("allow notifications " + origin);
     }
     Fake& p;
     platform::WebViewConfiguration config;

@@ -73,7 +73,9 @@ struct Delegate::Controllers {
 Delegate::Delegate(platform::Platform& platform)
     : platform_(platform),
       config_(readLaunchConfig(platform.bundle(), platform.environment(), platform.defaults())),
-      theme_(platform.defaults(), platform.application(), platform.process(), config_.originHost()) {}
+      theme_(platform.defaults(), platform.application(), platform.process(), config_.originHost()),
+      notifications_(platform.notificationCenter(), platform.application(), platform.defaults(), platform.mainQueue(),
+                     config_.origin, !platform.webViewHasNotificationAPI()) {}
 
 Delegate::~Delegate() = default;
 
@@ -86,6 +88,7 @@ void Delegate::applicationDidFinishLaunching() {
     makeWindow();
 
     controllers_ = std::make_unique<Controllers>(platform_, config_, *web_, *window_);
+    notifications_.attach(*web_, controllers_->console);
     web_->setNavigationDelegate(this);
     web_->setUIDelegate(this);
     platform_.application().setMainMenu(buildMainMenu());
@@ -106,6 +109,7 @@ platform::WebViewConfiguration Delegate::webViewConfiguration() {
     configuration.javaScriptEnabled = true;
     configuration.scriptMessageHandlers.push_back({std::string(kThemeHandlerName), &theme_});
     configuration.userScripts.push_back(themeUserScript());
+    notifications_.configure(configuration);
     return configuration;
 }
 
@@ -211,5 +215,13 @@ void Delegate::requestMediaCapturePermission(const std::string& /*securityOrigin
 }
 
 bool Delegate::printFrame(const platform::Initiator& initiator) { return controllers_->dialogs.printFrame(initiator); }
+
+void Delegate::requestNotificationPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) {
+    notifications_.requestPermission(fromMainFrame, std::move(decisionHandler));
+}
+
+void Delegate::showNotification(const platform::PageNotification& notification) { notifications_.show(notification); }
+
+void Delegate::notificationClosed(std::uint64_t id) { notifications_.closed(id); }
 
 }  // namespace corvidale

@@ -7,6 +7,7 @@
 
 #include "core/app/launch_config.h"
 #include "core/platform/platform.h"
+#include "core/web/notification_controller.h"
 #include "core/web/theme_bridge.h"
 
 namespace corvidale {
@@ -58,6 +59,9 @@ public:
     void requestMediaCapturePermission(const std::string& securityOriginHost, platform::MediaCaptureType type,
                                        platform::Completion<platform::PermissionDecision> decisionHandler) override;
     bool printFrame(const platform::Initiator& initiator) override;
+    void requestNotificationPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) override;
+    void showNotification(const platform::PageNotification& notification) override;
+    void notificationClosed(std::uint64_t id) override;
 
 private:
     // The controllers of the window and its page, made once both exist.
@@ -70,6 +74,8 @@ private:
     platform::Platform& platform_;
     const LaunchConfig config_;
     ThemeBridge theme_;
+    // Made with the configuration, before the web view it serves.
+    NotificationController notifications_;
     std::unique_ptr<platform::WebView> web_;
     std::unique_ptr<platform::Window> window_;
     std::unique_ptr<Controllers> controllers_;

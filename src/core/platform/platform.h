@@ -11,6 +11,7 @@
 #include "dialogs.h"
 #include "file_manager.h"
 #include "main_queue.h"
+#include "notifications.h"
 #include "process.h"
 #include "url_session.h"
 #include "web_view.h"
@@ -35,6 +36,7 @@ public:
     virtual Process& process() = 0;
     virtual URLSession& urlSession() = 0;
     virtual FileManager& fileManager() = 0;
+    virtual NotificationCenter& notificationCenter() = 0;
 
     // Runs `job` on a worker thread, away from the main thread; the job hands
     // its result back through mainQueue().post. The job must not touch the
@@ -50,6 +52,9 @@ public:
     // What the engine appends to a download's file name while it writes it,
     // before renaming it into place ("" when it writes in place).
     virtual std::string downloadTemporarySuffix() const { return {}; }
+    // Whether the web view offers pages the Notification API itself; where it
+    // does not, the shell gives the top page one of its own.
+    virtual bool webViewHasNotificationAPI() const { return true; }
     // The platform word in the shell's user-agent token ("mac", "linux").
     virtual std::string userAgentPlatformWord() const = 0;
 };

@@ -29,6 +29,9 @@ struct WebViewConfiguration {
     };
     std::vector<Handler> scriptMessageHandlers;
     std::vector<UserScript> userScripts;
+    // Origins ("https://host[:port]") whose pages may show notifications
+    // without asking first.
+    std::vector<std::string> notificationOrigins;
 };
 
 enum class CachePolicy { UseProtocolCachePolicy = 0, ReloadIgnoringLocalCacheData = 1 };
@@ -63,6 +66,12 @@ public:
     // `baseURL`, whose origin the page then has (none when empty).
     virtual void loadHTMLString(const std::string& html, const std::string& baseURL) = 0;
     virtual void evaluateJavaScript(const std::string& script, std::function<void(ScriptResult)> completion) = 0;
+    // Tells the page that the user clicked its notification `id` (one the UI
+    // delegate was shown), which fires the notification's click event.
+    virtual void notificationClicked(std::uint64_t id) = 0;
+    // From now on, pages of these origins may show notifications without
+    // asking, also in a content process started later.
+    virtual void setNotificationOrigins(const std::vector<std::string>& origins) = 0;
 };
 
 // --- What the engine asks of its delegates -------------------------------
@@ -123,6 +132,14 @@ struct OpenPanelParameters {
 enum class MediaCaptureType { Camera = 0, Microphone = 1, CameraAndMicrophone = 2 };
 enum class PermissionDecision { Prompt = 0, Grant = 1, Deny = 2 };
 
+// A notification a page shows, by the id the engine gave it.
+struct PageNotification {
+    std::uint64_t id = 0;
+    std::string title;
+    std::string body;
+    std::string tag;  // empty when the page gave none
+};
+
 struct Error {
     std::string localizedDescription;
     // Domain, code and details, as the platform prints an error object.
@@ -176,6 +193,12 @@ public:
                                                Completion<PermissionDecision> decisionHandler) = 0;
     // window.print(): answers whether the engine may go on to its print dialog.
     virtual bool printFrame(const Initiator& initiator) = 0;
+    // Notification.requestPermission(); `fromMainFrame` is whether the top
+    // frame's document asked, as far as the engine tells.
+    virtual void requestNotificationPermission(bool fromMainFrame, Completion<bool> decisionHandler) = 0;
+    virtual void showNotification(const PageNotification& notification) = 0;
+    // The page closed notification `id`, or the engine withdrew it.
+    virtual void notificationClosed(std::uint64_t id) = 0;
 };
 
 class DownloadDelegate {

@@ -101,6 +101,7 @@ std::optional<Url> Url::parse(std::string_view text) {
     url.host_ = part(handle.get(), CURLUPART_HOST);
     if (url.host_ && url.host_->empty()) url.host_.reset();
     if (url.host_) url.canonicalHost_ = canonicalHostName(*url.host_);
+    url.port_ = part(handle.get(), CURLUPART_PORT);
     return url;
 }
 

@@ -26,6 +26,8 @@ public:
     // the engine never reports a host that way. On macOS an international
     // name written other than in punycode has none.
     const std::optional<std::string>& canonicalHost() const { return canonicalHost_; }
+    // The port as written; nullopt when the URL names none.
+    const std::optional<std::string>& port() const { return port_; }
 
     // Resolves a reference against this URL: one with a scheme of its own
     // stands by itself, anything else is relative to this URL. nullopt when
@@ -38,6 +40,7 @@ private:
     std::string scheme_;
     std::optional<std::string> host_;
     std::optional<std::string> canonicalHost_;
+    std::optional<std::string> port_;
 };
 
 // Whether `text` starts with a scheme followed by "://": a URL that names a

@@ -1,0 +1,215 @@
+#include "notification_controller.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <sstream>
+
+#include "page_dialogs.h"
+#include "request_gate.h"
+
+namespace corvidale {
+namespace {
+
+constexpr std::string_view kIdentifierPrefix = "page-";
+// More origins than one user ever pointed the shell at, and longer ones than
+// any real origin: a planted value cannot grow without bound.
+constexpr std::size_t kMaxRememberedOrigins = 32;
+constexpr std::size_t kMaxOriginLength = 300;
+// A bridge message longer than this is no notification of any page's.
+constexpr std::size_t kMaxBridgeMessage = 1 << 20;
+
+std::string identifierFor(std::uint64_t id) { return std::string(kIdentifierPrefix) + std::to_string(id); }
+
+std::optional<std::uint64_t> idFrom(std::string_view identifier) {
+    if (identifier.substr(0, kIdentifierPrefix.size()) != kIdentifierPrefix) return std::nullopt;
+    const auto digits = identifier.substr(kIdentifierPrefix.size());
+    if (digits.empty() || digits.size() > 19) return std::nullopt;
+    std::uint64_t id = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        id = id * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return id;
+}
+
+// The bridge's message: {"type": "request" | "show" | "close", "id", "title", "body", "tag"}.
+struct BridgeMessage {
+    std::string type;
+    platform::PageNotification notification;
+};
+
+std::optional<BridgeMessage> parseBridgeMessage(const std::string& text) {
+    if (text.size() > kMaxBridgeMessage) return std::nullopt;
+    const auto json = nlohmann::json::parse(text, nullptr, false);
+    if (!json.is_object() || !json.contains("type") || !json["type"].is_string()) return std::nullopt;
+    BridgeMessage message;
+    message.type = json["type"].get<std::string>();
+    if (message.type == "request") return message;
+    if (!json.contains("id") || !json["id"].is_number_unsigned()) return std::nullopt;
+    message.notification.id = json["id"].get<std::uint64_t>();
+    const auto text_of = [&json](const char* key) {
+        return json.contains(key) && json[key].is_string() ? json[key].get<std::string>() : std::string();
+    };
+    message.notification.title = text_of("title");
+    message.notification.body = text_of("body");
+    message.notification.tag = text_of("tag");
+    return message;
+}
+
+}  // namespace
+
+std::optional<std::string> originString(const Url& url) {
+    if (url.scheme() != "https" || !url.canonicalHost()) return std::nullopt;
+    std::string origin = "https://" + *url.canonicalHost();
+    if (url.port() && *url.port() != "443") origin += ":" + *url.port();
+    return origin;
+}
+
+std::vector<std::string> readNotificationOrigins(std::string_view stored) {
+    std::vector<std::string> origins;
+    std::istringstream words{std::string(stored)};
+    for (std::string word; words >> word && origins.size() < kMaxRememberedOrigins;) {
+        if (word.size() > kMaxOriginLength) continue;
+        const auto url = Url::parse(word);
+        const auto origin = url ? originString(*url) : std::nullopt;
+        if (origin == word && std::find(origins.begin(), origins.end(), word) == origins.end()) {
+            origins.push_back(word);
+        }
+    }
+    return origins;
+}
+
+NotificationController::NotificationController(platform::NotificationCenter& center,
+                                               platform::Application& application, platform::Defaults& defaults,
+                                               platform::MainQueue& queue, const std::optional<Url>& origin,
+                                               bool bridged)
+    : center_(center),
+      application_(application),
+      defaults_(defaults),
+      queue_(queue),
+      origin_(origin ? originString(*origin) : std::nullopt),
+      originHost_(origin ? origin->canonicalHost() : std::nullopt),
+      bridged_(bridged) {
+    const auto remembered = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
+    granted_ = origin_ && std::find(remembered.begin(), remembered.end(), *origin_) != remembered.end();
+    center_.setDelegate(this);
+}
+
+void NotificationController::configure(platform::WebViewConfiguration& configuration) {
+    if (granted_) configuration.notificationOrigins = {*origin_};
+    if (!bridged_) return;
+    configuration.scriptMessageHandlers.push_back({std::string(kNotificationHandlerName), this});
+    configuration.userScripts.push_back(notificationBridgeScript(granted_));
+}
+
+void NotificationController::attach(platform::WebView& web, PageConsole& console) {
+    web_ = &web;
+    console_ = &console;
+}
+
+bool NotificationController::ownPage() const {
+    if (web_ == nullptr || !originHost_) return false;
+    const auto page = Url::parse(web_->url());
+    return page && page->scheme() == "https" && page->canonicalHost() == originHost_;
+}
+
+bool NotificationController::decide(bool fromMainFrame) {
+    // Like the camera: for the application's own page, not for a page it
+    // shows in a frame, nor for a sign-in page that took the window.
+    if (!fromMainFrame || !ownPage() || !origin_) return false;
+    if (!granted_) remember();
+    return true;
+}
+
+void NotificationController::remember() {
+    granted_ = true;
+    auto origins = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
+    if (origins.size() >= kMaxRememberedOrigins) origins.erase(origins.begin());
+    origins.push_back(*origin_);
+    std::string stored;
+    for (const auto& origin : origins) stored += (stored.empty() ? "" : " ") + origin;
+    defaults_.setString(kNotificationOriginsKey, stored);
+    if (web_ != nullptr) web_->setNotificationOrigins({*origin_});
+}
+
+void NotificationController::requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) {
+    // The engine answers the origins it was told may notify by itself; once
+    // the application's is one, whoever still asks is another origin.
+    const bool grant = !granted_ && decide(fromMainFrame);
+    if (!grant && console_ != nullptr) {
+        console_->warn("Notification permission is for the application's own page only");
+    }
+    decisionHandler(grant);
+}
+
+void NotificationController::show(const platform::PageNotification& notification) {
+    if (*recent_ >= kNotificationsPerMinute) {
+        if (console_ != nullptr) {
+            console_->warn("Notification dropped: more than " + std::to_string(kNotificationsPerMinute) +
+                           " a minute");
+        }
+        return;
+    }
+    ++*recent_;
+    queue_.after(60.0, [recent = std::weak_ptr<unsigned>(recent_)] {
+        if (auto left = recent.lock()) --*left;
+    });
+    if (!notification.tag.empty()) {
+        for (auto it = shown_.begin(); it != shown_.end();) {
+            const auto replaced = it++;
+            if (replaced->second == notification.tag && replaced->first != notification.id) withdraw(replaced->first);
+        }
+    }
+    if (!authorizationAsked_) {
+        authorizationAsked_ = true;
+        center_.requestAuthorization();
+    }
+    center_.add({identifierFor(notification.id), pageDialogText(notification.title), pageDialogText(notification.body)});
+    shown_[notification.id] = notification.tag;
+}
+
+void NotificationController::withdraw(std::uint64_t id) {
+    if (shown_.erase(id) == 0) return;
+    center_.remove(identifierFor(id));
+}
+
+void NotificationController::closed(std::uint64_t id) { withdraw(id); }
+
+void NotificationController::didReceiveNotificationResponse(const std::string& identifier) {
+    // The user asked for the application, whatever became of the page's notification.
+    application_.activateIgnoringOtherApps();
+    const auto id = idFrom(identifier);
+    if (!id || shown_.erase(*id) == 0 || web_ == nullptr) return;
+    if (bridged_) {
+        web_->evaluateJavaScript(
+            "window.__corvidaleNotifications && __corvidaleNotifications.clicked(" + std::to_string(*id) + ")", {});
+    } else {
+        web_->notificationClicked(*id);
+    }
+}
+
+void NotificationController::answerBridge(bool granted) {
+    if (web_ == nullptr) return;
+    web_->evaluateJavaScript(std::string("window.__corvidaleNotifications && __corvidaleNotifications.answer(") +
+                                 (granted ? "'granted'" : "'denied'") + ")",
+                             {});
+}
+
+void NotificationController::didReceiveScriptMessage(const platform::ScriptMessage& message) {
+    if (!message.textBody) return;
+    const auto parsed = parseBridgeMessage(*message.textBody);
+    if (!parsed) return;
+    // The bridge lives in the top frame only; a message from elsewhere, or
+    // from a page that is not the application's, is no notification of its.
+    const bool own = message.fromMainFrame && originHost_ && message.securityOriginHost == *originHost_;
+    if (parsed->type == "request") {
+        answerBridge(own && (granted_ || decide(true)));
+    } else if (parsed->type == "show" && own && granted_) {
+        show(parsed->notification);
+    } else if (parsed->type == "close") {
+        closed(parsed->notification.id);
+    }
+}
+
+}  // namespace corvidale

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/platform/application.h"
+#include "core/platform/defaults.h"
+#include "core/platform/main_queue.h"
+#include "core/platform/notifications.h"
+#include "core/platform/web_view.h"
+#include "core/util/url.h"
+#include "page_console.h"
+
+namespace corvidale {
+
+inline constexpr unsigned kNotificationsPerMinute = 10;
+// The user default that holds the origins allowed to notify, separated by spaces.
+inline constexpr std::string_view kNotificationOriginsKey = "notificationOrigins";
+// The handler that the shell's own Notification API posts to, where the web
+// view has none.
+inline constexpr std::string_view kNotificationHandlerName = "corvidaleNotification";
+
+// "https://host[:port]" as the engine writes an origin: the host in its
+// engine form, the port only when it is not https's own. nullopt for
+// anything but an https URL with a host.
+std::optional<std::string> originString(const Url& url);
+
+// The stored list of origins: only entries that are origins written as
+// originString writes them, so that a damaged or planted value allows no one.
+std::vector<std::string> readNotificationOrigins(std::string_view stored);
+
+// The Notification API of the user-agent script where the web view has none:
+// window.Notification in the top frame, posting to kNotificationHandlerName.
+platform::UserScript notificationBridgeScript(bool granted);
+
+// The page's notifications on the desktop. Only the web application's own
+// top-level page is allowed them, and that is remembered for its origin. A
+// page shows at most kNotificationsPerMinute a minute, with its title and body
+// cut like dialog text; a notification with the tag of one still shown
+// replaces it, and one the page closes leaves the desktop. A click on one
+// brings the window forward and tells the page.
+class NotificationController final : public platform::ScriptMessageHandler,
+                                     public platform::NotificationCenterDelegate {
+public:
+    NotificationController(platform::NotificationCenter& center, platform::Application& application,
+                           platform::Defaults& defaults, platform::MainQueue& queue, const std::optional<Url>& origin,
+                           bool bridged);
+
+    // What the web view is made with: the origins that may notify, and the
+    // shell's own API where the web view lacks one.
+    void configure(platform::WebViewConfiguration& configuration);
+    // The page it serves, once the web view and its console exist.
+    void attach(platform::WebView& web, PageConsole& console);
+
+    void requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler);
+    void show(const platform::PageNotification& notification);
+    void closed(std::uint64_t id);
+
+    void didReceiveNotificationResponse(const std::string& identifier) override;
+    void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
+
+private:
+    bool ownPage() const;
+    bool decide(bool fromMainFrame);
+    void remember();
+    void withdraw(std::uint64_t id);
+    void answerBridge(bool granted);
+
+    platform::NotificationCenter& center_;
+    platform::Application& application_;
+    platform::Defaults& defaults_;
+    platform::MainQueue& queue_;
+    std::optional<std::string> origin_;
+    std::optional<std::string> originHost_;
+    const bool bridged_;
+    bool granted_ = false;
+    bool authorizationAsked_ = false;
+    platform::WebView* web_ = nullptr;
+    PageConsole* console_ = nullptr;
+    // The notifications on the desktop, by the page's id, with their tags.
+    std::map<std::uint64_t, std::string> shown_;
+    // Shown in the last minute; each leaves the count a minute after it came.
+    std::shared_ptr<unsigned> recent_ = std::make_shared<unsigned>(0);
+};
+
+}  // namespace corvidale

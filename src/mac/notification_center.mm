@@ -1,0 +1,70 @@
+#include "notification_center.h"
+
+#import <UserNotifications/UserNotifications.h>
+
+#include "ns_text.h"
+
+// The center's delegate: clicks go to the core on the main thread, and a
+// notification that arrives while the application is in front still shows.
+@interface CVDNotificationCenterDelegate : NSObject <UNUserNotificationCenterDelegate>
+@property(nonatomic, assign) corvidale::platform::NotificationCenterDelegate* owner;
+@end
+
+@implementation CVDNotificationCenterDelegate
+
+- (void)userNotificationCenter:(UNUserNotificationCenter*)center
+       willPresentNotification:(UNNotification*)notification
+         withCompletionHandler:(void (^)(UNNotificationPresentationOptions options))completionHandler {
+    completionHandler(UNNotificationPresentationOptionBanner | UNNotificationPresentationOptionList);
+}
+
+- (void)userNotificationCenter:(UNUserNotificationCenter*)center
+    didReceiveNotificationResponse:(UNNotificationResponse*)response
+             withCompletionHandler:(void (^)(void))completionHandler {
+    const bool clicked = [[response actionIdentifier] isEqualToString:UNNotificationDefaultActionIdentifier];
+    const std::string identifier = corvidale::mac::toStdString([[[response notification] request] identifier]);
+    CVDNotificationCenterDelegate* me = self;
+    dispatch_async(dispatch_get_main_queue(), ^{
+      if (clicked && me.owner != nullptr) me.owner->didReceiveNotificationResponse(identifier);
+    });
+    completionHandler();
+}
+
+@end
+
+namespace corvidale::mac {
+
+MacNotificationCenter::MacNotificationCenter() : delegate_([[CVDNotificationCenterDelegate alloc] init]) {
+    // Set before the application finishes launching, so that a click that
+    // launched it is delivered too.
+    [[UNUserNotificationCenter currentNotificationCenter] setDelegate:delegate_];
+}
+
+void MacNotificationCenter::setDelegate(platform::NotificationCenterDelegate* delegate) { delegate_.owner = delegate; }
+
+void MacNotificationCenter::requestAuthorization() {
+    // The system asks the user once and remembers; later calls answer at once.
+    [[UNUserNotificationCenter currentNotificationCenter]
+        requestAuthorizationWithOptions:UNAuthorizationOptionAlert | UNAuthorizationOptionSound
+                      completionHandler:^(BOOL, NSError*){
+                      }];
+}
+
+void MacNotificationCenter::add(const platform::NotificationRequest& request) {
+    UNMutableNotificationContent* content = [[UNMutableNotificationContent alloc] init];
+    content.title = toNSString(request.title);
+    content.body = toNSString(request.body);
+    UNNotificationRequest* native = [UNNotificationRequest requestWithIdentifier:toNSString(request.identifier)
+                                                                         content:content
+                                                                         trigger:nil];
+    [[UNUserNotificationCenter currentNotificationCenter] addNotificationRequest:native withCompletionHandler:nil];
+}
+
+void MacNotificationCenter::remove(const std::string& identifier) {
+    NSArray<NSString*>* identifiers = @[ toNSString(identifier) ];
+    UNUserNotificationCenter* center = [UNUserNotificationCenter currentNotificationCenter];
+    [center removePendingNotificationRequestsWithIdentifiers:identifiers];
+    [center removeDeliveredNotificationsWithIdentifiers:identifiers];
+}
+
+}  // namespace corvidale::mac

@@ -1,0 +1,116 @@
+// The page's notifications: who may show them, what reaches the desktop, and
+// what a click does.
+#include <gtest/gtest.h>
+
+#include "core/web/notification_controller.h"
+#include "fake.h"
+
+namespace corvidale {
+namespace {
+
+using namespace platform;
+using Strings = std::vector<std::string>;
+const std::string kOrigin = "https://app.example.com:8443";
+
+struct Notifications : ::testing::Test {
+    NotificationController& make(bool bridged = false, const std::string& page = kOrigin + "/inbox") {
+        configuration = {};
+        controller.emplace(p, p, p, p, Url::parse(kOrigin + "/home"), bridged);
+        controller->configure(configuration);
+        controller->attach(web, console);
+        web.currentUrl = page;
+        return *controller;
+    }
+    Strings calls(const std::string& prefix) {
+        Strings found;
+        for (const auto& call : p.calls) if (call.rfind(prefix, 0) == 0) found.push_back(call);
+        return found;
+    }
+    testing::Fake p;
+    testing::FakeWebView web{p, {}};
+    PageConsole console{web, p};
+    WebViewConfiguration configuration;
+    std::optional<NotificationController> controller;
+};
+
+TEST_F(Notifications, OnlyTheOwnTopPageIsGrantedRememberedAndAPlantedListAllowsNoOne) {
+    const std::string own = kOrigin + "/inbox";
+    struct Case { std::string page; bool mainFrame; std::string stored; bool granted; std::string storedAfter; };
+    const std::vector<Case> cases = {
+        {own, true, "", true, kOrigin},
+        {own, false, "", false, ""},
+        {"https://accounts.google.com/signin", true, "", false, ""},
+        {"http://app.example.com:8443/inbox", true, "", false, ""},
+        {own, true, "https://old.test https://old.test", true, "https://old.test " + kOrigin},
+        // Remembered: the engine answers that origin itself, so whoever still asks is another.
+        {own, true, kOrigin, false, kOrigin},
+    };
+    for (const auto& c : cases) {
+        p.stored = {{"notificationOrigins", c.stored}};
+        p.calls.clear();
+        make(false, c.page);
+        std::optional<bool> answer;
+        controller->requestPermission(c.mainFrame, Completion<bool>([&](bool a) { answer = a; }, false));
+        EXPECT_EQ(answer, c.granted) << c.page << " " << c.stored;
+        EXPECT_EQ(p.stored["notificationOrigins"], c.granted ? c.storedAfter : c.stored);
+        EXPECT_EQ(calls("allow notifications"), c.granted ? Strings{"allow notifications " + kOrigin} : Strings{});
+    }
+    for (const std::string& planted : {kOrigin + "/inbox", std::string("https://APP.example.com:8443"),
+                                       std::string("javascript:alert(1)"), kOrigin + "\x01", std::string(5000, 'x')}) {
+        p.stored = {{"notificationOrigins", planted + " " + planted}};
+        make();
+        EXPECT_EQ(configuration.notificationOrigins, Strings{}) << planted;
+    }
+    p.stored = {{"notificationOrigins", "junk https://a.test:443 " + kOrigin}};
+    make();
+    EXPECT_EQ(configuration.notificationOrigins, Strings{kOrigin});
+}
+
+TEST_F(Notifications, TenAMinuteCutLikeDialogTextTagsReplaceAndAClickComesForward) {
+    auto& n = make();
+    n.show({1, std::string(10001, 't'), "body", "inbox"});
+    EXPECT_EQ(calls("notify"), Strings{"notify page-1 [" + std::string(10000, 't') + "…] [body]"});
+    n.show({2, "New", "mail", "inbox"});
+    n.show({3, "Other", "", ""});
+    n.closed(2);
+    n.closed(2);
+    EXPECT_EQ(calls("withdraw"), (Strings{"withdraw page-1", "withdraw page-2"}));
+    for (std::uint64_t id = 4; id < 20; ++id) n.show({id, "burst", "", ""});
+    EXPECT_EQ(calls("notify").size(), 10u);
+    EXPECT_NE(web.scripts.back().find("Notification dropped: more than 10 a minute"), std::string::npos);
+    p.advance(60);
+    n.show({20, "later", "", ""});
+    EXPECT_EQ(calls("notify").size(), 11u);
+    EXPECT_EQ(calls("requestAuthorization").size(), 1u);
+    for (const char* identifier : {"page-3", "page-3", "page-x", "page-", "other-3"}) {
+        p.notificationDelegate->didReceiveNotificationResponse(identifier);
+    }
+    EXPECT_EQ(calls("activate").size(), 5u);
+    EXPECT_EQ(calls("clicked"), Strings{"clicked 3"});
+}
+
+TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
+    auto& n = make(true);
+    ASSERT_EQ(configuration.scriptMessageHandlers.size(), 1u);
+    EXPECT_NE(configuration.userScripts.at(0).source.find("state = 'default'"), std::string::npos);
+    const auto send = [&](bool mainFrame, const std::string& host, const std::string& body) {
+        web.scripts.clear();
+        n.didReceiveScriptMessage({"corvidaleNotification", mainFrame, host, body});
+        return web.scripts.empty() ? std::string() : web.scripts.back();
+    };
+    const std::string answer = "window.__corvidaleNotifications && __corvidaleNotifications.answer(";
+    EXPECT_EQ(send(false, "app.example.com", R"({"type":"request"})"), answer + "'denied')");
+    EXPECT_EQ(send(true, "foreign.test", R"({"type":"show","id":5,"title":"x"})"), "");
+    EXPECT_EQ(send(true, "app.example.com", R"({"type":"request"})"), answer + "'granted')");
+    EXPECT_EQ(p.stored["notificationOrigins"], kOrigin);
+    for (const char* body : {"{", "[]", R"({"type":"show","id":-1})", R"({"type":"show","id":"5"})",
+                             R"({"type":"show","id":5,"title":"Hi","body":"there","tag":7})"}) {
+        send(true, "app.example.com", body);
+    }
+    EXPECT_EQ(calls("notify"), Strings{"notify page-5 [Hi] [there]"});
+    p.notificationDelegate->didReceiveNotificationResponse("page-5");
+    EXPECT_EQ(web.scripts, Strings{"window.__corvidaleNotifications && __corvidaleNotifications.clicked(5)"});
+}
+
+}  // namespace
+}  // namespace corvidale
