@@ -90,15 +90,17 @@ gboolean PageNotifications::onShow(WebKitWebView*, WebKitNotification* notificat
     auto* owner = static_cast<PageNotifications*>(self);
     if (owner->delegate_ == nullptr) return FALSE;
     const std::uint64_t id = webkit_notification_get_id(notification);
-    if (owner->shown_.emplace(id, notification).second) {
-        g_object_ref(notification);
-        g_signal_connect(notification, "closed", G_CALLBACK(&PageNotifications::onClosed), owner);
-    }
     const char* title = webkit_notification_get_title(notification);
     const char* body = webkit_notification_get_body(notification);
     const char* tag = webkit_notification_get_tag(notification);
-    owner->delegate_->showNotification({id, title ? title : "", body ? body : "", tag ? tag : ""});
-    return TRUE;  // shown by the shell, not by the engine's own notifier
+    // Only what reached the desktop is kept, for its click and its close: a
+    // page that floods keeps nothing of the dropped ones alive.
+    if (owner->delegate_->showNotification({id, title ? title : "", body ? body : "", tag ? tag : ""}) &&
+        owner->shown_.emplace(id, notification).second) {
+        g_object_ref(notification);
+        g_signal_connect(notification, "closed", G_CALLBACK(&PageNotifications::onClosed), owner);
+    }
+    return TRUE;  // handled by the shell, not by the engine's own notifier
 }
 
 void PageNotifications::onClosed(WebKitNotification* notification, gpointer self) {

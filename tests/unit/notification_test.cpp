@@ -75,7 +75,9 @@ TEST_F(Notifications, TenAMinuteCutLikeDialogTextTagsReplaceAndAClickComesForwar
     n.closed(2);
     n.closed(2);
     EXPECT_EQ(calls("withdraw"), (Strings{"withdraw page-1", "withdraw page-2"}));
-    for (std::uint64_t id = 4; id < 20; ++id) n.show({id, "burst", "", ""});
+    int shown = 0;
+    for (std::uint64_t id = 4; id < 20; ++id) shown += n.show({id, "burst", "", ""});
+    EXPECT_EQ(shown, 7);
     EXPECT_EQ(calls("notify").size(), 10u);
     EXPECT_NE(web.scripts.back().find("Notification dropped: more than 10 a minute"), std::string::npos);
     p.advance(60);

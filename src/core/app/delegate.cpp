@@ -220,7 +220,9 @@ void Delegate::requestNotificationPermission(bool fromMainFrame, platform::Compl
     notifications_.requestPermission(fromMainFrame, std::move(decisionHandler));
 }
 
-void Delegate::showNotification(const platform::PageNotification& notification) { notifications_.show(notification); }
+bool Delegate::showNotification(const platform::PageNotification& notification) {
+    return notifications_.show(notification);
+}
 
 void Delegate::notificationClosed(std::uint64_t id) { notifications_.closed(id); }
 

@@ -60,7 +60,7 @@ public:
                                        platform::Completion<platform::PermissionDecision> decisionHandler) override;
     bool printFrame(const platform::Initiator& initiator) override;
     void requestNotificationPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) override;
-    void showNotification(const platform::PageNotification& notification) override;
+    bool showNotification(const platform::PageNotification& notification) override;
     void notificationClosed(std::uint64_t id) override;
 
 private:

@@ -196,7 +196,9 @@ public:
     // Notification.requestPermission(); `fromMainFrame` is whether the top
     // frame's document asked, as far as the engine tells.
     virtual void requestNotificationPermission(bool fromMainFrame, Completion<bool> decisionHandler) = 0;
-    virtual void showNotification(const PageNotification& notification) = 0;
+    // Answers whether it went to the desktop: one that was dropped is the
+    // backend's to forget at once, however many a page makes.
+    virtual bool showNotification(const PageNotification& notification) = 0;
     // The page closed notification `id`, or the engine withdrew it.
     virtual void notificationClosed(std::uint64_t id) = 0;
 };

@@ -143,13 +143,13 @@ void NotificationController::requestPermission(bool fromMainFrame, platform::Com
     decisionHandler(grant);
 }
 
-void NotificationController::show(const platform::PageNotification& notification) {
+bool NotificationController::show(const platform::PageNotification& notification) {
     if (*recent_ >= kNotificationsPerMinute) {
         if (console_ != nullptr) {
             console_->warn("Notification dropped: more than " + std::to_string(kNotificationsPerMinute) +
                            " a minute");
         }
-        return;
+        return false;
     }
     ++*recent_;
     queue_.after(60.0, [recent = std::weak_ptr<unsigned>(recent_)] {
@@ -167,6 +167,7 @@ void NotificationController::show(const platform::PageNotification& notification
     }
     center_.add({identifierFor(notification.id), pageDialogText(notification.title), pageDialogText(notification.body)});
     shown_[notification.id] = notification.tag;
+    return true;
 }
 
 void NotificationController::withdraw(std::uint64_t id) {

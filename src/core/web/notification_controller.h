@@ -58,7 +58,8 @@ public:
     void attach(platform::WebView& web, PageConsole& console);
 
     void requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler);
-    void show(const platform::PageNotification& notification);
+    // Answers whether it was shown (not dropped by the rate limit).
+    bool show(const platform::PageNotification& notification);
     void closed(std::uint64_t id);
 
     void didReceiveNotificationResponse(const std::string& identifier) override;
