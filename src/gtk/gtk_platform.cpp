@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/app/delegate.h"
+#include "network_watch.h"
 #include "web_view.h"
 #include "window.h"
 
@@ -55,6 +56,10 @@ std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::We
 
 std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::WindowShape& shape) {
     return std::make_unique<GtkShellWindow>(context_, defaults_, shape);
+}
+
+std::unique_ptr<platform::NetworkWatch> GtkPlatform::watchNetwork(std::function<void(bool available)> changed) {
+    return std::make_unique<GioNetworkWatch>(std::move(changed));
 }
 
 std::optional<std::string> GtkPlatform::engineDefaultUserAgent() {

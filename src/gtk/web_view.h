@@ -47,6 +47,7 @@ public:
     void setPageZoom(double zoom) override;
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
+    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
 
     WebKitWebView* widget() const { return view_; }
@@ -92,6 +93,7 @@ private:
     bool currentLoadFailed_ = false;
     bool committedOnce_ = false;  // a document has been shown since the view was made
     std::string failedUri_;  // the URL of the last load that failed, until a load succeeds
+    std::string alternateUri_;  // the URL the shell's page stands in for, until that page is shown
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;
 };
