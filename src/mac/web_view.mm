@@ -199,11 +199,8 @@ corvidale::platform::DownloadId nextDownloadId() {
     if (_owner == nullptr || _owner->takeAlternateLoad(navigation)) return;
     auto* delegate = _owner->navigationDelegate();
     if (delegate == nullptr) return;
-    NSString* url = [[error userInfo] objectForKey:NSURLErrorFailingURLStringErrorKey];
-    if (![url isKindOfClass:[NSString class]]) {
-        id failing = [[error userInfo] objectForKey:NSURLErrorFailingURLErrorKey];
-        url = [failing isKindOfClass:[NSURL class]] ? [static_cast<NSURL*>(failing) absoluteString] : nil;
-    }
+    id failing = [[error userInfo] objectForKey:NSURLErrorFailingURLErrorKey];
+    NSString* url = [failing isKindOfClass:[NSURL class]] ? [static_cast<NSURL*>(failing) absoluteString] : nil;
     using corvidale::mac::toStdString;
     delegate->didFailNavigation({toStdString(url), toStdString([error domain]), static_cast<long>([error code]),
                                  toStdString([error description])});

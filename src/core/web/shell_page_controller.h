@@ -14,7 +14,8 @@ namespace corvidale {
 
 // What the window shows when the web application cannot show itself: after
 // its page's process died, the page again; when it dies again soon after, the
-// shell's own page, whose button (like Reload) loads the application anew.
+// shell's own page, whose button (like Reload) loads the application anew. The
+// same page stands in for a load that failed (see ReachController).
 class ShellPageController {
 public:
     // `originURL` is what the button loads when the window had shown nothing yet.
