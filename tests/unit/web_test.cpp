@@ -323,6 +323,7 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
     EXPECT_NE(html.find("<h1>Corvidale can&#39;t reach app.example.com</h1><p>Its server&#39;s identity"),
               std::string::npos);
     EXPECT_EQ(html.find("href="), html.rfind("href=")) << "one way on, the shell's own button, no way through";
+    EXPECT_FALSE(reach.didFinishNavigation()) << "the screen's own load is no page of the application";
     std::vector<std::string> delays;
     for (int i = 0; i < 7; ++i) {  // each retry fails again, later each time
         p.calls.clear();

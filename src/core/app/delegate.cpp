@@ -184,8 +184,7 @@ void Delegate::navigationResponseDidBecomeDownload(platform::Download& download)
 }
 
 void Delegate::didFinishNavigation() {
-    controllers_->reach.didFinishNavigation();
-    controllers_->downloads.pageDidFinishLoading(*web_);
+    if (controllers_->reach.didFinishNavigation()) controllers_->downloads.pageDidFinishLoading(*web_);
 }
 
 bool Delegate::didFailNavigation(const platform::LoadFailure& failure) {

@@ -107,11 +107,15 @@ bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
     return true;
 }
 
-void ReachController::didFinishNavigation() {
+bool ReachController::didFinishNavigation() {
+    // The engine may report the screen's own load (macOS has no promise not
+    // to): it stands where the failed URL would, and no retry left it yet.
+    if (failedURL_ && shellPage_.isShowingInPlaceOf(*failedURL_) && web_.url() == *failedURL_) return false;
     ++generation_;
     failedURL_.reset();
     delay_ = kFirstRetrySeconds;
     shellPage_.pageDidFinishLoading();
+    return true;
 }
 
 void ReachController::networkChanged(bool available) {

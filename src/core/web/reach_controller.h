@@ -39,8 +39,9 @@ public:
 
     // Answers whether the screen took the failed load's place.
     bool didFailNavigation(const platform::LoadFailure& failure);
-    // A page of the application showed: the back-off starts over.
-    void didFinishNavigation();
+    // A page finished loading: unless it is the screen itself, the back-off
+    // starts over. Answers whether it was a page of the application.
+    bool didFinishNavigation();
     void networkChanged(bool available);
 
 private:
