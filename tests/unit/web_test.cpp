@@ -346,9 +346,12 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
     decide({NavigationType::LinkActivated, html.substr(start, html.find('"', start) - start), false, std::nullopt});
     p.advance(0);
     EXPECT_EQ(p.calls, (Strings{"after 0.00", "reload"})) << "Try Again";
+    reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
 
-    // It showed: no retry is left over, the screen is forgotten, and the back-off starts over.
-    reach.didFinishNavigation();
+    // Back from the screen to a page that shows: no retry is left over, the screen is forgotten, and the
+    // back-off starts over.
+    web.currentUrl = "https://app.example.com:8443/home";
+    EXPECT_TRUE(reach.didFinishNavigation());
     p.calls.clear();
     p.advance(600);
     reach.networkChanged(true);
