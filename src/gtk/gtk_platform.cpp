@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/app/delegate.h"
+#include "network_watch.h"
 #include "startup_trace.h"
 #include "web_view.h"
 #include "window.h"
@@ -60,6 +61,10 @@ std::unique_ptr<platform::Window> GtkPlatform::createWindow(const platform::Wind
     auto window = std::make_unique<GtkShellWindow>(context_, defaults_, shape);
     traceStartup("window created");
     return window;
+}
+
+std::unique_ptr<platform::NetworkWatch> GtkPlatform::watchNetwork(std::function<void(bool available)> changed) {
+    return std::make_unique<GioNetworkWatch>(std::move(changed));
 }
 
 std::optional<std::string> GtkPlatform::engineDefaultUserAgent() {

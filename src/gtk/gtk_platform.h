@@ -51,6 +51,7 @@ public:
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
+    std::unique_ptr<platform::NetworkWatch> watchNetwork(std::function<void(bool available)> changed) override;
     std::optional<std::string> engineDefaultUserAgent() override;
     // WebKitGTK writes "<destination>.wkdownload" and renames it at the end.
     std::string downloadTemporarySuffix() const override { return ".wkdownload"; }

@@ -274,6 +274,13 @@ void GtkWebView::loadHTMLString(const std::string& html, const std::string& base
     webkit_web_view_load_html(view_, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
 }
 
+void GtkWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
+    alternateUri_ = unreachableURL;
+    // What the engine's own error page is made with: in the failed load's
+    // place in the history, and reloading reloads the failed URL.
+    webkit_web_view_load_alternate_html(view_, html.c_str(), unreachableURL.c_str(), nullptr);
+}
+
 double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_); }
 
 void GtkWebView::setPageZoom(double zoom) { webkit_web_view_set_zoom_level(view_, zoom); }
@@ -525,18 +532,31 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
         // WebKitGTK ends a failed load with "finished" too, and then loads its
         // error page for the failed URL as a load of its own. Neither is a
         // navigation that finished.
-        const bool errorPage = !view->failedUri_.empty() && view->url() == view->failedUri_ &&
-                               view->mainResponseStatus() == 0;
-        if (!view->currentLoadFailed_) view->failedUri_.clear();
+        const bool errorPage = view->mainResponseStatus() == 0 &&
+                               ((!view->failedUri_.empty() && view->url() == view->failedUri_) ||
+                                (!view->alternateUri_.empty() && view->url() == view->alternateUri_));
+        if (!view->currentLoadFailed_) {
+            view->failedUri_.clear();
+            view->alternateUri_.clear();
+        }
         if (!view->currentLoadFailed_ && !errorPage && view->navigationDelegate_ != nullptr) {
             view->navigationDelegate_->didFinishNavigation();
         }
     }
 }
 
-gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* failingUri, GError*, gpointer self) {
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* failingUri, GError* error,
+                                  gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     view->currentLoadFailed_ = true;
+    // A certificate the engine rejects arrives here too ("load-failed-with-tls-errors"
+    // is left unhandled, which is no exception for it), as a GTlsError.
+    if (view->navigationDelegate_ != nullptr && error != nullptr && failingUri != nullptr) {
+        const char* domain = g_quark_to_string(error->domain);
+        const platform::LoadFailure failure{failingUri, domain != nullptr ? domain : "", error->code,
+                                            describeError(error)};
+        if (view->navigationDelegate_->didFailNavigation(failure)) return TRUE;
+    }
     // A navigation that fails before it commits (a scheme the engine cannot
     // show, a host that does not answer) leaves the page it started from, as
     // the desktop platform's web view does: replacing the application with

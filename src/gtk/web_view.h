@@ -48,6 +48,7 @@ public:
     void setPageZoom(double zoom) override;
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
+    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
     void notificationClicked(std::uint64_t id) override { notifications_->clicked(id); }
     void setNotificationOrigins(const std::vector<std::string>& origins) override { notifications_->setOrigins(origins); }
@@ -95,6 +96,7 @@ private:
     bool currentLoadFailed_ = false;
     bool committedOnce_ = false;  // a document has been shown since the view was made
     std::string failedUri_;  // the URL of the last load that failed, until a load succeeds
+    std::string alternateUri_;  // the URL the shell's page stands in for, until that page is shown
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;
     std::unique_ptr<PageNotifications> notifications_;

@@ -33,6 +33,7 @@ public:
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& shape) override;
+    std::unique_ptr<platform::NetworkWatch> watchNetwork(std::function<void(bool available)> changed) override;
     // WebKit tells its default agent only to a page's scripts, so the core
     // asks a throw-away web view.
     std::optional<std::string> engineDefaultUserAgent() override { return std::nullopt; }

@@ -1,5 +1,6 @@
 #include "mac_platform.h"
 
+#include "network_watch.h"
 #include "web_view.h"
 #include "window.h"
 
@@ -21,6 +22,10 @@ std::unique_ptr<platform::Window> MacPlatform::createWindow(const platform::Wind
     auto window = std::make_unique<MacWindow>(shape);
     dialogs_.setSheetWindow(window->window());
     return window;
+}
+
+std::unique_ptr<platform::NetworkWatch> MacPlatform::watchNetwork(std::function<void(bool available)> changed) {
+    return std::make_unique<PathNetworkWatch>(std::move(changed));
 }
 
 }  // namespace corvidale::mac

@@ -58,6 +58,7 @@ public:
     void setPageZoom(double zoom) override;
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
+    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
     // Pages get their Notification API from the shell's script, which the
     // core answers itself: nothing of WebKit's to tell.
@@ -73,6 +74,9 @@ public:
     MacDownload& adopt(WKDownload* download);
     MacDownload* find(WKDownload* download);
     void forget(WKDownload* download);
+    // Whether `navigation` is the load of loadAlternateHTMLString, whose end
+    // the core does not hear of; answers true once.
+    bool takeAlternateLoad(WKNavigation* navigation);
 
 private:
     WKWebView* view_ = nil;
@@ -83,6 +87,10 @@ private:
     // Keyed by the WKDownload's identity, from "did become download" until
     // it finishes or fails.
     std::unordered_map<const void*, std::unique_ptr<MacDownload>> downloads_;
+    // The alternate page's load while it runs: WebKit gives it no navigation
+    // object (nil) when it takes a failed load's place.
+    bool alternateLoading_ = false;
+    WKNavigation* alternateNavigation_ = nil;
 };
 
 }  // namespace corvidale::mac

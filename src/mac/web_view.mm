@@ -106,6 +106,14 @@ corvidale::platform::DownloadId nextDownloadId() {
 
 }  // namespace
 
+// How WebKit loads its own error pages: in the failed load's place in the
+// back-forward list, so that the list holds the URL the user went to and a
+// reload loads that URL. The public API has no such load; without this one
+// the page is loaded as an ordinary document of its own.
+@interface WKWebView (CVDAlternateHTML)
+- (void)_loadAlternateHTMLString:(NSString*)string baseURL:(NSURL*)baseURL forUnreachableURL:(NSURL*)unreachableURL;
+@end
+
 // Every WebKit delegate call of one web view, forwarded to the core's
 // delegates. Each decision or completion handler is wrapped in a Completion,
 // so it is answered exactly once, with the refusal when the core drops it.
@@ -172,7 +180,30 @@ corvidale::platform::DownloadId nextDownloadId() {
 }
 
 - (void)webView:(WKWebView*)webView didFinishNavigation:(WKNavigation*)navigation {
-    if (auto* delegate = _owner != nullptr ? _owner->navigationDelegate() : nullptr) delegate->didFinishNavigation();
+    if (_owner == nullptr || _owner->takeAlternateLoad(navigation)) return;
+    if (auto* delegate = _owner->navigationDelegate()) delegate->didFinishNavigation();
+}
+
+- (void)webView:(WKWebView*)webView
+    didFailProvisionalNavigation:(WKNavigation*)navigation
+                       withError:(NSError*)error {
+    [self navigation:navigation didFailWithError:error];
+}
+
+- (void)webView:(WKWebView*)webView didFailNavigation:(WKNavigation*)navigation withError:(NSError*)error {
+    [self navigation:navigation didFailWithError:error];
+}
+
+// WKWebView shows nothing of its own for a failed load, whatever the core answers.
+- (void)navigation:(WKNavigation*)navigation didFailWithError:(NSError*)error {
+    if (_owner == nullptr || _owner->takeAlternateLoad(navigation)) return;
+    auto* delegate = _owner->navigationDelegate();
+    if (delegate == nullptr) return;
+    id failing = [[error userInfo] objectForKey:NSURLErrorFailingURLErrorKey];
+    NSString* url = [failing isKindOfClass:[NSURL class]] ? [static_cast<NSURL*>(failing) absoluteString] : nil;
+    using corvidale::mac::toStdString;
+    delegate->didFailNavigation({toStdString(url), toStdString([error domain]), static_cast<long>([error code]),
+                                 toStdString([error description])});
 }
 
 - (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView {
@@ -435,6 +466,24 @@ std::string MacWebView::url() const { return toStdString([[view_ URL] absoluteSt
 
 void MacWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
     [view_ loadHTMLString:toNSString(html) baseURL:baseURL.empty() ? nil : [NSURL URLWithString:toNSString(baseURL)]];
+}
+
+void MacWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
+    NSURL* failed = [NSURL URLWithString:toNSString(unreachableURL)];
+    alternateLoading_ = true;
+    if (failed != nil && [view_ respondsToSelector:@selector(_loadAlternateHTMLString:baseURL:forUnreachableURL:)]) {
+        alternateNavigation_ = nil;
+        [view_ _loadAlternateHTMLString:toNSString(html) baseURL:nil forUnreachableURL:failed];
+    } else {
+        alternateNavigation_ = [view_ loadHTMLString:toNSString(html) baseURL:nil];
+    }
+}
+
+bool MacWebView::takeAlternateLoad(WKNavigation* navigation) {
+    if (!alternateLoading_ || navigation != alternateNavigation_) return false;
+    alternateLoading_ = false;
+    alternateNavigation_ = nil;
+    return true;
 }
 
 void MacWebView::evaluateJavaScript(const std::string& script,

@@ -12,6 +12,7 @@ import re
 import os
 import shutil
 import signal
+import socket
 import ssl
 import subprocess
 import sys
@@ -86,13 +87,29 @@ class Origin:
 
     def __init__(self, cert, key):
         self.routes, self.requests, self.lock = {}, [], threading.Lock()
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        self.servers = [_Server(("127.0.0.1", 0), _Handler) for _ in range(2)]
-        for server in self.servers:
-            server.context, server.origin = context, self
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.servers = [self._serve(0) for _ in range(2)]
         self.port, self.other_port = (s.server_address[1] for s in self.servers)
+
+    def _serve(self, port):
+        server = _Server(("127.0.0.1", port), _Handler)
+        server.context, server.origin, server.live = self.context, self, set()
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        return server
+
+    def stop(self):
+        """Closes the main port and its open connections: connections to it are refused until restart()."""
+        self.servers[0].shutdown()
+        self.servers[0].server_close()
+        for connection in list(self.servers[0].live):
+            try:
+                connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def restart(self):
+        self.servers[0] = self._serve(self.port)
 
     def url(self, path="/", host=APP_HOST, port=None):
         return f"https://{host}:{port or self.port}{path}"
@@ -121,10 +138,12 @@ class _Server(http.server.ThreadingHTTPServer):
     def finish_request(self, request, address):
         try:  # the handshake in the connection's own thread, so no client holds up the others
             request = self.context.wrap_socket(request, server_side=True)
+            self.live.add(request)
             self.RequestHandlerClass(request, address, self)
         except OSError:
             pass
         finally:
+            self.live.discard(request)
             request.close()
 
 

@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from conftest import APP, APP_HOST, SIGNIN_HOST, page, steps_page, wait_for
+from conftest import APP, APP_HOST, SIGNIN_HOST, Origin, page, run, steps_page, wait_for
 
 TO_LIGHT, TO_DARK = "[theme] window appearance → light", "[theme] window appearance → dark"
 
@@ -250,3 +250,46 @@ def test_private_data_stays_private_and_a_broken_store_or_preferences_file_is_se
         for app in apps:
             app.stop()
         subprocess.run(["umount", "-l", str(share)])
+
+
+REACH = page("""<script>addEventListener('load', function () { report('loaded ' + location.pathname + ' ' + history.length); });
+document.addEventListener('keydown', function (e) { if (e.key == 'g') location.href = '/inbox'; });</script>""")
+
+
+def reach_said(app, reason):
+    return wait_for(lambda: [line for line in app.said() if line.startswith(f"[reach] Corvidale can't reach {APP_HOST}: {reason}")],
+                    f"the screen for {reason!r}: {app.said()}")
+
+
+def test_an_unreachable_origin_shows_the_shells_screen_and_comes_back_by_itself(launch, origin, tmp_path):
+    origin.routes.update({"/app": (REACH,), "/inbox": (REACH,)})
+    app = launch("/app")
+    origin.wait_report("loaded /app 1")
+    origin.stop()
+    try:
+        app.key("g")
+        reach_said(app, "Its server isn't accepting connections right now.")
+        wait_for(lambda: button_centre(app), "the screen's button", 30)
+        assert app.brightness(200, 100) < 60  # the window's dark theme, not the engine's error page
+    finally:
+        origin.restart()
+    # Within the back-off (2, 4, 8, 16 s): where the user was going, in place of the screen in the history.
+    origin.wait_report("loaded /inbox 2", timeout=40)
+    assert [r for r in origin.reports() if r.startswith("loaded")] == ["loaded /app 1", "loaded /inbox 2"]
+    assert len([line for line in app.said() if line.startswith("[reach]")]) == 1
+    app.close()
+
+    # A certificate the test CA did not sign: the same screen, and no way through it.
+    argv = ["req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+            "-keyout", "key.pem", "-out", "cert.pem", "-subj", "/CN=" + APP_HOST, "-addext", "subjectAltName=DNS:" + APP_HOST]
+    assert run("openssl", *argv, cwd=tmp_path).returncode == 0
+    impostor = Origin(tmp_path / "cert.pem", tmp_path / "key.pem")
+    try:
+        app = launch(origin=impostor.url("/app"))
+        reach_said(app, "Its server's identity couldn't be verified")
+        app.click(*wait_for(lambda: button_centre(app), "the screen's button", 30))  # Try Again: the same, again
+        time.sleep(3)
+        assert button_centre(app) and impostor.requests == []
+        app.close()
+    finally:
+        impostor.close()

@@ -22,7 +22,7 @@ for tool in install_name_tool codesign; do
   chmod +x "$work/bin/$tool"
 done
 
-frameworks=" AppKit WebKit UserNotifications Foundation CoreFoundation Security "
+frameworks=" AppKit WebKit UserNotifications Foundation CoreFoundation Security Network "
 libraries=" curl c++ System objc z "
 
 if ! PATH="$work/bin:$PATH" cmake -S "$root" -B "$work/build" -G Ninja \

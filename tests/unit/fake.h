@@ -99,6 +99,10 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
                         std::to_string(int(s.contentRect.height)) + " style " + std::to_string(s.styleMask));
         return std::make_unique<FakeWindow>(calls);
     }
+    std::unique_ptr<platform::NetworkWatch> watchNetwork(std::function<void(bool)> changed) override {
+        networkChanged = std::move(changed);
+        return std::make_unique<platform::NetworkWatch>();
+    }
     std::optional<std::string> engineDefaultUserAgent() override { return engineAgent; }
     std::string userAgentPlatformWord() const override { return "linux"; }
 
@@ -217,6 +221,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     NoFiles files;
     std::optional<std::string> downloadsFolder;
     std::function<void()> onTurn;
+    std::function<void(bool)> networkChanged;
     bool workerThreads = false;
     bool notificationBridge = false;
     platform::NotificationCenterDelegate* notificationDelegate = nullptr;
@@ -262,6 +267,11 @@ struct FakeWebView : platform::WebView {
         shownHTML = html;
         currentUrl = baseURL.empty() ? "about:blank" : baseURL;
         p.calls.push_back("html " + baseURL);
+    }
+    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override {
+        shownHTML = html;
+        currentUrl = unreachableURL;
+        p.calls.push_back("html in place of " + unreachableURL);
     }
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
         scripts.push_back(script);

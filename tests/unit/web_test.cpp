@@ -4,6 +4,7 @@
 
 #include "core/web/navigation_policy.h"
 #include "core/web/page_dialogs.h"
+#include "core/web/reach_controller.h"
 #include "core/web/shell_page_controller.h"
 #include "core/web/user_agent.h"
 #include "fake.h"
@@ -281,6 +282,84 @@ TEST_F(PageProcess, ADeadPageReloadsOnceThenTheShellsOwnPageOffersAReloadOnlyItC
     EXPECT_NE(escaped.find("<h1>&lt;b&gt;&amp;</h1><p>&quot;quoted&quot; &lt;script&gt;x&lt;/script&gt;</p>"
                            "<a href=\"x:&quot;y\" autofocus>Try</a>"),
               std::string::npos);
+}
+
+TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
+    using R = ReachProblem;
+    const std::vector<std::tuple<std::string, long, std::optional<R>>> cases = {
+        {"NSURLErrorDomain", -1009, R::NoNetwork},       {"NSURLErrorDomain", -1003, R::NameNotFound},
+        {"NSURLErrorDomain", -1004, R::Refused},         {"NSURLErrorDomain", -1005, R::ConnectionLost},
+        {"NSURLErrorDomain", -1001, R::TimedOut},        {"NSURLErrorDomain", -1200, R::Insecure},
+        {"NSURLErrorDomain", -1202, R::Insecure},        {"NSURLErrorDomain", -1206, R::Insecure},
+        {"NSURLErrorDomain", -999, std::nullopt},        {"NSURLErrorDomain", -1207, std::nullopt},
+        {"NSURLErrorDomain", -1100, std::nullopt},       {"WebKitErrorDomain", 102, std::nullopt},
+        {"g-io-error-quark", 39, R::Refused},            {"g-io-error-quark", 44, R::ConnectionLost},
+        {"g-io-error-quark", 24, R::TimedOut},           {"g-io-error-quark", 38, R::NoNetwork},
+        {"g-io-error-quark", 19, std::nullopt},          {"g-resolver-error-quark", 0, R::NameNotFound},
+        {"g-resolver-error-quark", 2, std::nullopt},     {"g-tls-error-quark", 2, R::Insecure},
+        {"WebKitNetworkError", 302, std::nullopt},       {"WebKitPolicyError", 102, std::nullopt},
+    };
+    for (const auto& [domain, code, problem] : cases) EXPECT_EQ(reachProblemOf(domain, code), problem) << domain << code;
+    const auto page = unreachablePage("app.example.com", R::Refused);
+    EXPECT_EQ(page.heading + " | " + page.message + " | " + page.buttonTitle,
+              "Corvidale can't reach app.example.com | Its server isn't accepting connections right now. "
+              "Corvidale tries again by itself. | Try Again");
+}
+
+class Unreachable : public Page {};
+
+TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItShows) {
+    ReachController reach{web, p, p, shellPage, std::string("app.example.com")};
+    const std::string inbox = "https://app.example.com:8443/inbox";
+    EXPECT_FALSE(reach.didFailNavigation({inbox, "NSURLErrorDomain", -999, ""})) << "cancelled";
+    EXPECT_FALSE(reach.didFailNavigation({"https://accounts.google.com/", "g-io-error-quark", 39, ""})) << "not ours";
+    EXPECT_TRUE(p.calls.empty());
+
+    ASSERT_TRUE(reach.didFailNavigation({inbox, "g-tls-error-quark", 2, "(why)"}));
+    EXPECT_EQ(p.err, Strings{"[reach] Corvidale can't reach app.example.com: Its server's identity couldn't be verified, "
+                             "so the connection was stopped to keep your data safe. (why)"});
+    EXPECT_EQ(p.calls, (Strings{"html in place of " + inbox, "after 2.00"}));
+    const std::string& html = web.shownHTML;
+    EXPECT_NE(html.find("<h1>Corvidale can&#39;t reach app.example.com</h1><p>Its server&#39;s identity"),
+              std::string::npos);
+    EXPECT_EQ(html.find("href="), html.rfind("href=")) << "one way on, the shell's own button, no way through";
+    EXPECT_FALSE(reach.didFinishNavigation()) << "the screen's own load is no page of the application";
+    std::vector<std::string> delays;
+    for (int i = 0; i < 7; ++i) {  // each retry fails again, later each time
+        p.calls.clear();
+        p.advance(60);
+        EXPECT_EQ(p.calls, Strings{"reload"}) << "the failed URL again, in the screen's place: " << web.url();
+        reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
+        delays.push_back(p.calls.back());
+    }
+    EXPECT_EQ(delays, (Strings{"after 4.00", "after 8.00", "after 16.0", "after 32.0", "after 60.0", "after 60.0",
+                               "after 60.0"}));
+    EXPECT_EQ(p.err.size(), 1u) << "said once for the whole stretch";
+    p.calls.clear();
+    reach.networkChanged(false);
+    EXPECT_TRUE(p.calls.empty());
+    reach.networkChanged(true);
+    EXPECT_EQ(p.calls, Strings{"reload"}) << "at once when the network is back";
+    reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
+    p.calls.clear();
+    const auto start = html.find("href=\"") + 6;
+    decide({NavigationType::LinkActivated, html.substr(start, html.find('"', start) - start), false, std::nullopt});
+    p.advance(0);
+    EXPECT_EQ(p.calls, (Strings{"after 0.00", "reload"})) << "Try Again";
+    reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
+
+    // Back from the screen to a page that shows: no retry is left over, the screen is forgotten, and the
+    // back-off starts over.
+    web.currentUrl = "https://app.example.com:8443/home";
+    EXPECT_TRUE(reach.didFinishNavigation());
+    p.calls.clear();
+    p.advance(600);
+    reach.networkChanged(true);
+    EXPECT_TRUE(p.calls.empty());
+    shellPage.webContentProcessDidTerminate();
+    EXPECT_EQ(p.calls, (Strings{"after 30.0", "reload"})) << "a dead page is the application's, not the screen";
+    reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});
+    EXPECT_EQ(p.calls.back(), "after 2.00");
 }
 
 TEST(UserAgent, EngineAgentOrAThrowAwayViewAskedForAtMostTwoSeconds) {

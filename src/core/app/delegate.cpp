@@ -13,6 +13,7 @@
 #include "core/web/navigation_policy.h"
 #include "core/web/page_console.h"
 #include "core/web/page_dialogs.h"
+#include "core/web/reach_controller.h"
 #include "core/web/request_gate.h"
 #include "core/web/shell_page_controller.h"
 #include "core/web/user_agent.h"
@@ -52,10 +53,12 @@ struct Delegate::Controllers {
           gate(platform.mainQueue()),
           console(web, platform.mainQueue()),
           shellPage(web, platform.application(), platform.mainQueue(), config.origin ? config.origin->text() : ""),
+          reach(web, platform.mainQueue(), platform.process(), shellPage, config.originHost()),
           navigation(platform.workspace(), config.originHost(), gate, console, shellPage),
           dialogs(platform.dialogs(), web, config.originHost(), gate, console),
           downloads(platform.workspace(), platform.downloadTemporarySuffix(), *downloadReporter),
-          updates(platform, *updateReporter, config.updateSelfTest) {}
+          updates(platform, *updateReporter, config.updateSelfTest),
+          networkWatch(platform.watchNetwork([this](bool available) { reach.networkChanged(available); })) {}
 
     // How the download and update flows show their outcomes: to the user, or
     // as an unattended self-test. Chosen once, here.
@@ -64,10 +67,13 @@ struct Delegate::Controllers {
     RequestGate gate;
     PageConsole console;
     ShellPageController shellPage;
+    ReachController reach;
     NavigationPolicy navigation;
     PageDialogs dialogs;
     DownloadController downloads;
     Updater::UpdateController updates;
+    // Last, so that it goes first: nothing reaches `reach` once it is gone.
+    std::unique_ptr<platform::NetworkWatch> networkWatch;
 };
 
 Delegate::Delegate(platform::Platform& platform)
@@ -181,7 +187,13 @@ void Delegate::navigationResponseDidBecomeDownload(platform::Download& download)
     controllers_->downloads.adopt(download);
 }
 
-void Delegate::didFinishNavigation() { controllers_->downloads.pageDidFinishLoading(*web_); }
+void Delegate::didFinishNavigation() {
+    if (controllers_->reach.didFinishNavigation()) controllers_->downloads.pageDidFinishLoading(*web_);
+}
+
+bool Delegate::didFailNavigation(const platform::LoadFailure& failure) {
+    return controllers_->reach.didFailNavigation(failure);
+}
 
 void Delegate::webContentProcessDidTerminate() { controllers_->shellPage.webContentProcessDidTerminate(); }
 

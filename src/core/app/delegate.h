@@ -46,6 +46,7 @@ public:
     void navigationActionDidBecomeDownload(platform::Download& download) override;
     void navigationResponseDidBecomeDownload(platform::Download& download) override;
     void didFinishNavigation() override;
+    bool didFailNavigation(const platform::LoadFailure& failure) override;
     void webContentProcessDidTerminate() override;
 
     // --- Page dialogs ----------------------------------------------------

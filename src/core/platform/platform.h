@@ -11,6 +11,7 @@
 #include "dialogs.h"
 #include "file_manager.h"
 #include "main_queue.h"
+#include "network.h"
 #include "notifications.h"
 #include "process.h"
 #include "url_session.h"
@@ -45,6 +46,9 @@ public:
 
     virtual std::unique_ptr<WebView> createWebView(const WebViewConfiguration& configuration) = 0;
     virtual std::unique_ptr<Window> createWindow(const WindowShape& shape) = 0;
+    // Calls `changed` on the main thread each time the system reports a change
+    // of its network connection, with whether it can reach a network now.
+    virtual std::unique_ptr<NetworkWatch> watchNetwork(std::function<void(bool available)> changed) = 0;
 
     // The default web view's user agent when the engine can tell it without
     // loading anything; nullopt makes the core ask a throw-away web view.

@@ -65,6 +65,12 @@ public:
     // Shows `html`, fetching nothing; relative references resolve against
     // `baseURL`, whose origin the page then has (none when empty).
     virtual void loadHTMLString(const std::string& html, const std::string& baseURL) = 0;
+    // Shows `html` where the failed load of `unreachableURL` would have been:
+    // it fetches nothing and belongs to no site, it takes that load's place in
+    // the back-forward list instead of adding one, url() names
+    // `unreachableURL`, and reload() loads `unreachableURL` again. Its own
+    // finish is not reported to the navigation delegate.
+    virtual void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) = 0;
     virtual void evaluateJavaScript(const std::string& script, std::function<void(ScriptResult)> completion) = 0;
     // Tells the page that the user clicked its notification `id` (one the UI
     // delegate was shown), which fires the notification's click event.
@@ -146,6 +152,15 @@ struct Error {
     std::string fullDescription;
 };
 
+// Why a main-frame navigation failed, in the engine's own terms: the error's
+// domain ("NSURLErrorDomain", "g-io-error-quark", ...) and code.
+struct LoadFailure {
+    std::string url;
+    std::string domain;
+    long code = 0;
+    std::string fullDescription;
+};
+
 using DownloadId = std::uint64_t;
 
 class DownloadDelegate;
@@ -173,6 +188,10 @@ public:
     virtual void navigationActionDidBecomeDownload(Download& download) = 0;
     virtual void navigationResponseDidBecomeDownload(Download& download) = 0;
     virtual void didFinishNavigation() = 0;
+    // The main frame's navigation failed, before or after it committed.
+    // Answers whether the delegate showed a page of its own in its place;
+    // the engine then shows no error page.
+    virtual bool didFailNavigation(const LoadFailure& failure) = 0;
     // The engine's process that ran the page is gone (it crashed or the
     // system ended it); the view shows nothing live until it loads again.
     virtual void webContentProcessDidTerminate() = 0;

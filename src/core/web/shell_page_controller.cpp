@@ -14,12 +14,35 @@ ShellPageController::ShellPageController(platform::WebView& web, platform::Appli
     : web_(web), application_(application), queue_(queue), originURL_(std::move(originURL)) {}
 
 void ShellPageController::show(const ShellPage& page, const std::string& retryURL) {
+    shown_ = Shown{page, {}, retryURL, false};
+    load(page);
+}
+
+void ShellPageController::showInPlaceOf(const ShellPage& page, const std::string& failedURL) {
+    shown_ = Shown{page, {}, failedURL, true};
+    load(page);
+}
+
+bool ShellPageController::isShowingInPlaceOf(const std::string& failedURL) const {
+    return shown_ && shown_->inPlace && shown_->retryURL == failedURL;
+}
+
+void ShellPageController::pageDidFinishLoading() {
+    if (shown_ && shown_->inPlace) shown_.reset();
+}
+
+void ShellPageController::load(const ShellPage& page) {
     // A fresh action for every showing: a URL seen once opens nothing later.
-    shown_ = Shown{page, newShellActionURL(), retryURL};
+    shown_->actionURL = newShellActionURL();
     const auto appearance = application_.appearance().value_or(platform::Appearance::Dark);
-    // No base: the page belongs to no site, so nothing of the application's
-    // origin can reach into it, nor it into the application's data.
-    web_.loadHTMLString(shellPageHTML(page, appearance, shown_->actionURL), "");
+    const std::string html = shellPageHTML(page, appearance, shown_->actionURL);
+    // No base either way: the page belongs to no site, so nothing of the
+    // application's origin can reach into it, nor it into the application's data.
+    if (shown_->inPlace) {
+        web_.loadAlternateHTMLString(html, shown_->retryURL);
+    } else {
+        web_.loadHTMLString(html, "");
+    }
 }
 
 void ShellPageController::reload() {
@@ -48,7 +71,7 @@ void ShellPageController::webContentProcessDidTerminate() {
     });
     if (shown_) {
         // The shell's own page went with the process: show it again, once.
-        if (!again) show(shown_->page, shown_->retryURL);
+        if (!again) load(shown_->page);
         return;
     }
     if (!again) {
@@ -61,9 +84,15 @@ void ShellPageController::webContentProcessDidTerminate() {
 }
 
 void ShellPageController::leave() {
-    const std::string retryURL = shown_->retryURL;
+    const Shown left = *shown_;
     shown_.reset();
-    web_.load({retryURL, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+    // In place of a failed load, a reload tries it again in the same entry
+    // of the history; a new load would add one.
+    if (left.inPlace) {
+        web_.reload();
+    } else {
+        web_.load({left.retryURL, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+    }
 }
 
 }  // namespace corvidale

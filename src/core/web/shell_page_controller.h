@@ -14,7 +14,8 @@ namespace corvidale {
 
 // What the window shows when the web application cannot show itself: after
 // its page's process died, the page again; when it dies again soon after, the
-// shell's own page, whose button (like Reload) loads the application anew.
+// shell's own page, whose button (like Reload) loads the application anew. The
+// same page stands in for a load that failed (see ReachController).
 class ShellPageController {
 public:
     // `originURL` is what the button loads when the window had shown nothing yet.
@@ -24,6 +25,13 @@ public:
     // Shows `page` in place of the web application; its button, and Reload,
     // load `retryURL`.
     void show(const ShellPage& page, const std::string& retryURL);
+    // Shows `page` where the failed load of `failedURL` would have been, in
+    // its place in the history; its button, and Reload, load it again there.
+    void showInPlaceOf(const ShellPage& page, const std::string& failedURL);
+    bool isShowingInPlaceOf(const std::string& failedURL) const;
+    // A page of the application has shown since: a screen shown in place of
+    // a failed load is gone with it.
+    void pageDidFinishLoading();
     // The Reload command: leaves the shell's page when it shows.
     void reload();
     // Whether `action` follows the shown page's button. It does nothing more
@@ -34,6 +42,7 @@ public:
 
 private:
     void leave();
+    void load(const ShellPage& page);
 
     platform::WebView& web_;
     platform::Application& application_;
@@ -43,6 +52,8 @@ private:
         ShellPage page;
         std::string actionURL;
         std::string retryURL;
+        // Shown as the failed load of retryURL, which a reload then tries again.
+        bool inPlace = false;
     };
     std::optional<Shown> shown_;
     // The page's process died a short while ago: another death means a

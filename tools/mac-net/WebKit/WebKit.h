@@ -147,6 +147,10 @@ API_AVAILABLE(macos(11.3))
     decidePolicyForNavigationResponse:(WKNavigationResponse*)navigationResponse
                       decisionHandler:(void (^)(WKNavigationResponsePolicy))decisionHandler;
 - (void)webView:(WKWebView*)webView didFinishNavigation:(WKNavigation*)navigation;
+- (void)webView:(WKWebView*)webView
+    didFailProvisionalNavigation:(WKNavigation*)navigation
+                       withError:(NSError*)error;
+- (void)webView:(WKWebView*)webView didFailNavigation:(WKNavigation*)navigation withError:(NSError*)error;
 - (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView;
 - (void)webView:(WKWebView*)webView
      navigationAction:(WKNavigationAction*)navigationAction

@@ -1,0 +1,136 @@
+#include "reach_controller.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/util/url.h"
+
+namespace corvidale {
+namespace {
+
+// NSURLErrorDomain's codes.
+std::optional<ReachProblem> foundationProblem(long code) {
+    switch (code) {
+    case -1009:  // not connected to the internet
+    case -1018:  // international roaming off
+    case -1020:  // data not allowed
+        return ReachProblem::NoNetwork;
+    case -1003:  // cannot find host
+    case -1006:  // DNS lookup failed
+        return ReachProblem::NameNotFound;
+    case -1004:  // cannot connect to host
+        return ReachProblem::Refused;
+    case -1005:  // network connection lost
+        return ReachProblem::ConnectionLost;
+    case -1001:  // timed out
+        return ReachProblem::TimedOut;
+    default:
+        // -1200 secure connection failed, -1201...-1206 the server's or the
+        // client's certificate.
+        if (code <= -1200 && code >= -1206) return ReachProblem::Insecure;
+        return std::nullopt;
+    }
+}
+
+// GIO's codes, which WebKitGTK passes on from its network layer.
+std::optional<ReachProblem> gioProblem(long code) {
+    switch (code) {
+    case 37:  // host unreachable
+    case 38:  // network unreachable
+        return ReachProblem::NoNetwork;
+    case 28:  // host not found
+        return ReachProblem::NameNotFound;
+    case 39:  // connection refused
+        return ReachProblem::Refused;
+    case 44:  // connection closed (reset by the peer too)
+    case 45:  // not connected
+        return ReachProblem::ConnectionLost;
+    case 24:  // timed out
+        return ReachProblem::TimedOut;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string reasonOf(ReachProblem problem) {
+    switch (problem) {
+    case ReachProblem::NoNetwork: return "This computer isn't connected to a network.";
+    case ReachProblem::NameNotFound: return "Its address couldn't be found; the network may be down.";
+    case ReachProblem::Refused: return "Its server isn't accepting connections right now.";
+    case ReachProblem::ConnectionLost: return "The connection to its server was cut off.";
+    case ReachProblem::TimedOut: return "Its server took too long to answer.";
+    case ReachProblem::Insecure:
+        return "Its server's identity couldn't be verified, so the connection was stopped to keep your data safe.";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<ReachProblem> reachProblemOf(const std::string& domain, long code) {
+    if (domain == "NSURLErrorDomain") return foundationProblem(code);
+    if (domain == "g-io-error-quark") return gioProblem(code);
+    // Resolving a name: not found, or no answer (no network to ask over).
+    if (domain == "g-resolver-error-quark") return code <= 1 ? std::optional(ReachProblem::NameNotFound) : std::nullopt;
+    // A handshake or a certificate that failed: never a way through.
+    if (domain == "g-tls-error-quark") return ReachProblem::Insecure;
+    return std::nullopt;
+}
+
+ShellPage unreachablePage(const std::string& host, ReachProblem problem) {
+    return {"Corvidale can't reach " + host, reasonOf(problem) + " Corvidale tries again by itself.", "Try Again"};
+}
+
+double nextRetryDelay(double delaySeconds) { return std::min(delaySeconds * 2, kLongestRetrySeconds); }
+
+ReachController::ReachController(platform::WebView& web, platform::MainQueue& queue, platform::Process& process,
+                                 ShellPageController& shellPage, std::optional<std::string> originHost)
+    : web_(web), queue_(queue), process_(process), shellPage_(shellPage), originHost_(std::move(originHost)) {}
+
+bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
+    const auto problem = reachProblemOf(failure.domain, failure.code);
+    if (!problem || !originHost_) return false;
+    // Other sites' pages in the window (a sign-in) keep the engine's own handling.
+    const auto url = Url::parse(failure.url);
+    if (!url || !url->host() || url->canonicalHost() != originHost_) return false;
+    const auto page = unreachablePage(*url->host(), *problem);
+    // Once for each stretch out of reach, not for every retry.
+    if (failedURL_ != failure.url) {
+        process_.writeStderr("[reach] " + page.heading + ": " + reasonOf(*problem) + " " + failure.fullDescription);
+    }
+    failedURL_ = failure.url;
+    shellPage_.showInPlaceOf(page, failure.url);
+    queue_.after(delay_, [this, generation = ++generation_, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock()) retry(generation);
+    });
+    delay_ = nextRetryDelay(delay_);
+    return true;
+}
+
+bool ReachController::didFinishNavigation() {
+    // The engine may report the screen's own load (macOS has no promise not
+    // to): it stands where the failed URL would, and no retry left it yet.
+    if (failedURL_ && shellPage_.isShowingInPlaceOf(*failedURL_) && web_.url() == *failedURL_) return false;
+    ++generation_;
+    failedURL_.reset();
+    delay_ = kFirstRetrySeconds;
+    shellPage_.pageDidFinishLoading();
+    return true;
+}
+
+void ReachController::networkChanged(bool available) {
+    if (available) retry(++generation_);
+}
+
+void ReachController::retry(std::uint64_t generation) {
+    if (generation != generation_ || !failedURL_) return;
+    // Through the screen when it still knows itself; the engine reloads the
+    // failed URL in the screen's place either way.
+    if (shellPage_.isShowingInPlaceOf(*failedURL_)) {
+        shellPage_.reload();
+    } else {
+        web_.reload();
+    }
+}
+
+}  // namespace corvidale

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/platform/main_queue.h"
+#include "core/platform/process.h"
+#include "core/platform/web_view.h"
+#include "shell_page_controller.h"
+
+namespace corvidale {
+
+// Why the application's server could not be reached, as a person would put it.
+enum class ReachProblem { NoNetwork, NameNotFound, Refused, ConnectionLost, TimedOut, Insecure };
+
+// Whether a failed load's error is one of the ways the server can be out of
+// reach; nullopt for anything else (a cancelled load, a refused policy, a
+// server that answered).
+std::optional<ReachProblem> reachProblemOf(const std::string& domain, long code);
+
+// The screen that stands in for the application while it is out of reach.
+ShellPage unreachablePage(const std::string& host, ReachProblem problem);
+
+// Retries wait 2 s, then twice as long each time, up to a minute.
+inline constexpr double kFirstRetrySeconds = 2.0;
+inline constexpr double kLongestRetrySeconds = 60.0;
+double nextRetryDelay(double delaySeconds);
+
+// When a page of the application's origin can't be reached, shows the
+// shell's own screen in its place and keeps trying: after each back-off, and
+// at once when the system says the network is back.
+class ReachController {
+public:
+    // `originHost` as Url::canonicalHost gives it; nullopt never matches.
+    ReachController(platform::WebView& web, platform::MainQueue& queue, platform::Process& process,
+                    ShellPageController& shellPage, std::optional<std::string> originHost);
+
+    // Answers whether the screen took the failed load's place.
+    bool didFailNavigation(const platform::LoadFailure& failure);
+    // A page finished loading: unless it is the screen itself, the back-off
+    // starts over. Answers whether it was a page of the application.
+    bool didFinishNavigation();
+    void networkChanged(bool available);
+
+private:
+    void retry(std::uint64_t generation);
+
+    platform::WebView& web_;
+    platform::MainQueue& queue_;
+    platform::Process& process_;
+    ShellPageController& shellPage_;
+    std::optional<std::string> originHost_;
+    // The URL whose load the screen stands in for, while it shows.
+    std::optional<std::string> failedURL_;
+    double delay_ = kFirstRetrySeconds;
+    // Bumped whenever a retry is due or no longer needed: a timer of an
+    // older one does nothing.
+    std::uint64_t generation_ = 0;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace corvidale
