@@ -7,6 +7,7 @@
 
 #include "core/app/launch_config.h"
 #include "core/platform/platform.h"
+#include "core/web/deep_link.h"
 #include "core/web/theme_bridge.h"
 
 namespace corvidale {
@@ -25,6 +26,10 @@ public:
     // --- Application -----------------------------------------------------
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    // Links of the application's scheme, from the system: before launch the
+    // last good one is the first page, after it the window shows it and
+    // comes forward. Refused links change nothing.
+    void openURLs(const std::vector<std::string>& urls);
 
     // --- Menu commands ---------------------------------------------------
     void reload();
@@ -70,6 +75,8 @@ private:
     platform::Platform& platform_;
     const LaunchConfig config_;
     ThemeBridge theme_;
+    DeepLinkController links_;
+    std::optional<std::string> startURL_;
     std::unique_ptr<platform::WebView> web_;
     std::unique_ptr<platform::Window> window_;
     std::unique_ptr<Controllers> controllers_;

@@ -22,6 +22,11 @@ void ShellPageController::show(const ShellPage& page, const std::string& retryUR
     web_.loadHTMLString(shellPageHTML(page, appearance, shown_->actionURL), "");
 }
 
+void ShellPageController::open(const std::string& url) {
+    shown_.reset();
+    web_.load({url, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+}
+
 void ShellPageController::reload() {
     if (shown_) {
         leave();

@@ -24,6 +24,8 @@ public:
     // Shows `page` in place of the web application; its button, and Reload,
     // load `retryURL`.
     void show(const ShellPage& page, const std::string& retryURL);
+    // Loads `url` in place of whatever the window shows.
+    void open(const std::string& url);
     // The Reload command: leaves the shell's page when it shows.
     void reload();
     // Whether `action` follows the shown page's button. It does nothing more
