@@ -38,7 +38,7 @@ bool singleInstance(bool hasApplicationId, bool sessionBus, bool selfTest) {
     return hasApplicationId && sessionBus && !selfTest;
 }
 
-// Starts the shell, at the first good one of `links` if any.
+// Starts the shell, at the page of the last good one of `links` if any.
 void launch(GtkPlatform* platform, const std::vector<std::string>& links) {
     // The one controller, for the life of the process. It is never destroyed:
     // the web view and window it owns must not be torn down by static
@@ -111,11 +111,9 @@ int main(int argc, char** argv) {
     corvidale::gtk::prepareWebsiteFolders(g_get_prgname());
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);
-    const auto unique =
-        singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest);
-    GtkApplication* application = gtk_application_new(
-        applicationId, static_cast<GApplicationFlags>((unique ? G_APPLICATION_DEFAULT_FLAGS : G_APPLICATION_NON_UNIQUE) |
-                                                      G_APPLICATION_HANDLES_OPEN));
+    const auto unique = singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest);
+    const auto flags = (unique ? G_APPLICATION_DEFAULT_FLAGS : G_APPLICATION_NON_UNIQUE) | G_APPLICATION_HANDLES_OPEN;
+    GtkApplication* application = gtk_application_new(applicationId, static_cast<GApplicationFlags>(flags));
     platform->attach(application);
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), platform);
     g_signal_connect(application, "open", G_CALLBACK(onOpen), platform);
