@@ -171,6 +171,8 @@ TEST(DeepLinks, OnlyPathsOnTheOriginOpenAndEveryTrickIsRefusedForWhatItIs) {
         {"corvidale://open/x/../../y", "a dot segment"},
         {"corvidale://open/%2e%2E/y", "a dot segment"},
         {"corvidale://open/a/.", "a dot segment"},
+        {"corvidale://open/a%zz", "a % that encodes nothing"},
+        {"corvidale://open/x?q=%4", "a % that encodes nothing"},
         {"corvidale://open/a%00b", "an encoded control character"},
         {"corvidale://open/x?a=%0d%0aSet-Cookie:x", "an encoded control character"},
         {"corvidale://open/x#%1b", "an encoded control character"},

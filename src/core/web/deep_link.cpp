@@ -138,6 +138,17 @@ std::string shown(std::string_view link) {
     return text;
 }
 
+// A "%" not followed by two hex digits: parsers part ways over what it means.
+bool hasStrayPercent(std::string_view link) {
+    for (auto at = link.find('%'); at != std::string_view::npos; at = link.find('%', at + 1)) {
+        if (at + 2 >= link.size() || !std::isxdigit(static_cast<unsigned char>(link[at + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(link[at + 2]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 DeepLinkDecision refuse(std::string why) { return {std::nullopt, std::move(why)}; }
 
 }  // namespace
@@ -146,6 +157,7 @@ DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme,
     // Before anything reads it: a link of a megabyte costs nothing to refuse.
     if (link.size() > kMaxDeepLinkLength) return refuse("longer than " + std::to_string(kMaxDeepLinkLength) + " bytes");
     if (!std::all_of(link.begin(), link.end(), isLinkCharacter)) return refuse("a character no link holds");
+    if (hasStrayPercent(link)) return refuse("a % that encodes nothing");
     const std::string prefix = std::string(scheme) + "://";
     if (lower(std::string(link.substr(0, prefix.size()))) != prefix) {
         return refuse("not a " + std::string(scheme) + ": link");
