@@ -4,7 +4,7 @@
 #
 #   ~/.local/opt/corvidale/Corvidale.app         the application bundle
 #   ~/.local/bin/corvidale                       the launcher, a link to the bundle's executable
-#   ~/.local/share/applications/com.corvidale.desktop.desktop
+#   ~/.local/share/applications/com.corvidale.desktop.desktop   (also opens corvidale:// links)
 #   ~/.local/share/icons/hicolor/*/apps/com.corvidale.desktop.{png,svg}
 #   ~/.local/share/metainfo/com.corvidale.desktop.metainfo.xml
 #
@@ -25,6 +25,16 @@ LAUNCHER=$PREFIX/bin/corvidale
 DATA=$PREFIX/share
 
 say() { printf '==> %s\n' "$*"; }
+
+# The desktop entry names the application's link scheme (MimeType); this
+# install becomes the one that opens those links.
+register_links() {
+  local type
+  command -v xdg-mime >/dev/null || return 0
+  for type in $(sed -n 's/^MimeType=//p' "$DATA/applications/$ID.desktop" | tr ';' ' '); do
+    xdg-mime default "$ID.desktop" "$type" || true
+  done
+}
 
 refresh_desktop() {
   if command -v update-desktop-database >/dev/null; then update-desktop-database -q "$DATA/applications" || true; fi
@@ -61,6 +71,7 @@ cmake --build "$BUILD" --target corvidale corvidale-icons
 say "Installing into $PREFIX"
 cmake --install "$BUILD" --prefix "$PREFIX" --strip
 refresh_desktop
+register_links
 
 say "Installed: $LAUNCHER -> $(readlink "$LAUNCHER")"
 case ":$PATH:" in

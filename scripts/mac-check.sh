@@ -42,7 +42,7 @@ cat >> "$work/objcxx.rsp" <<FLAGS
 -x objective-c++ -fobjc-arc
 -isystem "$work/include" -isystem "$net" -isystem /usr/include/GNUstep -include "$net/compat.h"
 -Werror=unguarded-availability-new -Werror=protocol -Werror=incomplete-implementation -Werror=objc-method-access
--Werror=mismatched-parameter-types -Werror=mismatched-return-types -Werror=incompatible-pointer-types
+-Werror=mismatched-parameter-types -Werror=mismatched-return-types -Werror=incompatible-pointer-types -Werror=method-signatures
 FLAGS
 echo "-x c++" >> "$work/cxx.rsp"
 sed "s/-target x86_64-apple-macos13 /-target x86_64-apple-macos$newest_macos /" "$work/objcxx.rsp" > "$work/newest.rsp"

@@ -1,8 +1,23 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace corvidale::gtk {
+namespace {
+
+bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// A scheme and its colon first, as every URL starts.
+bool looksLikeURL(std::string_view argument) {
+    const auto colon = argument.find(':');
+    if (colon == std::string_view::npos || colon == 0 || !isAsciiLetter(argument[0])) return false;
+    return std::all_of(argument.begin(), argument.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+        return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+}
+
+}  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
     CommandLine result;
@@ -23,6 +38,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             } else {
                 result.ignored.emplace_back(argument);
             }
+        } else if (looksLikeURL(argument)) {
+            result.links.emplace_back(argument);
         } else {
             result.ignored.emplace_back(argument);
         }
@@ -31,9 +48,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string usageText() {
-    return "Usage: corvidale [--help] [--version] [-key value ...]\n"
+    return "Usage: corvidale [--help] [--version] [-key value ...] [LINK]\n"
            "\n"
            "Shows the Corvidale web application in its own window.\n"
+           "A LINK of the application's own scheme (corvidale://open/PATH?QUERY unless\n"
+           "the build names another) opens that page, in the shell already running if\n"
+           "there is one.\n"
            "\n"
            "Options:\n"
            "  --help       Show this help and exit.\n"

@@ -13,6 +13,9 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::map<std::string, std::string> argumentDomain;
+    // Arguments written as URLs ("scheme:..."): links for the application to
+    // open, which the core reads and may refuse.
+    std::vector<std::string> links;
     // Arguments that mean nothing to the shell; they are never handed to
     // GLib, whose own option parser would refuse them.
     std::vector<std::string> ignored;

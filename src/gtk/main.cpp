@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "bundle.h"
 #include "command_line.h"
@@ -38,6 +39,18 @@ bool singleInstance(bool hasApplicationId, bool sessionBus, bool selfTest) {
     return hasApplicationId && sessionBus && !selfTest;
 }
 
+// Starts the shell, at the page of the last good one of `links` if any.
+void launch(GtkPlatform* platform, const std::vector<std::string>& links) {
+    // The one controller, for the life of the process. It is never destroyed:
+    // the web view and window it owns must not be torn down by static
+    // destructors after GTK has shut down.
+    corvidale::gtk::guardAgainstForeignDestruction(gdk_display_get_default());
+    static auto* delegate = new corvidale::Delegate(*platform);
+    platform->setDelegate(delegate);
+    if (!links.empty()) delegate->openURLs(links);
+    delegate->applicationDidFinishLaunching();
+}
+
 void onActivate(GApplication*, gpointer data) {
     auto* platform = static_cast<GtkPlatform*>(data);
     if (platform->delegate() != nullptr) {
@@ -45,13 +58,24 @@ void onActivate(GApplication*, gpointer data) {
         if (GtkWindow* window = platform->mainWindow()) gtk_window_present(window);
         return;
     }
-    // The one controller, for the life of the process. It is never destroyed:
-    // the web view and window it owns must not be torn down by static
-    // destructors after GTK has shut down.
-    corvidale::gtk::guardAgainstForeignDestruction(gdk_display_get_default());
-    static auto* delegate = new corvidale::Delegate(*platform);
-    platform->setDelegate(delegate);
-    delegate->applicationDidFinishLaunching();
+    launch(platform, {});
+}
+
+// Links from this launch's command line, or forwarded by a later launch to
+// this, the running shell. GLib hands them over as files; a URL of a scheme
+// it has no file system for keeps its text exactly.
+void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer data) {
+    auto* platform = static_cast<GtkPlatform*>(data);
+    std::vector<std::string> links;
+    for (gint i = 0; i < count; ++i) {
+        g_autofree gchar* uri = g_file_get_uri(files[i]);
+        if (uri != nullptr) links.emplace_back(uri);
+    }
+    if (platform->delegate() == nullptr) {
+        launch(platform, links);
+    } else {
+        platform->delegate()->openURLs(links);
+    }
 }
 
 }  // namespace
@@ -88,18 +112,22 @@ int main(int argc, char** argv) {
     corvidale::gtk::prepareWebsiteFolders(g_get_prgname());
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);
-    GtkApplication* application = gtk_application_new(
-        applicationId, singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest)
-                           ? G_APPLICATION_DEFAULT_FLAGS
-                           : G_APPLICATION_NON_UNIQUE);
+    const auto unique = singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest);
+    const auto flags = (unique ? G_APPLICATION_DEFAULT_FLAGS : G_APPLICATION_NON_UNIQUE) | G_APPLICATION_HANDLES_OPEN;
+    GtkApplication* application = gtk_application_new(applicationId, static_cast<GApplicationFlags>(flags));
     platform->attach(application);
     corvidale::gtk::beginStartupTrace(G_APPLICATION(application));
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), platform);
+    g_signal_connect(application, "open", G_CALLBACK(onOpen), platform);
 
-    // GLib sees only the program name: the argument domain is ours, and
-    // GApplication's option parser would refuse it.
-    char* glibArguments[] = {argv[0], nullptr};
-    const int status = g_application_run(G_APPLICATION(application), 1, glibArguments);
+    // GLib sees only the program name and the links: the argument domain is
+    // ours, and GApplication's option parser would refuse it. GLib opens the
+    // links here, or hands them to the running shell and ends this launch.
+    std::vector<char*> glibArguments = {argv[0]};
+    for (const auto& link : commandLine.links) glibArguments.push_back(const_cast<char*>(link.c_str()));
+    glibArguments.push_back(nullptr);
+    const int status =
+        g_application_run(G_APPLICATION(application), static_cast<int>(glibArguments.size() - 1), glibArguments.data());
     std::fflush(stdout);
     std::fflush(stderr);
     return status;

@@ -314,17 +314,19 @@ TEST(Accelerators, CommandIsPrimaryUpperCaseAddsShiftAndZoomKeysHaveAlternatives
     EXPECT_EQ(menuLabel("Save_As…"), "Save__As…");
 }
 
-TEST(CommandLine, KeyValuePairsHelpAndVersion) {
+TEST(CommandLine, KeyValuePairsHelpVersionAndLinks) {
     struct Case {
         Strings arguments;
-        std::string parsed;  // help, version, the argument domain, what was set aside
+        std::string parsed;  // help, version, the argument domain, what was set aside, the links
     };
     const Case cases[] = {
-        {{"-downloadSelfTest", "YES", "-updateFeed", "file:///f"}, "00 downloadSelfTest=YES updateFeed=file:///f |"},
-        {{"-offset", "-1", "-offset", "-2"}, "00 offset=-2 |"},
-        {{"-a", "b", "--version"}, "01 a=b |"},
-        {{"--help", "-key", "--help"}, "10 key=--help |"},
-        {{"--unknown", "file.txt", "-", "-dangling"}, "00 | --unknown file.txt - -dangling"},
+        {{"-downloadSelfTest", "YES", "-updateFeed", "file:///f"}, "00 downloadSelfTest=YES updateFeed=file:///f | >"},
+        {{"-offset", "-1", "-offset", "-2"}, "00 offset=-2 | >"},
+        {{"-a", "b", "--version"}, "01 a=b | >"},
+        {{"--help", "-key", "--help"}, "10 key=--help | >"},
+        {{"--unknown", "file.txt", "-", "-dangling"}, "00 | --unknown file.txt - -dangling >"},
+        {{"corvidale://open/x?y", "-k", "v", "//evil", "a+b.c-d:x", "1a:b", ":x", "a b:c"},
+         "00 k=v | //evil 1a:b :x a b:c > corvidale://open/x?y a+b.c-d:x"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"corvidale"};
@@ -334,6 +336,8 @@ TEST(CommandLine, KeyValuePairsHelpAndVersion) {
         for (const auto& [key, value] : line.argumentDomain) parsed += " " + key + "=" + value;
         parsed += " |";
         for (const auto& ignored : line.ignored) parsed += " " + ignored;
+        parsed += " >";
+        for (const auto& link : line.links) parsed += " " + link;
         EXPECT_EQ(parsed, c.parsed);
     }
 }

@@ -12,7 +12,7 @@ failures=0
 
 check() { bash "$root/scripts/mac-check.sh" "$scratch" "$@" 2>&1; }
 
-files=(src/mac/dialogs.mm src/mac/web_view.mm src/mac/application.mm src/mac/url_session.mm)
+files=(src/mac/dialogs.mm src/mac/web_view.mm src/mac/application.mm src/mac/url_session.mm src/mac/app_delegate.mm)
 if ! output="$(check "${files[@]}")"; then
   echo "FAIL: the untouched sources do not pass:"; echo "$output"; exit 1
 fi
@@ -23,6 +23,7 @@ cases=(
   "wrong completion-block type|src/mac/web_view.mm|s/decisionHandler:\(void \(\^\)\(WKNavigationActionPolicy\)\)/decisionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'webView:decidePolicyForNavigationAction:decisionHandler:'"
   "wrong URL-session completion-block type|src/mac/url_session.mm|s/completionHandler:\(void \(\^\)\(NSURLSessionResponseDisposition\)\)/completionHandler:(void (^)(BOOL))/|conflicting parameter types in implementation of 'URLSession:dataTask:didReceiveResponse:completionHandler:'"
   "missing required delegate method|src/mac/web_view.mm|s/- \(void\)userContentController:.*?\n\}\n//s|method 'userContentController:didReceiveScriptMessage:' in protocol 'WKScriptMessageHandler' not implemented"
+  "wrong application-delegate parameter type|src/mac/app_delegate.mm|s/application:\(NSApplication\*\)application openURLs:/application:(NSWindow*)application openURLs:/|conflicting parameter types in implementation of 'application:openURLs:'"
   "unguarded macOS 14 call|src/mac/application.mm|s/activateIgnoringOtherApps:YES/activate/|'activate' is only available on macOS 14.0 or newer"
   "call deprecated in a later macOS|src/mac/url_session.mm|s/(forKey:NSURLErrorFailingURLErrorKey\];)/\$1 [info setObject:[url absoluteString] forKey:NSURLErrorFailingURLStringErrorKey];/|'NSURLErrorFailingURLStringErrorKey' is deprecated: first deprecated in macOS 15.4"
   "nil for a nonnull completion handler|src/mac/dialogs.mm|s/(\[panel beginSheetModalForWindow:window completionHandler:)finish\]/\${1}nil]/|null passed to a callee that requires a non-null argument"

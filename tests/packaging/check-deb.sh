@@ -2,8 +2,8 @@
 # The Debian package on a clean Debian 12: builds the .deb, makes a minimal
 # bookworm root with debootstrap, installs the package there with apt-get (so
 # its dependencies resolve from the mirror, recommended packages left out),
-# checks that the launcher, desktop entry, icons and metainfo are in place and
-# valid, and starts the launcher in that root under Xvfb against the demo
+# checks that the launcher, desktop entry (with the link scheme), icons and
+# metainfo are in place and valid, and starts the launcher in that root under Xvfb against the demo
 # origin: the page must load and the window's class must be the desktop
 # entry's StartupWMClass.
 #
@@ -62,8 +62,9 @@ for file in "$entry" "$R/usr/share/metainfo/$id.metainfo.xml" "$R/opt/corvidale/
 done
 desktop-file-validate "$entry" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$R/usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
-[[ $(sed -n 's/^Exec=//p' "$entry") == /usr/bin/corvidale && $(sed -n 's/^Icon=//p' "$entry") == "$id" ]] ||
-  fail "the desktop entry does not start the launcher or name the icon"
+[[ $(sed -n 's/^Exec=//p' "$entry") == "/usr/bin/corvidale %u" && $(sed -n 's/^Icon=//p' "$entry") == "$id" ]] ||
+  fail "the desktop entry does not start the launcher with the link or name the icon"
+grep -qx 'MimeType=x-scheme-handler/corvidale;' "$entry" || fail "the desktop entry claims no corvidale: links"
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
 
 say "the launcher, in the root"

@@ -5,6 +5,7 @@
 
 #include "core/app/delegate.h"
 #include "core/app/launch_config.h"
+#include "core/web/deep_link.h"
 #include "fake.h"
 
 namespace corvidale {
@@ -142,6 +143,81 @@ TEST(ViewCommands, ZoomStepsByATenthBetweenHalfAndThreeAndReloadReloads) {
     EXPECT_EQ(launch.p.calls, Strings{"reload"});
     EXPECT_FALSE(delegate.performMenuAction("copy:")) << "editing belongs to the platform";
     EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST(DeepLinks, OnlyPathsOnTheOriginOpenAndEveryTrickIsRefusedForWhatItIs) {
+    const auto origin = *Url::parse("https://app.example:8443/start?o=1#top");
+    const std::string at = "https://app.example:8443";
+    const std::string longest = "corvidale://open/" + std::string(kMaxDeepLinkLength - 17, 'a');
+    const std::pair<std::string, std::string> cases[] = {  // link, page or why refused
+        {"corvidale://open/settings?tab=2", at + "/settings?tab=2"},
+        {"corvidale://open", at + "/"},
+        {"CORVIDALE://Open/a/b%20c?next=https://evil.test/%2F#x", at + "/a/b%20c?next=https://evil.test/%2f#x"},
+        {"corvidale://open/@evil.test:1/x", at + "/@evil.test:1/x"},
+        {longest, at + longest.substr(16)},
+        {longest + "a", "longer than 8192 bytes"},
+        {"corvidale://evil.test/settings", "a host other than \"open\""},
+        {"corvidale://open@evil.test/", "a host other than \"open\""},
+        {"corvidale://evil.test@open/x", "a user name or password"},
+        {"corvidale://open:443/x", "a port"},
+        {"corvidale://open//evil.test/x", "a path that names a host"},
+        {"corvidale://open/%2F%2Fevil.test", "a path that names a host"},
+        {"corvidale:////evil.test/x", "not a URL"},
+        {"corvidale://open/a%2Fb", "an encoded slash"},
+        {"corvidale://open/%5Cevil.test", "a backslash"},
+        {"corvidale://open/x/../../y", "a dot segment"},
+        {"corvidale://open/%2e%2E/y", "a dot segment"},
+        {"corvidale://open/a%zz", "a % that encodes nothing"},
+        {"corvidale://open/a%00b", "an encoded control character"},
+        {"corvidale://open/x?a=%0d%0aSet-Cookie:x", "an encoded control character"},
+        {"corvidale://open/x#%1b", "an encoded control character"},
+        {"corvidale://open\\evil.test/", "a character no link holds"},
+        {"corvidale://open/a b", "a character no link holds"},
+        {"corvidale://open/caf\xC3\xA9", "a character no link holds"},
+        {std::string("corvidale://open/a\0b", 20), "a character no link holds"},
+        {"javascript:alert(1)//corvidale://open/", "not a corvidale: link"},
+        {"https://app.example:8443/x", "not a corvidale: link"},
+        {"corvidale:open/x", "not a corvidale: link"},
+        {"corvidales://open/x", "not a corvidale: link"},
+    };
+    for (const auto& [link, expected] : cases) {
+        const auto decision = resolveDeepLink(link, "corvidale", origin);
+        EXPECT_EQ(decision.url.value_or(decision.refusal), expected) << link;
+    }
+}
+
+TEST(DeepLinks, AGoodLinkIsTheFirstPageOrComesForwardABadOneIsLoggedAndChangesNothing) {
+    Launch launch("https://app.example/");
+    launch.p.info["CorvidaleURLScheme"] = PlistValue{Kind::String, "corvidale"};
+    launch.delegate = std::make_unique<Delegate>(launch.p);
+    launch.delegate->openURLs({"corvidale://open/a", "corvidale://evil.test/", "corvidale://open/b?c"});
+    launch.delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(launch.p.web->loaded->url, "https://app.example/b?c");
+    EXPECT_EQ(launch.p.err.front(), "[link] refused (a host other than \"open\"): corvidale://evil.test/");
+
+    launch.p.calls.clear();
+    launch.p.err.clear();
+    const std::string huge = "corvidale://open/" + std::string(1 << 20, '\n');
+    launch.delegate->openURLs({huge, "javascript:alert(1)"});
+    EXPECT_TRUE(launch.p.calls.empty());
+    ASSERT_EQ(launch.p.err.size(), 2u);
+    std::string shown = "corvidale://open/";  // the first 200 bytes, each readable
+    for (int i = 0; i < 183; ++i) shown += "\\x0a";
+    EXPECT_EQ(launch.p.err[0], "[link] refused (longer than 8192 bytes): " + shown + "… (1048593 bytes)");
+    EXPECT_EQ(launch.p.err[1], "[link] refused (not a corvidale: link): javascript:alert(1)");
+    launch.delegate->openURLs({"corvidale://open/settings?tab=2"});
+    EXPECT_EQ(launch.p.calls, (Strings{"load https://app.example/settings?tab=2", "activate"}));
+
+    // A build that names no scheme, or one that is no scheme, opens no link.
+    for (auto scheme : {"", "Corvidale", "c/d"}) {
+        Launch other("https://app.example/");
+        other.p.info["CorvidaleURLScheme"] = PlistValue{Kind::String, scheme};
+        other.delegate = std::make_unique<Delegate>(other.p);
+        other.delegate->openURLs({"corvidale://open/a"});
+        other.delegate->applicationDidFinishLaunching();
+        EXPECT_EQ(other.p.web->loaded->url, "https://app.example/") << scheme;
+        EXPECT_EQ(other.p.err.front(), "[link] refused (this build opens no links): corvidale://open/a");
+    }
 }
 
 }  // namespace

@@ -18,3 +18,12 @@ perl -0pi -e '
   s/beginSheetModalForWindow:\(NSWindow \*\)window\s+completionHandler:\(GSSavePanelCompletionHandler\)handler;/beginSheetModalForWindow:(NSWindow * _Nonnull)window completionHandler:(GSSavePanelCompletionHandler _Nonnull)handler;/ or die "beginSheetModalForWindow\n";
   s/beginWithCompletionHandler:\(GSSavePanelCompletionHandler\)handler;/beginWithCompletionHandler:(GSSavePanelCompletionHandler _Nonnull)handler;/ or die "beginWithCompletionHandler\n";
 ' "$out/NSSavePanel.h"
+
+# The delegate protocol gains the SDK's entry point for URLs (macOS 10.13)
+# and takes the SDK's sender type, so that a delegate implementing either
+# with other types fails the check (-Wmethod-signatures).
+cp "$source_dir/NSApplication.h" "$out/"
+perl -0pi -e '
+  s/(- \(BOOL\) application: \(NSApplication\*\)app\s+openFileWithoutUI: \(NSString\*\)filename;)/- (void)application:(NSApplication * _Nonnull)application openURLs:(NSArray<NSURL *> * _Nonnull)urls;\n\n$1/ or die "openFileWithoutUI\n";
+  s/applicationShouldTerminateAfterLastWindowClosed: \(id\)sender;/applicationShouldTerminateAfterLastWindowClosed: (NSApplication *)sender;/ or die "applicationShouldTerminateAfterLastWindowClosed\n";
+' "$out/NSApplication.h"

@@ -81,7 +81,8 @@ Delegate::Delegate(platform::Platform& platform)
       config_(readLaunchConfig(platform.bundle(), platform.environment(), platform.defaults())),
       theme_(platform.defaults(), platform.application(), platform.process(), config_.originHost()),
       notifications_(platform.notificationCenter(), platform.application(), platform.defaults(), platform.mainQueue(),
-                     config_.origin, !platform.webViewHasNotificationAPI()) {}
+                     config_.origin, !platform.webViewHasNotificationAPI()),
+      links_(platform.process(), config_.urlScheme, config_.origin) {}
 
 Delegate::~Delegate() = default;
 
@@ -105,7 +106,18 @@ void Delegate::applicationDidFinishLaunching() {
 
     // The window is up and nothing is loaded when an origin that is none ends the run.
     if (!config_.origin) refuseOrigin();
-    web_->load({config_.origin->text(), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+    web_->load({startURL_.value_or(config_.origin->text()), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+    platform_.application().activateIgnoringOtherApps();
+}
+
+void Delegate::openURLs(const std::vector<std::string>& urls) {
+    auto page = links_.pageFor(urls);
+    if (!page) return;
+    if (!controllers_) {
+        startURL_ = std::move(page);
+        return;
+    }
+    controllers_->shellPage.open(*page);
     platform_.application().activateIgnoringOtherApps();
 }
 

@@ -8,6 +8,7 @@
 #include "core/app/launch_config.h"
 #include "core/platform/platform.h"
 #include "core/web/notification_controller.h"
+#include "core/web/deep_link.h"
 #include "core/web/theme_bridge.h"
 
 namespace corvidale {
@@ -26,6 +27,10 @@ public:
     // --- Application -----------------------------------------------------
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    // Links of the application's scheme, from the system: before launch the
+    // last good one is the first page, after it the window shows it and
+    // comes forward. Refused links change nothing.
+    void openURLs(const std::vector<std::string>& urls);
 
     // --- Menu commands ---------------------------------------------------
     void reload();
@@ -77,6 +82,8 @@ private:
     ThemeBridge theme_;
     // Made with the configuration, before the web view it serves.
     NotificationController notifications_;
+    DeepLinkController links_;
+    std::optional<std::string> startURL_;
     std::unique_ptr<platform::WebView> web_;
     std::unique_ptr<platform::Window> window_;
     std::unique_ptr<Controllers> controllers_;

@@ -1,5 +1,7 @@
 #include "launch_config.h"
 
+#include <algorithm>
+
 namespace corvidale {
 
 std::string configuredText(const platform::Bundle& bundle, const platform::Environment& environment,
@@ -15,6 +17,22 @@ bool isValidOrigin(std::string_view text) {
     return url && url->scheme() == "https" && url->canonicalHost().has_value();
 }
 
+namespace {
+
+bool isSmallLetter(char c) { return c >= 'a' && c <= 'z'; }
+
+// A small letter first, then small letters, digits, "+", "-" and ".".
+std::optional<std::string> urlScheme(const platform::Bundle& bundle) {
+    const auto value = bundle.infoValue(kURLSchemeInfoKey);
+    if (!value || !value->isNonEmptyString() || !isSmallLetter(value->text[0])) return std::nullopt;
+    const bool valid = std::all_of(value->text.begin(), value->text.end(), [](char c) {
+        return isSmallLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+    return valid ? std::optional(value->text) : std::nullopt;
+}
+
+}  // namespace
+
 LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::Environment& environment,
                               const platform::Defaults& defaults) {
     LaunchConfig config;
@@ -24,6 +42,7 @@ LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::En
         configuredText(bundle, environment, kBuildInfoKey, kBuildEnvironmentVariable, kDefaultBuildStamp);
     config.downloadSelfTest = defaults.boolean(kDownloadSelfTestKey);
     config.updateSelfTest = defaults.boolean(kUpdateSelfTestKey);
+    config.urlScheme = urlScheme(bundle);
     if (isValidOrigin(config.originText)) {
         // Schemes know no case; the engine and every comparison here take the
         // small one.

@@ -19,6 +19,7 @@ inline constexpr std::string_view kBuildInfoKey = "CorvidaleBuild";
 inline constexpr std::string_view kBuildEnvironmentVariable = "CORVIDALE_STAMP";
 inline constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
 inline constexpr std::string_view kUpdateSelfTestKey = "updateSelfTest";
+inline constexpr std::string_view kURLSchemeInfoKey = "CorvidaleURLScheme";
 
 // Info.plist non-empty string, else the environment variable (even empty),
 // else the built-in default.
@@ -40,6 +41,9 @@ struct LaunchConfig {
     // The unattended self-test modes, switched on by user defaults.
     bool downloadSelfTest = false;
     bool updateSelfTest = false;
+    // The scheme of the links that open the application, from the build;
+    // nullopt when the bundle names none or one that is no scheme.
+    std::optional<std::string> urlScheme;
 
     // The origin's host in the engine's form, what pages' hosts are compared with.
     std::optional<std::string> originHost() const { return origin ? origin->canonicalHost() : std::nullopt; }

@@ -45,6 +45,11 @@ void ShellPageController::load(const ShellPage& page) {
     }
 }
 
+void ShellPageController::open(const std::string& url) {
+    shown_.reset();
+    web_.load({url, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+}
+
 void ShellPageController::reload() {
     if (shown_) {
         leave();

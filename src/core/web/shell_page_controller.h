@@ -32,6 +32,8 @@ public:
     // A page of the application has shown since: a screen shown in place of
     // a failed load is gone with it.
     void pageDidFinishLoading();
+    // Loads `url` in place of whatever the window shows.
+    void open(const std::string& url);
     // The Reload command: leaves the shell's page when it shows.
     void reload();
     // Whether `action` follows the shown page's button. It does nothing more

@@ -1,0 +1,193 @@
+#include "deep_link.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace corvidale {
+namespace {
+
+struct CurlUrlDeleter {
+    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME;
+// How much of a refused link the log shows.
+constexpr std::size_t kShownLength = 200;
+
+CurlUrl parsed(const std::string& text, unsigned flags) {
+    CurlUrl handle(curl_url());
+    if (handle && curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), flags) == CURLUE_OK) return handle;
+    return nullptr;
+}
+
+std::optional<std::string> get(CURLU* handle, CURLUPart which, unsigned flags = 0) {
+    char* raw = nullptr;
+    const auto code = curl_url_get(handle, which, &raw, flags);
+    const std::unique_ptr<char, void (*)(void*)> owned(raw, curl_free);
+    if (code != CURLUE_OK || raw == nullptr) return std::nullopt;
+    return std::string(raw);
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Printable ASCII but the backslash, which browsers read as a slash: what a
+// link handed over by a browser or mail program is written in.
+bool isLinkCharacter(unsigned char c) { return c > 0x20 && c < 0x7f && c != '\\'; }
+
+// Path, query and fragment of a link, as written. The decoded path is what
+// the server and the page's router will see.
+struct Pieces {
+    std::string path;
+    std::string decodedPath;
+    std::optional<std::string> query;
+    std::optional<std::string> fragment;
+};
+
+// Why a piece is no good; empty when it is.
+std::string encodingProblem(CURLU* handle, CURLUPart which) {
+    // libcurl refuses to decode what would hold a control character or NUL.
+    if (get(handle, which) && !get(handle, which, CURLU_URLDECODE)) return "an encoded control character";
+    return "";
+}
+
+std::string pathProblem(const Pieces& pieces) {
+    const std::string& path = pieces.decodedPath;
+    if (path.empty() || path.front() != '/') return "no path";
+    if (path.rfind("//", 0) == 0) return "a path that names a host";
+    if (path.find('\\') != std::string::npos) return "a backslash";
+    if (lower(pieces.path).find("%2f") != std::string::npos) return "an encoded slash";
+    for (std::size_t begin = 1; begin <= path.size();) {
+        const auto end = std::min(path.find('/', begin), path.size());
+        const auto segment = path.substr(begin, end - begin);
+        if (segment == "." || segment == "..") return "a dot segment";
+        begin = end + 1;
+    }
+    return "";
+}
+
+// The parts of a link past "<scheme>://open", or why there are none to use.
+std::string readPieces(CURLU* handle, Pieces& pieces) {
+    const auto host = get(handle, CURLUPART_HOST);
+    if (!host || lower(*host) != kDeepLinkHost) return "a host other than \"open\"";
+    if (get(handle, CURLUPART_USER) || get(handle, CURLUPART_PASSWORD) || get(handle, CURLUPART_OPTIONS)) {
+        return "a user name or password";
+    }
+    if (get(handle, CURLUPART_PORT)) return "a port";
+    for (const auto which : {CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
+        if (auto problem = encodingProblem(handle, which); !problem.empty()) return problem;
+    }
+    pieces.path = get(handle, CURLUPART_PATH).value_or("/");
+    pieces.decodedPath = get(handle, CURLUPART_PATH, CURLU_URLDECODE).value_or("/");
+    pieces.query = get(handle, CURLUPART_QUERY);
+    pieces.fragment = get(handle, CURLUPART_FRAGMENT);
+    for (auto* piece : {&pieces.query, &pieces.fragment}) {
+        if (*piece && (*piece)->empty()) piece->reset();
+    }
+    return pathProblem(pieces);
+}
+
+bool sameServer(CURLU* a, CURLU* b) {
+    for (const auto which : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        const auto left = get(a, which, CURLU_DEFAULT_PORT);
+        const auto right = get(b, which, CURLU_DEFAULT_PORT);
+        if (!left || !right || lower(*left) != lower(*right)) return false;
+    }
+    return true;
+}
+
+// The origin with the link's path, query and fragment; read once more and
+// kept only when it still names the origin's scheme, host and port.
+std::optional<std::string> onOrigin(const Url& origin, const Pieces& pieces) {
+    const auto originHandle = parsed(origin.text(), kParseFlags);
+    auto handle = parsed(origin.text(), kParseFlags);
+    if (!originHandle || !handle) return std::nullopt;
+    const auto set = [&](CURLUPart which, const std::optional<std::string>& value) {
+        return curl_url_set(handle.get(), which, value ? value->c_str() : nullptr, 0) == CURLUE_OK;
+    };
+    if (!set(CURLUPART_PATH, pieces.path) || !set(CURLUPART_QUERY, pieces.query) ||
+        !set(CURLUPART_FRAGMENT, pieces.fragment)) {
+        return std::nullopt;
+    }
+    auto result = get(handle.get(), CURLUPART_URL);
+    if (!result) return std::nullopt;
+    const auto reread = parsed(*result, kParseFlags);
+    if (!reread || !sameServer(reread.get(), originHandle.get())) return std::nullopt;
+    return result;
+}
+
+// A refused link as the log shows it: cut short, every byte readable.
+std::string shown(std::string_view link) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char c : link.substr(0, kShownLength)) {
+        if (c >= 0x20 && c < 0x7f) {
+            text += static_cast<char>(c);
+        } else {
+            text += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+        }
+    }
+    if (link.size() > kShownLength) text += "… (" + std::to_string(link.size()) + " bytes)";
+    return text;
+}
+
+// A "%" not followed by two hex digits: parsers part ways over what it means.
+bool hasStrayPercent(std::string_view link) {
+    for (auto at = link.find('%'); at != std::string_view::npos; at = link.find('%', at + 1)) {
+        if (at + 2 >= link.size() || !std::isxdigit(static_cast<unsigned char>(link[at + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(link[at + 2]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DeepLinkDecision refuse(std::string why) { return {std::nullopt, std::move(why)}; }
+
+}  // namespace
+
+DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme, const Url& origin) {
+    // Before anything reads it: a link of a megabyte costs nothing to refuse.
+    if (link.size() > kMaxDeepLinkLength) return refuse("longer than " + std::to_string(kMaxDeepLinkLength) + " bytes");
+    if (!std::all_of(link.begin(), link.end(), isLinkCharacter)) return refuse("a character no link holds");
+    if (hasStrayPercent(link)) return refuse("a % that encodes nothing");
+    const std::string prefix = std::string(scheme) + "://";
+    if (lower(std::string(link.substr(0, prefix.size()))) != prefix) {
+        return refuse("not a " + std::string(scheme) + ": link");
+    }
+    // Dot segments as written, so that they are refused, not resolved.
+    const auto handle = parsed(std::string(link), kParseFlags | CURLU_PATH_AS_IS);
+    if (!handle) return refuse("not a URL");
+    Pieces pieces;
+    if (auto problem = readPieces(handle.get(), pieces); !problem.empty()) return refuse(std::move(problem));
+    auto url = onOrigin(origin, pieces);
+    if (!url) return refuse("leaves the origin");
+    return {std::move(url), ""};
+}
+
+DeepLinkController::DeepLinkController(platform::Process& process, std::optional<std::string> scheme,
+                                       std::optional<Url> origin)
+    : process_(process), scheme_(std::move(scheme)), origin_(std::move(origin)) {}
+
+std::optional<std::string> DeepLinkController::pageFor(const std::vector<std::string>& links) const {
+    std::optional<std::string> page;
+    for (const auto& link : links) {
+        auto decision =
+            scheme_ && origin_ ? resolveDeepLink(link, *scheme_, *origin_) : refuse("this build opens no links");
+        if (decision.url) {
+            page = std::move(decision.url);
+        } else {
+            process_.writeStderr("[link] refused (" + decision.refusal + "): " + shown(link));
+        }
+    }
+    return page;
+}
+
+}  // namespace corvidale
