@@ -106,7 +106,7 @@ sanitized_lane() {
     step "configure $(basename "$fuzz_build")" cmake -S "$root/tests/fuzz" -B "$fuzz_build" -G Ninja \
       -DCMAKE_CXX_COMPILER=clang++-14 &&
       step "build $(basename "$fuzz_build")" cmake --build "$fuzz_build" &&
-      step "ctest $(basename "$fuzz_build") (fuzz)" ctest --test-dir "$fuzz_build" --output-on-failure -L fuzz
+      step "ctest $(basename "$fuzz_build") (fuzz)" ctest --test-dir "$fuzz_build" --output-on-failure -L fuzz -j 2
   else
     echo "fuzz: skipped (clang++-14 has no libFuzzer)" >>"$results"
   fi
