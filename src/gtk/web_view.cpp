@@ -111,21 +111,23 @@ Completion<Policy> policyCompletion(WebKitPolicyDecision* decision) {
 void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<std::function<void(platform::ScriptResult)>> completion(
         static_cast<std::function<void(platform::ScriptResult)>*>(data));
-    GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
     platform::ScriptResult answer;
     if (value == nullptr) {
         answer.error = describeError(error);
-        if (error != nullptr) g_error_free(error);
-    } else {
-        if (jsc_value_is_string(value)) {
-            gchar* text = jsc_value_to_string(value);
-            answer.text = std::string(text != nullptr ? text : "");
-            g_free(text);
-        }
-        g_object_unref(value);
+    } else if (jsc_value_is_string(value)) {
+        g_autofree gchar* text = jsc_value_to_string(value);
+        answer.text = std::string(text != nullptr ? text : "");
     }
     if (*completion) (*completion)(std::move(answer));
+}
+
+// The default session keeps storage across launches; the ephemeral one
+// forgets everything when the view goes away.
+WebKitNetworkSession* networkSessionFor(const platform::WebViewConfiguration& configuration) {
+    return configuration.persistentDefaultDataStore ? WEBKIT_NETWORK_SESSION(g_object_ref(persistentNetworkSession()))
+                                                    : webkit_network_session_new_ephemeral();
 }
 
 WebKitSettings* settingsFor(const platform::WebViewConfiguration& configuration, const platform::Defaults& defaults) {
@@ -161,19 +163,13 @@ std::string describeError(const GError* error) {
 GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
                        const platform::WebViewConfiguration& configuration)
     : context_(context) {
-    // The default session keeps storage across launches; the ephemeral one
-    // forgets everything when the view goes away.
-    WebKitNetworkSession* session = configuration.persistentDefaultDataStore
-                                        ? WEBKIT_NETWORK_SESSION(g_object_ref(persistentNetworkSession()))
-                                        : webkit_network_session_new_ephemeral();
+    g_autoptr(WebKitNetworkSession) session = networkSessionFor(configuration);
     downloads.attach(session);
     makeContentManager(configuration);
     settings_ = settingsFor(configuration, defaults);
-
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
-                                         contentManager_, "settings", settings_, nullptr));
-    g_object_ref_sink(view_);
-    g_object_unref(session);
+    view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session,
+                                                           "user-content-manager", contentManager_, "settings",
+                                                           settings_, nullptr)));
     connectSignals();
     context_.webViews[view_] = this;
 
@@ -186,6 +182,8 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
+// Message handlers, each by its name in the shell's own world, and the user
+// scripts; their signals are connected with the view's.
 void GtkWebView::makeContentManager(const platform::WebViewConfiguration& configuration) {
     contentManager_ = webkit_user_content_manager_new();
     for (const auto& entry : configuration.scriptMessageHandlers) {
@@ -194,26 +192,26 @@ void GtkWebView::makeContentManager(const platform::WebViewConfiguration& config
                                                                          kShellScriptWorld)) {
             continue;  // the name is taken already
         }
-        auto binding = std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0});
-        const std::string signal = "script-message-received::" + entry.name;
-        binding->signalId =
-            g_signal_connect(contentManager_, signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
-        bindings_.push_back(std::move(binding));
+        bindings_.push_back(std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0}));
     }
     for (const auto& script : configuration.userScripts) {
         if (!script.forMainFrameOnly) scriptsTopFrameOnly_ = false;
-        WebKitUserScript* native = webkit_user_script_new_for_world(
+        g_autoptr(WebKitUserScript) native = webkit_user_script_new_for_world(
             script.source.c_str(),
             script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
             script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
                                        : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
             kShellScriptWorld, nullptr, nullptr);
         webkit_user_content_manager_add_script(contentManager_, native);
-        webkit_user_script_unref(native);
     }
 }
 
 void GtkWebView::connectSignals() {
+    for (const auto& binding : bindings_) {
+        const std::string signal = "script-message-received::" + binding->name;
+        binding->signalId =
+            g_signal_connect(contentManager_, signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
+    }
     g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkWebView::onCreate), this);
     g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);
@@ -257,9 +255,8 @@ void GtkWebView::load(const platform::URLRequest& request) {
     // WebKitGTK takes neither a cache policy nor a timeout per request: the
     // network session's protocol cache policy and its own timeouts apply, so
     // both fields are left unused here.
-    WebKitURIRequest* native = webkit_uri_request_new(request.url.c_str());
+    g_autoptr(WebKitURIRequest) native = webkit_uri_request_new(request.url.c_str());
     webkit_web_view_load_request(view_, native);
-    g_object_unref(native);
 }
 
 void GtkWebView::reload() {
@@ -303,9 +300,8 @@ void GtkWebView::onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpo
     message.fromMainFrame = binding->owner->scriptsTopFrameOnly_;
     message.securityOriginHost = binding->owner->currentHost();
     if (value != nullptr && jsc_value_is_string(value)) {
-        gchar* text = jsc_value_to_string(value);
+        g_autofree gchar* text = jsc_value_to_string(value);
         message.textBody = std::string(text != nullptr ? text : "");
-        g_free(text);
     }
     binding->handler->didReceiveScriptMessage(message);
 }

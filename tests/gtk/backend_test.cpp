@@ -17,7 +17,7 @@
 #include "command_line.h"
 #include "defaults.h"
 #include "file_manager.h"
-#include "system_services.h"
+#include "main_queue.h"
 #include "web_view.h"
 #include "website_data.h"
 #include "window.h"

@@ -1,4 +1,4 @@
-#include "mac_platform.h"
+#include "platform.h"
 
 #include "web_view.h"
 #include "window.h"
