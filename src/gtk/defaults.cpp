@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/app/launch_config.h"
+#include "core/platform/bundle.h"
 #include "core/util/posix.h"
 #include "set_aside.h"
 
@@ -92,7 +92,7 @@ KeyFileDefaults::LoadOutcome readPreferencesFile(const std::string& path, std::s
 
 std::string defaultsPathFor(std::string_view bundleIdentifier) {
     const std::string folder =
-        usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(kShellBundleIdentifier);
+        usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(platform::kShellBundleIdentifier);
     g_autofree gchar* path = g_build_filename(g_get_user_config_dir(), folder.c_str(), "defaults.ini", nullptr);
     return path;
 }

@@ -31,7 +31,6 @@ public:
         if (sourceId_ != 0) g_source_remove(sourceId_);
         sourceId_ = 0;
     }
-    bool isValid() const override { return sourceId_ != 0; }
 
 private:
     static gboolean fire(gpointer data) {

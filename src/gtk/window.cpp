@@ -65,11 +65,6 @@ GtkShellWindow::~GtkShellWindow() {
 
 void GtkShellWindow::setTitle(const std::string& title) { gtk_window_set_title(window_.get(), title.c_str()); }
 
-std::string GtkShellWindow::title() const {
-    const char* title = gtk_window_get_title(window_.get());
-    return title != nullptr ? title : "";
-}
-
 void GtkShellWindow::setMovableByWindowBackground(bool) {
     // GTK moves windows by their title bar (or a header bar) only; there is
     // no background dragging to switch on.

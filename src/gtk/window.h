@@ -21,7 +21,6 @@ public:
     GtkShellWindow& operator=(const GtkShellWindow&) = delete;
 
     void setTitle(const std::string& title) override;
-    std::string title() const override;
     void setMovableByWindowBackground(bool movable) override;
     void setMinSize(platform::Size size) override;
     void setContentView(platform::WebView& view) override;

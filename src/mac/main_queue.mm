@@ -36,7 +36,6 @@ public:
     RunLoopTimer& operator=(const RunLoopTimer&) = delete;
 
     void invalidate() override { [timer_ invalidate]; }
-    bool isValid() const override { return [timer_ isValid]; }
 
 private:
     NSTimer* timer_ = nil;

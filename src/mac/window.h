@@ -13,7 +13,6 @@ public:
     MacWindow& operator=(const MacWindow&) = delete;
 
     void setTitle(const std::string& title) override;
-    std::string title() const override;
     void setMovableByWindowBackground(bool movable) override;
     void setMinSize(platform::Size size) override;
     void setContentView(platform::WebView& view) override;

@@ -19,8 +19,6 @@ MacWindow::MacWindow(const platform::WindowShape& shape) {
 
 void MacWindow::setTitle(const std::string& title) { [window_ setTitle:toNSString(title)]; }
 
-std::string MacWindow::title() const { return toStdString([window_ title]); }
-
 void MacWindow::setMovableByWindowBackground(bool movable) { [window_ setMovableByWindowBackground:movable]; }
 
 void MacWindow::setMinSize(platform::Size size) { [window_ setMinSize:NSMakeSize(size.width, size.height)]; }

@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((data[0] & 2) != 0) message.textBody = std::string(rest);
 
     corvidale::testing::Fake fake;
-    fake.env["CORVIDALE_ORIGIN"] = "https://app.example.com:8443/home";
-    Delegate delegate(fake);
-    delegate.didReceiveScriptMessage(message);
+    ThemeBridge bridge(fake, fake, fake, std::string("app.example.com"));
+    bridge.didReceiveScriptMessage(message);
     const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame &&
                           message.securityOriginHost == "app.example.com" && message.textBody;
     if (!accepted) {
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fake.look == (light ? platform::Appearance::Light : platform::Appearance::Dark));
     FUZZ_CHECK(fake.err.size() == 1 && fake.err[0] == "[theme] window appearance → " + *message.textBody);
     // The same theme again changes nothing that shows.
-    delegate.didReceiveScriptMessage(message);
+    bridge.didReceiveScriptMessage(message);
     FUZZ_CHECK(fake.err.size() == 1);
     return 0;
 }

@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "core/app/delegate.h"
 #include "core/platform/platform.h"
 
 namespace corvidale::testing {
@@ -20,52 +20,36 @@ struct Exited {
     int status;
 };
 
-struct Fake;
+// The status `action` ended the process with, or -1.
+template <class Action>
+int exitStatus(Action&& action) try {
+    action();
+    return -1;
+} catch (const Exited& exited) {
+    return exited.status;
+}
 
-struct FakeWebView : platform::WebView {
-    FakeWebView(Fake& p, platform::WebViewConfiguration c) : p(p), config(std::move(c)) {}
-    ~FakeWebView() override;
-    void setNavigationDelegate(platform::NavigationDelegate*) override {}
-    void setUIDelegate(platform::UIDelegate*) override {}
-    void setAllowsBackForwardNavigationGestures(bool) override {}
-    void setCustomUserAgent(const std::string& agent) override;
-    void load(const platform::URLRequest& request) override;
-    void reload() override;
-    double pageZoom() const override { return zoom; }
-    void setPageZoom(double value) override { zoom = value; }
-    std::string url() const override { return currentUrl; }
-    void loadHTMLString(const std::string& html, const std::string& baseURL) override;
-    void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
-        scripts.push_back(script);
-        completions.push_back(std::move(done));
-    }
-    Fake& p;
-    platform::WebViewConfiguration config;
-    std::optional<platform::URLRequest> loaded;
-    double zoom = 1.0;
-    std::string currentUrl;
-    std::string shownHTML;
-    std::vector<std::string> scripts;
-    std::vector<std::function<void(platform::ScriptResult)>> completions;
-};
+struct FakeWebView;
 
+
+// Tells what is done to it in `calls`.
 struct FakeWindow : platform::Window {
-    explicit FakeWindow(Fake& p) : p(p) {}
-    void setTitle(const std::string& t) override;
-    std::string title() const override { return currentTitle; }
+    explicit FakeWindow(std::vector<std::string>& calls) : calls(calls) {}
+    void setTitle(const std::string& t) override { calls.push_back("title " + (currentTitle = t)); }
     void setMovableByWindowBackground(bool) override {}
-    void setMinSize(platform::Size size) override;
+    void setMinSize(platform::Size s) override {
+        calls.push_back("minSize " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
+    }
     void setContentView(platform::WebView&) override {}
-    void setFrameAutosaveName(const std::string& name) override;
+    void setFrameAutosaveName(const std::string& name) override { calls.push_back("autosave " + name); }
     void center() override {}
-    void makeKeyAndOrderFront() override;
-    Fake& p;
+    void makeKeyAndOrderFront() override { calls.push_back("show"); }
+    std::vector<std::string>& calls;
     std::string currentTitle;
 };
 
 struct FakeTimer : platform::Timer {
     void invalidate() override { *valid = false; }
-    bool isValid() const override { return *valid; }
     std::shared_ptr<bool> valid = std::make_shared<bool>(true);
 };
 
@@ -94,20 +78,22 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     platform::Process& process() override { return *this; }
     platform::URLSession& urlSession() override { return *this; }
     platform::FileManager& fileManager() override { return files; }
-    // Runs the job at once: what it posts waits for the clock.
-    void runInBackground(std::function<void()> job) override { job(); }
-    std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& c) override {
-        auto view = std::make_unique<FakeWebView>(*this, c);
-        calls.push_back("createWebView");
-        web = view.get();
-        return view;
+    // Runs the job at once, or with `workerThreads` on a thread of its own
+    // until joinWorkers(): what it posts waits for the clock.
+    void runInBackground(std::function<void()> job) override {
+        if (!workerThreads) return job();
+        workers.emplace_back(std::move(job));
     }
+    ~Fake() override { joinWorkers(); }
+    void joinWorkers() {
+        for (auto& worker : workers) worker.join();
+        workers.clear();
+    }
+    std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& c) override;
     std::unique_ptr<platform::Window> createWindow(const platform::WindowShape& s) override {
         calls.push_back("createWindow " + std::to_string(int(s.contentRect.width)) + "x" +
                         std::to_string(int(s.contentRect.height)) + " style " + std::to_string(s.styleMask));
-        auto window = std::make_unique<FakeWindow>(*this);
-        lastWindow = window.get();
-        return window;
+        return std::make_unique<FakeWindow>(calls);
     }
     std::optional<std::string> engineDefaultUserAgent() override { return engineAgent; }
     std::string userAgentPlatformWord() const override { return "linux"; }
@@ -124,10 +110,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
 
     void activateIgnoringOtherApps() override { calls.push_back("activate"); }
     std::optional<platform::Appearance> appearance() const override { return look; }
-    void setAppearance(platform::Appearance a) override {
-        look = a;
-        calls.push_back(a == platform::Appearance::Light ? "appearance light" : "appearance dark");
-    }
+    void setAppearance(platform::Appearance a) override { look = a; }
     void setMainMenu(const platform::MenuBar&) override { calls.push_back("setMainMenu"); }
     void terminate() override { calls.push_back("terminate"); }
 
@@ -222,11 +205,12 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     NoFiles files;
     std::optional<std::string> downloadsFolder;
     std::function<void()> onTurn;
+    bool workerThreads = false;
+    std::vector<std::thread> workers;
 
     std::vector<std::string> calls, out, err, log, opened, revealed;
     std::optional<platform::Appearance> look;
     FakeWebView* web = nullptr;
-    FakeWindow* lastWindow = nullptr;
     struct Alert {
         platform::AlertContent content;
         std::function<void(platform::AlertResult)> done;
@@ -242,41 +226,47 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     double now = 0;
 };
 
-inline FakeWebView::~FakeWebView() {
-    if (p.web == this) p.web = nullptr;
-}
-inline void FakeWebView::setCustomUserAgent(const std::string& agent) { p.calls.push_back("userAgent " + agent); }
-inline void FakeWebView::load(const platform::URLRequest& request) {
-    loaded = request;
-    currentUrl = request.url;
-    p.calls.push_back("load " + request.url);
-}
-inline void FakeWebView::reload() { p.calls.push_back("reload"); }
-inline void FakeWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
-    shownHTML = html;
-    currentUrl = baseURL.empty() ? "about:blank" : baseURL;
-    p.calls.push_back("html " + baseURL);
-}
-inline void FakeWindow::setTitle(const std::string& t) {
-    currentTitle = t;
-    p.calls.push_back("title " + t);
-}
-inline void FakeWindow::setMinSize(platform::Size s) {
-    p.calls.push_back("minSize " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
-}
-inline void FakeWindow::setFrameAutosaveName(const std::string& name) { p.calls.push_back("autosave " + name); }
-inline void FakeWindow::makeKeyAndOrderFront() { p.calls.push_back("show"); }
-
-// A launched shell on the fake platform, its origin at https://app.example.com:8443/home.
-struct Shell : ::testing::Test {
-    Shell() { p.env["CORVIDALE_ORIGIN"] = "https://app.example.com:8443/home"; }
-    void launch() {
-        delegate.applicationDidFinishLaunching();
-        p.calls.clear();
-        p.err.clear();
+struct FakeWebView : platform::WebView {
+    FakeWebView(Fake& p, platform::WebViewConfiguration c) : p(p), config(std::move(c)) {}
+    ~FakeWebView() override {
+        if (p.web == this) p.web = nullptr;
     }
-    Fake p;
-    Delegate delegate{p};
+    void setNavigationDelegate(platform::NavigationDelegate*) override {}
+    void setUIDelegate(platform::UIDelegate*) override {}
+    void setAllowsBackForwardNavigationGestures(bool) override {}
+    void setCustomUserAgent(const std::string& agent) override { p.calls.push_back("userAgent " + agent); }
+    void load(const platform::URLRequest& request) override {
+        loaded = request;
+        currentUrl = request.url;
+        p.calls.push_back("load " + request.url);
+    }
+    void reload() override { p.calls.push_back("reload"); }
+    double pageZoom() const override { return zoom; }
+    void setPageZoom(double value) override { zoom = value; }
+    std::string url() const override { return currentUrl; }
+    void loadHTMLString(const std::string& html, const std::string& baseURL) override {
+        shownHTML = html;
+        currentUrl = baseURL.empty() ? "about:blank" : baseURL;
+        p.calls.push_back("html " + baseURL);
+    }
+    void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
+        scripts.push_back(script);
+        completions.push_back(std::move(done));
+    }
+    Fake& p;
+    platform::WebViewConfiguration config;
+    std::optional<platform::URLRequest> loaded;
+    double zoom = 1.0;
+    std::string currentUrl;
+    std::string shownHTML;
+    std::vector<std::string> scripts;
+    std::vector<std::function<void(platform::ScriptResult)>> completions;
 };
+
+inline std::unique_ptr<platform::WebView> Fake::createWebView(const platform::WebViewConfiguration& c) {
+    auto view = std::make_unique<FakeWebView>(*this, c);
+    web = view.get();
+    return view;
+}
 
 }  // namespace corvidale::testing

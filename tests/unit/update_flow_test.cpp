@@ -1,17 +1,21 @@
+// The update controller: checks, the automatic schedule and installations, as
+// the user and as the unattended self-test see them.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
+#include <thread>
 
-#include "core/app/delegate.h"
 #include "core/updater/failure.h"
-#include "core/updater/feed.h"
-#include "core/updater/installer.h"
+#include "core/updater/interactive_update_reporter.h"
 #include "core/updater/relaunch.h"
+#include "core/updater/update_controller.h"
+#include "core/updater/update_self_test.h"
 #include "fake.h"
 
-namespace corvidale {
+namespace corvidale::Updater {
 namespace {
 
 using testing::Fake;
@@ -20,29 +24,29 @@ constexpr int kFirst = platform::kAlertFirstButtonReturn;
 const std::string kBox = " | [x] Update automatically when a new version is released";
 
 // Stands in for the installation pipeline: succeeds, or throws what it is given.
-struct ScriptedInstaller : Updater::Installer {
-    Updater::InstalledApp installRelease(const Updater::Release& release,
-                                         const Updater::InstallTarget& target) override {
+struct ScriptedInstaller : Installer {
+    InstalledApp installRelease(const Release& release, const InstallTarget& target) override {
         installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-") +
                             " over " + std::to_string(target.runningBuild));
+        thread = std::this_thread::get_id();
+        if (held.valid()) held.wait();
         if (error) std::rethrow_exception(error);
-        return bundleSays.value_or(Updater::InstalledApp{release.version, release.build});
+        return bundleSays.value_or(InstalledApp{release.version, release.build});
     }
     Lines installed;
+    std::thread::id thread;
+    std::shared_future<void> held;  // when set, the installation waits for it
     std::exception_ptr error;
-    std::optional<Updater::InstalledApp> bundleSays;  // the new bundle's own version, when not the feed's
+    std::optional<InstalledApp> bundleSays;  // the new bundle's own version, when not the feed's
 };
 
-// A launched shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
+// A shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
 struct Updating {
-    explicit Updating(const std::string& build = "57") {
+    explicit Updating(const std::string& build = "57", bool selfTest = false) : selfTest(selfTest) {
         p.info["CFBundleShortVersionString"] = {platform::PlistValue::Kind::String, "1.4.0"};
         p.info["CFBundleVersion"] = {platform::PlistValue::Kind::String, "0057"};
         p.stored["updateFeed"] = "https://feed.test/linux.json";
         publish(build);
-        delegate.setInstaller(installer);
-        delegate.applicationDidFinishLaunching();
-        p.calls.clear();
     }
     void publish(const std::string& build) {
         const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab"})";
@@ -60,11 +64,8 @@ struct Updating {
         if (content.checkbox) text += (content.checkbox->on ? " | [x] " : " | [ ] ") + content.checkbox->title;
         return presentation == platform::Presentation::ApplicationModal ? text : text + " (sheet)";
     }
-    int advanceUntilExit(double seconds) try {
-        p.advance(seconds);
-        return -1;
-    } catch (const testing::Exited& exited) {
-        return exited.status;
+    int advanceUntilExit(double seconds) {
+        return testing::exitStatus([&] { p.advance(seconds); });
     }
     void answer(platform::AlertResult result) {
         auto alert = std::move(p.alerts.front());
@@ -72,8 +73,12 @@ struct Updating {
         alert.done(result);
     }
     Fake p;
-    Delegate delegate{p};
+    const bool selfTest;
+    testing::FakeWindow window{p.calls};
+    InteractiveUpdateReporter interactive{p, window, p, p};
+    UpdateSelfTest unattended{p, window, p, p};
     std::shared_ptr<ScriptedInstaller> installer = std::make_shared<ScriptedInstaller>();
+    UpdateController updates{p, selfTest ? unattended : interactive, selfTest, installer};
 };
 
 TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
@@ -85,7 +90,7 @@ TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
         Updating shell(build);
         if (build.empty()) shell.p.urlResults.clear();  // the fetch fails
         shell.p.stored["autoUpdate"] = "YES";
-        shell.delegate.checkForUpdates();
+        shell.updates.checkInteractively();
         EXPECT_EQ(shell.alert(), "");  // nothing shows while the fetch runs
         shell.p.advance(0);
         EXPECT_EQ(shell.alert(), expected);
@@ -94,13 +99,14 @@ TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
     Updating copy;  // another bundle identifier and no updateFeed: no feed, so never armed
     copy.p.bundleId = "com.example.copy";
     copy.p.stored = {{"autoUpdate", "YES"}};
-    copy.delegate.scheduleAutoUpdate();
-    EXPECT_FALSE(copy.delegate.autoUpdateTimer);
+    copy.updates.scheduleAutoUpdate();
+    copy.p.advance(21605);
+    EXPECT_EQ(copy.fetches(), 0);
 }
 
 TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     Updating shell("58");
-    shell.delegate.checkInteractively();
+    shell.updates.checkInteractively();
     shell.p.advance(0);
     EXPECT_NE(shell.alert().find("| [ ] Update automatically"), std::string::npos);
     shell.answer({kFirst + 1, "", true});  // "Later", box ticked
@@ -122,58 +128,65 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     // of an earlier arming and no timer runs any more.
     shell.publish("57");
     for (const bool tick : {true, true, false}) {
-        shell.delegate.checkInteractively();
+        shell.updates.checkInteractively();
         shell.p.advance(0);
         shell.answer({kFirst, "", tick});
     }
     EXPECT_EQ(shell.p.stored["autoUpdate"], "NO");
-    EXPECT_FALSE(shell.delegate.autoUpdateTimer);
     const long before = shell.fetches();
     shell.p.advance(3 * 21600);
     EXPECT_EQ(shell.fetches(), before);
 }
 
-TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
-    const Updater::Release release{"2.0", 58, "https://x/C.dmg", "ab"};
-    const auto checksum = std::make_exception_ptr(Updater::Failure::checksum());
-    const auto transport = std::make_exception_ptr(Updater::TransportError({"Lost.", "Domain=x Code=5 \"%s %n\""}));
-    const std::string sum = "The download didn't match the published checksum, so it was not installed.";
+const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab"};
+const std::string kChecksum = "The download didn't match the published checksum, so it was not installed.";
+
+TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {
+    const auto checksum = std::make_exception_ptr(Failure::checksum());
+    const auto transport = std::make_exception_ptr(TransportError({"Lost.", "Domain=x Code=5 \"%s %n\""}));
     struct Row {
-        bool automatic, selfTest;
+        bool automatic;
         std::exception_ptr error;
-        std::string alert{}, log{}, out{};
-        int exit = -1;
+        std::string alert{}, log{};
     };
     for (const auto& row : std::vector<Row>{
-             {false, false, nullptr, "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later"},
-             {true, false, nullptr, "Corvidale was updated to 2.0.1 | Relaunch to start using it. | Relaunch Now Later"},
-             {false, false, checksum, "The update wasn't installed | " + sum + " | OK"},
-             {true, false, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""},
-             {true, true, nullptr, "", "", "UPDATE SELFTEST: installed 2.0.1 (58) at /Applications/Corvidale.app", 0},
-             {false, true, checksum, "", "", "UPDATE SELFTEST: failed — " + sum, 1}}) {
+             {false, nullptr, "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later"},
+             {true, nullptr, "Corvidale was updated to 2.0.1 | Relaunch to start using it. | Relaunch Now Later"},
+             {false, checksum, "The update wasn't installed | " + kChecksum + " | OK"},
+             {true, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""}}) {
         Updating shell;
-        if (row.selfTest) shell.p.stored["updateSelfTest"] = "YES";
+        shell.p.stored["autoUpdate"] = "YES";
+        shell.updates.scheduleAutoUpdate();
         shell.installer->error = row.error;
-        shell.installer->bundleSays = Updater::InstalledApp{"2.0.1", 58};  // what is shown, never the feed's "2.0"
-        shell.delegate.installUpdate(release, row.automatic);
-        shell.delegate.installUpdate(release, !row.automatic);  // while one runs, a second request is ignored
-        shell.delegate.runAutoUpdate();                          // and an automatic check is skipped
-        EXPECT_EQ(shell.installer->installed.size(), 1u);
+        shell.installer->bundleSays = InstalledApp{"2.0.1", 58};  // what is shown, never the feed's "2.0"
+        std::promise<void> finish;
+        shell.installer->held = finish.get_future().share();
+        shell.p.workerThreads = true;
+        shell.updates.installUpdate(kRelease, row.automatic);
+        shell.updates.installUpdate(kRelease, !row.automatic);  // while one runs, a second request is ignored
+        shell.p.calls.clear();
+        shell.p.advance(5);  // and the automatic check is skipped
         EXPECT_EQ(shell.fetches(), 0);
-        EXPECT_EQ(shell.p.lastWindow->title(), "Corvidale — updating to 2.0\u2026");
-        EXPECT_EQ(shell.advanceUntilExit(0), row.exit);
-        EXPECT_EQ(shell.p.lastWindow->title(), "Corvidale");
+        EXPECT_EQ(shell.window.currentTitle, "Corvidale — updating to 2.0\u2026");
+        finish.set_value();
+        shell.p.joinWorkers();
+        shell.p.workerThreads = false;
+        EXPECT_NE(shell.installer->thread, std::this_thread::get_id()) << "never on the main thread";
+        EXPECT_EQ(shell.alert(), "") << "the outcome comes back through the main queue";
+        shell.p.advance(0);
+        EXPECT_EQ(shell.installer->installed.size(), 1u);
+        EXPECT_EQ(shell.window.currentTitle, "Corvidale");
         EXPECT_EQ(shell.alert(), row.alert);
         EXPECT_EQ(shell.p.log, row.log.empty() ? Lines{} : Lines{row.log});
-        EXPECT_EQ(shell.p.out, row.out.empty() ? Lines{} : Lines{row.out});
         if (row.alert.empty()) continue;
+        shell.p.calls.clear();
         shell.answer({kFirst, "", false});  // "Relaunch Now" or "OK"
-        EXPECT_EQ(shell.p.calls.end()[-2] + " " + shell.p.calls.back() == "startDetached /bin/sh [-c] [" +
-                      Updater::relaunchCommand("/Applications/Corvidale.app", Updater::kThisSystem, ::getpid()) +
-                      "] terminate", !row.error);
+        const std::string relaunch = "startDetached /bin/sh [-c] [" +
+                                     relaunchCommand("/Applications/Corvidale.app", kThisSystem, ::getpid()) + "]";
+        EXPECT_EQ(shell.p.calls, row.error ? Lines{} : (Lines{relaunch, "terminate"}));
         // Once it has ended, the next one runs; after a success, a request for
         // the same build (an offer answered late) only says it is installed.
-        shell.delegate.installUpdate(release, false);
+        shell.updates.installUpdate(kRelease, false);
         EXPECT_EQ(shell.installer->installed.size(), row.error ? 2u : 1u);
         if (!row.error) {
             EXPECT_EQ(shell.alert(), "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later");
@@ -182,16 +195,31 @@ TEST(UpdateInstall, OutcomesByPathAndSelfTestOneAtATime) {
 }
 
 TEST(UpdateSelfTest, EndsWithItsLineFiveSecondsAfterLaunch) {
-    for (const std::string build : {"57", ""}) {  // up to date, unreachable
-        Updating shell(build);
-        shell.p.stored["updateSelfTest"] = "YES";
-        if (build.empty()) shell.p.urlResults.clear();
-        shell.delegate.scheduleAutoUpdate();
+    struct Row {
+        std::string build;  // published; empty: the feed is unreachable
+        std::exception_ptr error;
+        std::string out;
+        int exit;
+    };
+    for (const auto& row : std::vector<Row>{
+             {"57", nullptr, "UPDATE SELFTEST: nothing newer than 57", 1},
+             {"", nullptr, "UPDATE SELFTEST: nothing newer than 57", 1},
+             {"58", nullptr, "UPDATE SELFTEST: installed 2.0 (58) at /Applications/Corvidale.app", 0},
+             {"58", std::make_exception_ptr(Failure::checksum()), "UPDATE SELFTEST: failed — " + kChecksum, 1}}) {
+        Updating shell(row.build, /*selfTest=*/true);  // autoUpdate is off
+        if (row.build.empty()) shell.p.urlResults.clear();
+        shell.installer->error = row.error;
+        shell.updates.scheduleAutoUpdate();
         EXPECT_EQ(shell.advanceUntilExit(4.9), -1);
-        EXPECT_EQ(shell.advanceUntilExit(0.1), 1);
-        EXPECT_EQ(shell.p.out, Lines{"UPDATE SELFTEST: nothing newer than 57"});
+        EXPECT_EQ(shell.advanceUntilExit(0.1), row.exit);
+        EXPECT_EQ(shell.p.out, Lines{row.out});
+        EXPECT_TRUE(shell.p.alerts.empty() && shell.p.log.empty());
     }
+    // An installation the user asked for ends the run too.
+    Updating manual("57", true);
+    manual.updates.installUpdate(kRelease, false);
+    EXPECT_EQ(manual.advanceUntilExit(0), 0);
 }
 
 }  // namespace
-}  // namespace corvidale
+}  // namespace corvidale::Updater

@@ -49,15 +49,17 @@ TEST(Version, DecimalRuleAndInfoPlistFallbacks) {
     EXPECT_EQ(buildFromInfo(PlistValue{PlistValue::Kind::String, "0057"}), 57);
 }
 
-TEST(Failure, DescriptionsAndDiagnostics) {
-    for (const auto& [failure, text] : std::vector<std::pair<Failure, std::string>>{
-             {Failure::feed("unreadable"), "Couldn't read the update information (unreadable). / feed(\"unreadable\")"},
-             {Failure::signature("another team"), "The downloaded app isn't signed and notarized by Corvidale (another "
-                                                  "team), so it was not installed. / signature(\"another team\")"},
-             {Failure::install("/opt is not writable"),
+TEST(Failure, EveryErrorBecomesAnOutcomeForTheUserAndTheLog) {
+    for (const auto& [error, text] : std::vector<std::pair<std::exception_ptr, std::string>>{
+             {std::make_exception_ptr(Failure::install("/opt is not writable")),
               "Couldn't replace the app: /opt is not writable / install(\"/opt is not writable\")"},
-             {Failure::download(), "The download didn't complete. / download"}}) {
-        const auto report = describe(std::make_exception_ptr(failure));
+             {std::make_exception_ptr(Failure::download()), "The download didn't complete. / download"},
+             {std::make_exception_ptr(SystemError::fromErrno(ENOSPC, "/opt/x")),
+              "No space left on device: /opt/x / Error Domain=NSPOSIXErrorDomain Code=28 \"No space left on device\" "
+              "UserInfo={NSFilePath=/opt/x}"},
+             {std::make_exception_ptr(std::bad_alloc()), "std::bad_alloc / std::bad_alloc"},
+             {std::make_exception_ptr(42), "An unknown error occurred. / unknown"}}) {
+        const auto report = describe(error);
         EXPECT_EQ(report.localizedDescription + " / " + report.diagnostic, text);
     }
 }

@@ -1,10 +1,20 @@
 #include "delegate.h"
 
 #include <algorithm>
+#include <utility>
 
-#include "core/app/launch_config.h"
 #include "core/app/menu_model.h"
-#include "core/web/theme_bridge.h"
+#include "core/downloads/download_controller.h"
+#include "core/downloads/interactive_download_reporter.h"
+#include "core/downloads/self_test.h"
+#include "core/updater/interactive_update_reporter.h"
+#include "core/updater/update_controller.h"
+#include "core/updater/update_self_test.h"
+#include "core/web/navigation_policy.h"
+#include "core/web/page_console.h"
+#include "core/web/page_dialogs.h"
+#include "core/web/request_gate.h"
+#include "core/web/shell_page_controller.h"
 #include "core/web/user_agent.h"
 
 namespace corvidale {
@@ -14,91 +24,122 @@ constexpr double kZoomStep = 0.1;
 constexpr double kZoomMin = 0.5;
 constexpr double kZoomMax = 3.0;
 constexpr double kUpdateCheckDelaySeconds = 2.0;
-// A page that takes its process down again this soon after a reload would
-// only do it again.
-constexpr double kTerminationMemorySeconds = 30.0;
+
+std::unique_ptr<DownloadReporter> makeDownloadReporter(platform::Platform& platform, bool selfTest) {
+    if (selfTest) return std::make_unique<DownloadSelfTest>(platform.process(), platform.mainQueue());
+    return std::make_unique<InteractiveDownloadReporter>(platform.workspace(), platform.dialogs(),
+                                                         platform.mainQueue());
+}
+
+std::unique_ptr<Updater::UpdateReporter> makeUpdateReporter(platform::Platform& platform, platform::Window& window,
+                                                            bool selfTest) {
+    if (selfTest) {
+        return std::make_unique<Updater::UpdateSelfTest>(platform.dialogs(), window, platform.bundle(),
+                                                         platform.process());
+    }
+    return std::make_unique<Updater::InteractiveUpdateReporter>(platform.dialogs(), window, platform.bundle(),
+                                                                platform.process());
+}
 
 }  // namespace
 
-Delegate::Delegate(platform::Platform& platform) : platform_(platform) {}
+// The one place the controllers are wired to each other and to the window.
+struct Delegate::Controllers {
+    Controllers(platform::Platform& platform, const LaunchConfig& config, platform::WebView& web,
+                platform::Window& window)
+        : downloadReporter(makeDownloadReporter(platform, config.downloadSelfTest)),
+          updateReporter(makeUpdateReporter(platform, window, config.updateSelfTest)),
+          gate(platform.mainQueue()),
+          console(web, platform.mainQueue()),
+          shellPage(web, platform.application(), platform.mainQueue(), config.origin ? config.origin->text() : ""),
+          navigation(platform.workspace(), config.originHost(), gate, console, shellPage),
+          dialogs(platform.dialogs(), web, config.originHost(), gate, console),
+          downloads(platform.workspace(), platform.downloadTemporarySuffix(), *downloadReporter),
+          updates(platform, *updateReporter, config.updateSelfTest) {}
+
+    // How the download and update flows show their outcomes: to the user, or
+    // as an unattended self-test. Chosen once, here.
+    std::unique_ptr<DownloadReporter> downloadReporter;
+    std::unique_ptr<Updater::UpdateReporter> updateReporter;
+    RequestGate gate;
+    PageConsole console;
+    ShellPageController shellPage;
+    NavigationPolicy navigation;
+    PageDialogs dialogs;
+    DownloadController downloads;
+    Updater::UpdateController updates;
+};
+
+Delegate::Delegate(platform::Platform& platform)
+    : platform_(platform),
+      config_(readLaunchConfig(platform.bundle(), platform.environment(), platform.defaults())),
+      theme_(platform.defaults(), platform.application(), platform.process(), config_.originHost()) {}
+
+Delegate::~Delegate() = default;
 
 void Delegate::applicationDidFinishLaunching() {
-    platform::WebViewConfiguration configuration;
-    configuration.persistentDefaultDataStore = true;
-    configuration.javaScriptEnabled = true;
-    configuration.scriptMessageHandlers.push_back({std::string(kThemeHandlerName), this});
-    configuration.userScripts.push_back(themeUserScript());
+    const auto configuration = webViewConfiguration();
+    theme_.restoreLastTheme();
+    web_ = platform_.createWebView(configuration);
+    web_->setAllowsBackForwardNavigationGestures(true);
+    web_->setCustomUserAgent(composeUserAgent(platform_, config_.buildStamp));
+    makeWindow();
 
-    applyTheme(platform_.defaults().string(kLastAppThemeKey).value_or("dark"));
-
-    web = platform_.createWebView(configuration);
-    web->setNavigationDelegate(this);
-    web->setUIDelegate(this);
-    web->setAllowsBackForwardNavigationGestures(true);
-    web->setCustomUserAgent(composeUserAgent(platform_));
-
-    platform::WindowShape shape;
-    shape.contentRect = {0, 0, 1100, 760};
-    shape.styleMask = platform::WindowStyleTitled | platform::WindowStyleClosable |
-                     platform::WindowStyleMiniaturizable | platform::WindowStyleResizable;
-    shape.backing = 2;
-    shape.defer = false;
-    window = platform_.createWindow(shape);
-    window->setTitle("Corvidale");
-    window->setMovableByWindowBackground(true);
-    window->setMinSize({420, 480});
-    window->setContentView(*web);
-    window->setFrameAutosaveName("CorvidaleMain");
-    window->center();
-    window->makeKeyAndOrderFront();
-
+    controllers_ = std::make_unique<Controllers>(platform_, config_, *web_, *window_);
+    web_->setNavigationDelegate(this);
+    web_->setUIDelegate(this);
     platform_.application().setMainMenu(buildMainMenu());
-
-    scheduleAutoUpdate();
-
+    controllers_->updates.scheduleAutoUpdate();
     if (platform_.defaults().boolean("showUpdates")) {
-        platform_.mainQueue().after(kUpdateCheckDelaySeconds, [this] { checkInteractively(); });
+        platform_.mainQueue().after(kUpdateCheckDelaySeconds, [this] { controllers_->updates.checkInteractively(); });
     }
 
-    web->load({appOrigin(platform_).text(), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
-
+    // The window is up and nothing is loaded when an origin that is none ends the run.
+    if (!config_.origin) refuseOrigin();
+    web_->load({config_.origin->text(), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
     platform_.application().activateIgnoringOtherApps();
 }
 
-void Delegate::reload() {
-    if (shellPage_) {
-        leaveShellPage();
-        return;
-    }
-    web->reload();
+platform::WebViewConfiguration Delegate::webViewConfiguration() {
+    platform::WebViewConfiguration configuration;
+    configuration.persistentDefaultDataStore = true;
+    configuration.javaScriptEnabled = true;
+    configuration.scriptMessageHandlers.push_back({std::string(kThemeHandlerName), &theme_});
+    configuration.userScripts.push_back(themeUserScript());
+    return configuration;
 }
 
-void Delegate::webContentProcessDidTerminate() {
-    const bool again = recentTermination_;
-    recentTermination_ = true;
-    const auto number = ++terminationNumber_;
-    platform_.mainQueue().after(kTerminationMemorySeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock() && number == terminationNumber_) recentTermination_ = false;
-    });
-    if (shellPage_) {
-        // The shell's own page went with the process: show it again, once.
-        if (!again) showShellPage(shellPage_->page, shellPage_->retryURL);
-        return;
-    }
-    if (!again) {
-        web->reload();
-        return;
-    }
-    const std::string shown = web->url();
-    showShellPage({"Corvidale", "The page stopped unexpectedly, twice in a short time.", "Reload"},
-                  shown.empty() ? appOrigin(platform_).text() : shown);
+void Delegate::makeWindow() {
+    platform::WindowShape shape;
+    shape.contentRect = {0, 0, 1100, 760};
+    shape.styleMask = platform::WindowStyleTitled | platform::WindowStyleClosable |
+                      platform::WindowStyleMiniaturizable | platform::WindowStyleResizable;
+    shape.backing = 2;
+    shape.defer = false;
+    window_ = platform_.createWindow(shape);
+    window_->setTitle("Corvidale");
+    window_->setMovableByWindowBackground(true);
+    window_->setMinSize({420, 480});
+    window_->setContentView(*web_);
+    window_->setFrameAutosaveName("CorvidaleMain");
+    window_->center();
+    window_->makeKeyAndOrderFront();
 }
 
-void Delegate::zoomIn() { web->setPageZoom(std::min(web->pageZoom() + kZoomStep, kZoomMax)); }
+void Delegate::refuseOrigin() {
+    platform_.process().writeStderr("CORVIDALE_ORIGIN must be an https URL: " + config_.originText);
+    platform_.process().exit(2);
+}
 
-void Delegate::zoomOut() { web->setPageZoom(std::max(web->pageZoom() - kZoomStep, kZoomMin)); }
+void Delegate::reload() { controllers_->shellPage.reload(); }
 
-void Delegate::zoomReset() { web->setPageZoom(1.0); }
+void Delegate::zoomIn() { web_->setPageZoom(std::min(web_->pageZoom() + kZoomStep, kZoomMax)); }
+
+void Delegate::zoomOut() { web_->setPageZoom(std::max(web_->pageZoom() - kZoomStep, kZoomMin)); }
+
+void Delegate::zoomReset() { web_->setPageZoom(1.0); }
+
+void Delegate::checkForUpdates() { controllers_->updates.checkInteractively(); }
 
 bool Delegate::performMenuAction(const std::string& action) {
     if (action == "reload") {
@@ -116,5 +157,59 @@ bool Delegate::performMenuAction(const std::string& action) {
     }
     return true;
 }
+
+void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
+                                               platform::Completion<platform::NavigationActionPolicy> decisionHandler) {
+    controllers_->navigation.decidePolicyForNavigationAction(action, std::move(decisionHandler));
+}
+
+void Delegate::decidePolicyForNavigationResponse(
+    const platform::NavigationResponse& response,
+    platform::Completion<platform::NavigationResponsePolicy> decisionHandler) {
+    controllers_->navigation.decidePolicyForNavigationResponse(response, std::move(decisionHandler));
+}
+
+void Delegate::navigationActionDidBecomeDownload(platform::Download& download) {
+    controllers_->downloads.adopt(download);
+}
+
+void Delegate::navigationResponseDidBecomeDownload(platform::Download& download) {
+    controllers_->downloads.adopt(download);
+}
+
+void Delegate::didFinishNavigation() { controllers_->downloads.pageDidFinishLoading(*web_); }
+
+void Delegate::webContentProcessDidTerminate() { controllers_->shellPage.webContentProcessDidTerminate(); }
+
+bool Delegate::createWebViewForNavigationAction(const platform::NavigationAction& action) {
+    return controllers_->navigation.createWebViewForNavigationAction(action);
+}
+
+void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
+    controllers_->dialogs.runJavaScriptAlertPanel(message, std::move(completionHandler));
+}
+
+void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
+    controllers_->dialogs.runJavaScriptConfirmPanel(message, std::move(completionHandler));
+}
+
+void Delegate::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                           platform::Completion<std::optional<std::string>> completionHandler) {
+    controllers_->dialogs.runJavaScriptTextInputPanel(prompt, defaultText, std::move(completionHandler));
+}
+
+void Delegate::runOpenPanel(const platform::OpenPanelParameters& parameters,
+                            platform::Completion<std::optional<std::vector<std::string>>> completionHandler) {
+    controllers_->dialogs.runOpenPanel(parameters, std::move(completionHandler));
+}
+
+void Delegate::requestMediaCapturePermission(const std::string& /*securityOriginHost*/,
+                                             platform::MediaCaptureType /*type*/,
+                                             platform::Completion<platform::PermissionDecision> decisionHandler) {
+    // The page shown decides, not the frame that asks.
+    controllers_->dialogs.requestMediaCapturePermission(std::move(decisionHandler));
+}
+
+bool Delegate::printFrame(const platform::Initiator& initiator) { return controllers_->dialogs.printFrame(initiator); }
 
 }  // namespace corvidale

@@ -15,22 +15,22 @@ bool isValidOrigin(std::string_view text) {
     return url && url->scheme() == "https" && url->canonicalHost().has_value();
 }
 
-Url appOrigin(platform::Platform& platform) {
-    const auto text = configuredText(platform.bundle(), platform.environment(), kOriginInfoKey,
-                                     kOriginEnvironmentVariable, kDefaultOrigin);
-    if (!isValidOrigin(text)) {
-        platform.process().writeStderr("CORVIDALE_ORIGIN must be an https URL: " + text);
-        platform.process().exit(2);
+LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::Environment& environment,
+                              const platform::Defaults& defaults) {
+    LaunchConfig config;
+    config.originText =
+        configuredText(bundle, environment, kOriginInfoKey, kOriginEnvironmentVariable, kDefaultOrigin);
+    config.buildStamp =
+        configuredText(bundle, environment, kBuildInfoKey, kBuildEnvironmentVariable, kDefaultBuildStamp);
+    config.downloadSelfTest = defaults.boolean(kDownloadSelfTestKey);
+    config.updateSelfTest = defaults.boolean(kUpdateSelfTestKey);
+    if (isValidOrigin(config.originText)) {
+        // Schemes know no case; the engine and every comparison here take the
+        // small one.
+        const auto written = Url::parse(config.originText);
+        config.origin = Url::parse(written->scheme() + config.originText.substr(written->writtenScheme().size()));
     }
-    // Schemes know no case; the engine and every comparison here take the
-    // small one.
-    const auto written = Url::parse(text);
-    return *Url::parse(written->scheme() + text.substr(written->writtenScheme().size()));
-}
-
-std::string buildStamp(platform::Platform& platform) {
-    return configuredText(platform.bundle(), platform.environment(), kBuildInfoKey, kBuildEnvironmentVariable,
-                          kDefaultBuildStamp);
+    return config;
 }
 
 }  // namespace corvidale

@@ -1,21 +1,24 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "core/platform/platform.h"
+#include "core/platform/bundle.h"
+#include "core/platform/defaults.h"
 #include "core/util/url.h"
 
 namespace corvidale {
 
 inline constexpr std::string_view kDefaultOrigin = "https://app.corvidale.com";
 inline constexpr std::string_view kDefaultBuildStamp = "dev";
-inline constexpr std::string_view kShellBundleIdentifier = "com.corvidale.desktop";
 
 inline constexpr std::string_view kOriginInfoKey = "CorvidaleOrigin";
 inline constexpr std::string_view kOriginEnvironmentVariable = "CORVIDALE_ORIGIN";
 inline constexpr std::string_view kBuildInfoKey = "CorvidaleBuild";
 inline constexpr std::string_view kBuildEnvironmentVariable = "CORVIDALE_STAMP";
+inline constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
+inline constexpr std::string_view kUpdateSelfTestKey = "updateSelfTest";
 
 // Info.plist non-empty string, else the environment variable (even empty),
 // else the built-in default.
@@ -26,11 +29,23 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
 // (Url::canonicalHost).
 bool isValidOrigin(std::string_view text);
 
-// The web application's origin, looked up and validated afresh on every call,
-// its scheme written small.
-// On an invalid origin it writes the diagnostic and ends the process with 2.
-Url appOrigin(platform::Platform& platform);
+// What the shell was launched with. Read once: the sources do not change while
+// the process runs, and nothing that answers the page may end it.
+struct LaunchConfig {
+    // The web application's origin, its scheme written small; nullopt when
+    // `originText` is no valid origin, which ends the run at the load.
+    std::optional<Url> origin;
+    std::string originText;
+    std::string buildStamp;
+    // The unattended self-test modes, switched on by user defaults.
+    bool downloadSelfTest = false;
+    bool updateSelfTest = false;
 
-std::string buildStamp(platform::Platform& platform);
+    // The origin's host in the engine's form, what pages' hosts are compared with.
+    std::optional<std::string> originHost() const { return origin ? origin->canonicalHost() : std::nullopt; }
+};
+
+LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::Environment& environment,
+                              const platform::Defaults& defaults);
 
 }  // namespace corvidale

@@ -1,16 +1,15 @@
+#include "self_test.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
+#include <optional>
 
-#include "core/app/delegate.h"
-#include "core/downloads/destination.h"
+#include "destination.h"
 
 namespace corvidale {
 namespace {
 
-constexpr std::string_view kMarker = "saved by the Mac shell";
-constexpr std::string_view kFileName = "corvidale-download-selftest.txt";
 constexpr double kDeadlineSeconds = 15.0;
 
 std::optional<std::string> readUtf8File(const std::string& path) {
@@ -23,30 +22,37 @@ std::optional<std::string> readUtf8File(const std::string& path) {
 
 }  // namespace
 
-void Delegate::startDownloadSelfTest(platform::WebView& webView) {
+void DownloadSelfTest::pageDidFinishLoading(platform::WebView& web) {
+    // Once: a reload must not start a second download.
+    if (started_) return;
+    started_ = true;
     const std::string script =
         std::string("const a=document.createElement('a');a.href=URL.createObjectURL(new Blob(['") +
-        std::string(kMarker) + "'],{type:'text/plain'}));" + "a.download='" + std::string(kFileName) +
-        "';document.body.appendChild(a);a.click();";
-    webView.evaluateJavaScript(script, [this](platform::ScriptResult result) {
-        if (result.error) failDownloadSelfTest(*result.error);
+        std::string(kDownloadSelfTestMarker) + "'],{type:'text/plain'}));" + "a.download='" +
+        std::string(kDownloadSelfTestFileName) + "';document.body.appendChild(a);a.click();";
+    web.evaluateJavaScript(script, [this](platform::ScriptResult result) {
+        if (result.error) fail(*result.error);
     });
-    platform_.mainQueue().after(kDeadlineSeconds, [this] {
-        platform_.process().writeStdout("DOWNLOAD SELFTEST: nothing arrived in 15 s");
-        platform_.process().exit(1);
+    queue_.after(kDeadlineSeconds, [this] {
+        process_.writeStdout("DOWNLOAD SELFTEST: nothing arrived in 15 s");
+        process_.exit(1);
     });
 }
 
-void Delegate::completeDownloadSelfTest(const std::string& destination) {
-    const std::string content = readUtf8File(destination).value_or("<unreadable>");
-    platform_.process().writeStdout("DOWNLOAD SELFTEST: saved " + destination + " — \"" + content + "\"");
-    std::remove(destination.c_str());
-    platform_.process().exit(content == kMarker ? 0 : 1);
+void DownloadSelfTest::downloadDidFinish(const std::string& path) {
+    const std::string content = readUtf8File(path).value_or("<unreadable>");
+    process_.writeStdout("DOWNLOAD SELFTEST: saved " + path + " — \"" + content + "\"");
+    std::remove(path.c_str());
+    process_.exit(content == kDownloadSelfTestMarker ? 0 : 1);
 }
 
-void Delegate::failDownloadSelfTest(const std::string& errorDescription) {
-    platform_.process().writeStdout("DOWNLOAD SELFTEST: failed — " + errorDescription);
-    platform_.process().exit(1);
+void DownloadSelfTest::downloadDidFail(const std::string&, const platform::Error& error) {
+    fail(error.fullDescription);
+}
+
+void DownloadSelfTest::fail(const std::string& errorDescription) {
+    process_.writeStdout("DOWNLOAD SELFTEST: failed — " + errorDescription);
+    process_.exit(1);
 }
 
 }  // namespace corvidale

@@ -6,6 +6,9 @@
 
 namespace corvidale::platform {
 
+// The identifier the shell's own bundle is built with.
+inline constexpr std::string_view kShellBundleIdentifier = "com.corvidale.desktop";
+
 // One Info.plist value, with its property-list type kept: a number-valued key
 // must not be mistaken for a string one.
 struct PlistValue {

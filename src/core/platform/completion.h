@@ -25,8 +25,6 @@ public:
         if (fn) fn(std::move(args)...);
     }
 
-    bool called() const { return !state_ || state_->done; }
-
 private:
     struct State {
         State(std::function<void(Args...)> f, std::tuple<Args...> fb) : fn(std::move(f)), fallback(std::move(fb)) {}

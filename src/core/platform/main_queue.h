@@ -9,11 +9,10 @@ class Timer {
 public:
     virtual ~Timer() = default;
     virtual void invalidate() = 0;
-    virtual bool isValid() const = 0;
 };
 
 // The main thread's run loop. Everything that touches the window, a dialog or
-// the Delegate runs on it; workers hand their results back through post().
+// a controller runs on it; workers hand their results back through post().
 class MainQueue {
 public:
     virtual ~MainQueue() = default;

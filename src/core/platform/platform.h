@@ -38,7 +38,7 @@ public:
 
     // Runs `job` on a worker thread, away from the main thread; the job hands
     // its result back through mainQueue().post. The job must not touch the
-    // window, dialogs or the Delegate.
+    // window, dialogs or any controller.
     virtual void runInBackground(std::function<void()> job) = 0;
 
     virtual std::unique_ptr<WebView> createWebView(const WebViewConfiguration& configuration) = 0;

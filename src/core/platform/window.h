@@ -37,7 +37,6 @@ class Window {
 public:
     virtual ~Window() = default;
     virtual void setTitle(const std::string& title) = 0;
-    virtual std::string title() const = 0;
     virtual void setMovableByWindowBackground(bool movable) = 0;
     // The frame's minimum, title bar included.
     virtual void setMinSize(Size size) = 0;

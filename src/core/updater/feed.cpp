@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/app/launch_config.h"
 #include "core/util/url.h"
 #include "failure.h"
 #include "version.h"
@@ -98,7 +97,7 @@ std::string builtInFeedURL(TargetSystem system) {
 std::optional<std::string> feedURL(const std::optional<std::string>& updateFeedDefault,
                                    const std::optional<std::string>& bundleIdentifier, TargetSystem system) {
     if (updateFeedDefault && Url::parse(*updateFeedDefault)) return *updateFeedDefault;
-    if (bundleIdentifier == kShellBundleIdentifier) return builtInFeedURL(system);
+    if (bundleIdentifier == platform::kShellBundleIdentifier) return builtInFeedURL(system);
     return std::nullopt;
 }
 

@@ -36,7 +36,7 @@ struct InstalledApp {
 
 // Puts a release in place of the running application. Runs on a worker
 // thread; returns what is on disk now, or throws a Failure, a TransportError
-// or a SystemError. It shows nothing and touches no Delegate state.
+// or a SystemError. It shows nothing and touches no controller's state.
 class Installer {
 public:
     virtual ~Installer() = default;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "core/app/delegate.h"
-#include "core/app/launch_config.h"
 #include "core/util/url.h"
 
 namespace corvidale {
@@ -12,9 +10,6 @@ namespace {
 
 using platform::NavigationActionPolicy;
 using platform::NavigationResponsePolicy;
-
-constexpr std::string_view kDownloadSelfTestKey = "downloadSelfTest";
-constexpr unsigned kConsoleLinesPerMinute = 20;
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -64,74 +59,52 @@ bool isSafeToOpenExternally(std::string_view url) {
     return (scheme == "http" || scheme == "https") && parsed->host().has_value();
 }
 
-void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
-                                               platform::Completion<NavigationActionPolicy> decisionHandler) {
-    if (shellPage_ && action.url == shellPage_->actionURL) {
+NavigationPolicy::NavigationPolicy(platform::Workspace& workspace, std::optional<std::string> originHost,
+                                   RequestGate& gate, PageConsole& console, ShellPageController& shellPage)
+    : workspace_(workspace),
+      originHost_(std::move(originHost)),
+      gate_(gate),
+      console_(console),
+      shellPage_(shellPage) {}
+
+void NavigationPolicy::decidePolicyForNavigationAction(const platform::NavigationAction& action,
+                                                       platform::Completion<NavigationActionPolicy> decisionHandler) {
+    if (shellPage_.follow(action)) {
         decisionHandler(NavigationActionPolicy::Cancel);
-        // Not from inside the engine's question: it is still busy with this navigation.
-        platform_.mainQueue().post([this, alive = std::weak_ptr<int>(lifetime_), action = shellPage_->actionURL] {
-            if (alive.lock() && shellPage_ && shellPage_->actionURL == action) leaveShellPage();
-        });
         return;
     }
-    const auto originHost = appOrigin(platform_).canonicalHost();
-    const auto decision = decideNavigationAction(action, originHost);
+    const auto decision = decideNavigationAction(action, originHost_);
     if (decision.openExternally && isSafeToOpenExternally(*decision.openExternally)) {
-        openExternally(*decision.openExternally, action.initiator, originHost);
+        openExternally(*decision.openExternally, action.initiator);
     }
     decisionHandler(decision.policy);
 }
 
-bool Delegate::createWebViewForNavigationAction(const platform::NavigationAction& action) {
-    if (action.url && isSafeToOpenExternally(*action.url)) {
-        openExternally(*action.url, action.initiator, appOrigin(platform_).canonicalHost());
-    }
+bool NavigationPolicy::createWebViewForNavigationAction(const platform::NavigationAction& action) {
+    if (action.url && isSafeToOpenExternally(*action.url)) openExternally(*action.url, action.initiator);
     return false;
 }
 
-void Delegate::openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator,
-                              const std::optional<std::string>& originHost) {
-    const auto verdict = gate_.admitExternalOpen(initiator, originHost);
+void NavigationPolicy::openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator) {
+    const auto verdict = gate_.admitExternalOpen(initiator, originHost_);
     if (verdict == GateVerdict::Allow) {
-        platform_.workspace().openURL(url);
+        workspace_.openURL(url);
     } else {
-        tellPage(refusalMessage(verdict, "open", url));
+        console_.warn(refusalMessage(verdict, "open", url));
     }
 }
 
-void Delegate::decidePolicyForNavigationResponse(const platform::NavigationResponse& response,
-                                                 platform::Completion<NavigationResponsePolicy> decisionHandler) {
+void NavigationPolicy::decidePolicyForNavigationResponse(
+    const platform::NavigationResponse& response, platform::Completion<NavigationResponsePolicy> decisionHandler) {
     auto policy = decideNavigationResponse(response);
     if (policy == NavigationResponsePolicy::Download) {
-        const auto verdict = gate_.admitDownload(response, appOrigin(platform_).canonicalHost());
+        const auto verdict = gate_.admitDownload(response, originHost_);
         if (verdict != GateVerdict::Allow) {
-            tellPage(refusalMessage(verdict, "download", response.url.value_or("")));
+            console_.warn(refusalMessage(verdict, "download", response.url.value_or("")));
             policy = NavigationResponsePolicy::Cancel;
         }
     }
     decisionHandler(policy);
-}
-
-void Delegate::tellPage(const std::string& line) {
-    // A page that asks thousands of times is told why a few times, instead of
-    // having a script queued for each.
-    if (!web || *consoleLines_ >= kConsoleLinesPerMinute) return;
-    ++*consoleLines_;
-    platform_.mainQueue().after(60.0, [lines = std::weak_ptr<unsigned>(consoleLines_)] {
-        if (auto left = lines.lock()) --*left;
-    });
-    web->evaluateJavaScript("console.warn(" + javaScriptString(line) + ")", {});
-}
-
-void Delegate::navigationActionDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
-
-void Delegate::navigationResponseDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
-
-void Delegate::didFinishNavigation() {
-    if (!platform_.defaults().boolean(kDownloadSelfTestKey)) return;
-    if (ranDownloadSelfTest) return;
-    ranDownloadSelfTest = true;
-    startDownloadSelfTest(*web);
 }
 
 }  // namespace corvidale

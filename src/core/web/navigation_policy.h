@@ -6,6 +6,10 @@
 #include <string_view>
 
 #include "core/platform/web_view.h"
+#include "core/platform/workspace.h"
+#include "page_console.h"
+#include "request_gate.h"
+#include "shell_page_controller.h"
 
 namespace corvidale {
 
@@ -33,5 +37,32 @@ platform::NavigationResponsePolicy decideNavigationResponse(const platform::Navi
 // Only web and mail links leave the shell for another application: handing
 // file:, smb: or a custom scheme to the system's default handler can run code.
 bool isSafeToOpenExternally(std::string_view url);
+
+// Which navigations stay in the window, which go to the browser and which
+// become downloads, with what the page may ask of the desktop on top.
+class NavigationPolicy {
+public:
+    // `originHost` as for decideNavigationAction.
+    NavigationPolicy(platform::Workspace& workspace, std::optional<std::string> originHost, RequestGate& gate,
+                     PageConsole& console, ShellPageController& shellPage);
+
+    void decidePolicyForNavigationAction(const platform::NavigationAction& action,
+                                         platform::Completion<platform::NavigationActionPolicy> decisionHandler);
+    void decidePolicyForNavigationResponse(const platform::NavigationResponse& response,
+                                           platform::Completion<platform::NavigationResponsePolicy> decisionHandler);
+    // The shell never opens a second window: what a page asks to open in one
+    // goes to the browser, when it may. Answers false, no web view made.
+    bool createWebViewForNavigationAction(const platform::NavigationAction& action);
+
+private:
+    // Hands `url` to the browser when the page may have it opened.
+    void openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator);
+
+    platform::Workspace& workspace_;
+    std::optional<std::string> originHost_;
+    RequestGate& gate_;
+    PageConsole& console_;
+    ShellPageController& shellPage_;
+};
 
 }  // namespace corvidale

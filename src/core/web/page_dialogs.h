@@ -1,8 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/platform/dialogs.h"
+#include "page_console.h"
+#include "request_gate.h"
 
 namespace corvidale {
 
@@ -15,5 +21,32 @@ inline constexpr std::size_t kPageDialogTextLimit = 10000;
 // UTF-8 and the cut never splits one; bytes that are not valid UTF-8 count
 // with the character before them.
 std::string pageDialogText(std::string_view text, std::size_t limit = kPageDialogTextLimit);
+
+// What the page asks the user through the shell: alert, confirm and prompt as
+// sheets on the window, file inputs as open panels, camera and microphone,
+// printing.
+class PageDialogs {
+public:
+    // `originHost` in the engine's form (Url::canonicalHost), nullopt if it has none.
+    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<std::string> originHost,
+                RequestGate& gate, PageConsole& console);
+
+    void runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler);
+    void runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler);
+    void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                     platform::Completion<std::optional<std::string>> completionHandler);
+    void runOpenPanel(const platform::OpenPanelParameters& parameters,
+                      platform::Completion<std::optional<std::vector<std::string>>> completionHandler);
+    void requestMediaCapturePermission(platform::Completion<platform::PermissionDecision> decisionHandler);
+    // window.print(): whether the engine may go on to its print dialog.
+    bool printFrame(const platform::Initiator& initiator);
+
+private:
+    platform::Dialogs& dialogs_;
+    platform::WebView& web_;
+    std::optional<std::string> originHost_;
+    RequestGate& gate_;
+    PageConsole& console_;
+};
 
 }  // namespace corvidale

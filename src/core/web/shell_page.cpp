@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <random>
 
-#include "core/app/delegate.h"
-
 namespace corvidale {
 
 std::string escapeHTML(std::string_view text) {
@@ -56,25 +54,6 @@ std::string newShellActionURL() {
         token += part;
     }
     return "corvidale-shell://action/" + token;
-}
-
-}  // namespace corvidale
-
-namespace corvidale {
-
-void Delegate::showShellPage(const ShellPage& page, const std::string& retryURL) {
-    // A fresh action for every showing: a URL seen once opens nothing later.
-    shellPage_ = ShownShellPage{page, newShellActionURL(), retryURL};
-    const auto appearance = platform_.application().appearance().value_or(platform::Appearance::Dark);
-    // No base: the page belongs to no site, so nothing of the application's
-    // origin can reach into it, nor it into the application's data.
-    web->loadHTMLString(shellPageHTML(page, appearance, shellPage_->actionURL), "");
-}
-
-void Delegate::leaveShellPage() {
-    const std::string retryURL = shellPage_->retryURL;
-    shellPage_.reset();
-    web->load({retryURL, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
 }
 
 }  // namespace corvidale

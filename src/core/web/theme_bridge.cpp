@@ -1,10 +1,5 @@
 #include "theme_bridge.h"
 
-#include <string>
-
-#include "core/app/delegate.h"
-#include "core/app/launch_config.h"
-
 namespace corvidale {
 
 const platform::UserScript& themeUserScript() {
@@ -29,23 +24,27 @@ const platform::UserScript& themeUserScript() {
     return script;
 }
 
-void Delegate::didReceiveScriptMessage(const platform::ScriptMessage& message) {
+ThemeBridge::ThemeBridge(platform::Defaults& defaults, platform::Application& application, platform::Process& process,
+                         std::optional<std::string> originHost)
+    : defaults_(defaults), application_(application), process_(process), originHost_(std::move(originHost)) {}
+
+void ThemeBridge::restoreLastTheme() { applyTheme(defaults_.string(kLastAppThemeKey).value_or("dark")); }
+
+void ThemeBridge::didReceiveScriptMessage(const platform::ScriptMessage& message) {
     if (message.name != kThemeHandlerName) return;
     if (!message.fromMainFrame) return;
-    const auto origin = appOrigin(platform_);
-    if (!origin.canonicalHost() || message.securityOriginHost != *origin.canonicalHost()) return;
+    if (!originHost_ || message.securityOriginHost != *originHost_) return;
     if (!message.textBody) return;
     applyTheme(*message.textBody);
 }
 
-void Delegate::applyTheme(const std::string& theme) {
+void ThemeBridge::applyTheme(const std::string& theme) {
     const bool light = theme == "light";
     const auto target = light ? platform::Appearance::Light : platform::Appearance::Dark;
-    platform_.defaults().setString(kLastAppThemeKey, light ? "light" : "dark");
-    auto& application = platform_.application();
-    if (application.appearance() == target) return;
-    application.setAppearance(target);
-    platform_.process().writeStderr("[theme] window appearance → " + theme);
+    defaults_.setString(kLastAppThemeKey, light ? "light" : "dark");
+    if (application_.appearance() == target) return;
+    application_.setAppearance(target);
+    process_.writeStderr("[theme] window appearance → " + theme);
 }
 
 }  // namespace corvidale

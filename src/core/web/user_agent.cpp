@@ -2,8 +2,6 @@
 
 #include <memory>
 
-#include "core/app/launch_config.h"
-
 namespace corvidale {
 
 std::string defaultUserAgent(platform::Platform& platform) {
@@ -32,9 +30,8 @@ std::string defaultUserAgent(platform::Platform& platform) {
     return text;
 }
 
-std::string composeUserAgent(platform::Platform& platform) {
-    return defaultUserAgent(platform) + " CorvidaleShell/" + platform.userAgentPlatformWord() + "-" +
-           buildStamp(platform);
+std::string composeUserAgent(platform::Platform& platform, const std::string& buildStamp) {
+    return defaultUserAgent(platform) + " CorvidaleShell/" + platform.userAgentPlatformWord() + "-" + buildStamp;
 }
 
 }  // namespace corvidale

@@ -14,6 +14,6 @@ inline constexpr double kUserAgentWaitSeconds = 2.0;
 std::string defaultUserAgent(platform::Platform& platform);
 
 // defaultUserAgent() + " CorvidaleShell/<platform word>-<build stamp>".
-std::string composeUserAgent(platform::Platform& platform);
+std::string composeUserAgent(platform::Platform& platform, const std::string& buildStamp);
 
 }  // namespace corvidale

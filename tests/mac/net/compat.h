@@ -71,20 +71,14 @@ extern "C" NSString* const NSURLErrorFailingURLStringErrorKey
 - (NSString*)valueForHTTPHeaderField:(NSString*)field API_AVAILABLE(macos(10.15));
 @end
 
-typedef NS_OPTIONS(NSUInteger, NSDataReadingOptions) {
-    NSDataReadingMappedIfSafe = 1UL << 0,
-    NSDataReadingUncached = 1UL << 1,
-    NSDataReadingMappedAlways = 1UL << 3,
-};
+// Options that the shell never passes are left out, as their values.
+typedef NSUInteger NSDataReadingOptions;
 
 @interface NSData (CVDNet)
 + (instancetype)dataWithContentsOfURL:(NSURL*)url options:(NSDataReadingOptions)readOptionsMask error:(NSError**)errorPtr;
 @end
 
-typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
-    NSFileManagerItemReplacementUsingNewMetadataOnly = 1UL << 0,
-    NSFileManagerItemReplacementWithoutDeletingBackupItem = 1UL << 1,
-};
+typedef NSUInteger NSFileManagerItemReplacementOptions;
 
 @interface NSFileManager (CVDNet)
 @property(readonly, copy) NSURL* temporaryDirectory API_AVAILABLE(macos(10.12));

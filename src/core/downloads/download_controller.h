@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "core/platform/web_view.h"
+#include "core/platform/workspace.h"
+#include "download_reporter.h"
+
+namespace corvidale {
+
+// Gives each download a file of its own in the Downloads folder, makes sure
+// only whole files count as downloaded, and hands every end to the reporter.
+class DownloadController final : public platform::DownloadDelegate {
+public:
+    // `temporarySuffix`: what the engine appends to a name while it writes.
+    DownloadController(platform::Workspace& workspace, std::string temporarySuffix, DownloadReporter& reporter);
+
+    // A navigation became `download`: its events come here from now on.
+    void adopt(platform::Download& download) { download.setDelegate(this); }
+    void pageDidFinishLoading(platform::WebView& web) { reporter_.pageDidFinishLoading(web); }
+
+    void decideDestination(platform::Download& download, const std::string& suggestedFilename,
+                           platform::Completion<std::optional<std::string>> completionHandler) override;
+    void downloadDidFinish(platform::Download& download) override;
+    void downloadDidFail(platform::Download& download, const platform::Error& error) override;
+
+private:
+    void decline(platform::Download& download, const std::string& suggestedFilename, platform::Error reason,
+                 platform::Completion<std::optional<std::string>>& completionHandler);
+
+    platform::Workspace& workspace_;
+    std::string temporarySuffix_;
+    DownloadReporter& reporter_;
+    // Where each running download writes.
+    std::unordered_map<platform::DownloadId, std::string> destinations_;
+    // Downloads refused a destination, with the name and the reason to report
+    // when the engine tells of their end.
+    std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declined_;
+};
+
+}  // namespace corvidale

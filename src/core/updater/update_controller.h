@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/platform/platform.h"
+#include "feed.h"
+#include "installer.h"
+#include "update_reporter.h"
+
+namespace corvidale::Updater {
+
+inline constexpr const char* kAutoUpdateKey = "autoUpdate";
+
+// The manual check, the automatic schedule and one installation at a time.
+// It decides; the reporter shows. Main thread only.
+class UpdateController {
+public:
+    // `alwaysAutomatic`: the automatic check runs whatever the user chose (an
+    // unattended run).
+    UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
+                     std::shared_ptr<Installer> installer = makeInstaller());
+
+    // The check the user asked for; it ends with its outcome shown.
+    void checkInteractively();
+    // Arms the automatic check (5 s from now, then every 6 hours) when it is
+    // on and there is a feed; disarms an earlier arming either way.
+    void scheduleAutoUpdate();
+    void installUpdate(const Release& release, bool automatic);
+
+private:
+    void runAutoUpdate();
+    void finishInstallation(const InstalledApp& installed, bool automatic, std::exception_ptr error);
+    std::function<void()> relaunchAction();
+
+    platform::Platform& platform_;
+    UpdateReporter& reporter_;
+    const bool alwaysAutomatic_;
+    std::shared_ptr<Installer> installer_;
+    std::unique_ptr<platform::Timer> timer_;
+    // Which arming of the automatic check is current; a first check left
+    // over from an earlier one does not run.
+    std::uint64_t arming_ = 0;
+    bool installing_ = false;
+    // The newest build installed since launch: the running bundle's Info.plist
+    // still names the old one, and the next check must not fetch this again.
+    std::optional<std::int64_t> installedBuild_;
+    std::string installedVersion_;
+    // Jobs that come back later hold this weakly: they do nothing once the
+    // controller is gone.
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace corvidale::Updater

@@ -1,0 +1,69 @@
+#include "shell_page_controller.h"
+
+namespace corvidale {
+namespace {
+
+// A page that takes its process down again this soon after a reload would
+// only do it again.
+constexpr double kTerminationMemorySeconds = 30.0;
+
+}  // namespace
+
+ShellPageController::ShellPageController(platform::WebView& web, platform::Application& application,
+                                         platform::MainQueue& queue, std::string originURL)
+    : web_(web), application_(application), queue_(queue), originURL_(std::move(originURL)) {}
+
+void ShellPageController::show(const ShellPage& page, const std::string& retryURL) {
+    // A fresh action for every showing: a URL seen once opens nothing later.
+    shown_ = Shown{page, newShellActionURL(), retryURL};
+    const auto appearance = application_.appearance().value_or(platform::Appearance::Dark);
+    // No base: the page belongs to no site, so nothing of the application's
+    // origin can reach into it, nor it into the application's data.
+    web_.loadHTMLString(shellPageHTML(page, appearance, shown_->actionURL), "");
+}
+
+void ShellPageController::reload() {
+    if (shown_) {
+        leave();
+        return;
+    }
+    web_.reload();
+}
+
+bool ShellPageController::follow(const platform::NavigationAction& action) {
+    if (!shown_ || action.url != shown_->actionURL) return false;
+    // Not from inside the engine's question: it is still busy with this navigation.
+    queue_.post([this, alive = std::weak_ptr<int>(lifetime_), url = shown_->actionURL] {
+        if (alive.lock() && shown_ && shown_->actionURL == url) leave();
+    });
+    return true;
+}
+
+void ShellPageController::webContentProcessDidTerminate() {
+    const bool again = recentTermination_;
+    recentTermination_ = true;
+    const auto number = ++terminationNumber_;
+    queue_.after(kTerminationMemorySeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock() && number == terminationNumber_) recentTermination_ = false;
+    });
+    if (shown_) {
+        // The shell's own page went with the process: show it again, once.
+        if (!again) show(shown_->page, shown_->retryURL);
+        return;
+    }
+    if (!again) {
+        web_.reload();
+        return;
+    }
+    const std::string current = web_.url();
+    show({"Corvidale", "The page stopped unexpectedly, twice in a short time.", "Reload"},
+         current.empty() ? originURL_ : current);
+}
+
+void ShellPageController::leave() {
+    const std::string retryURL = shown_->retryURL;
+    shown_.reset();
+    web_.load({retryURL, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+}
+
+}  // namespace corvidale
