@@ -2,7 +2,7 @@
 # Type-checks the macOS backend (src/mac, Objective-C++ with ARC) and the
 # portable core (src/core) for macOS 13 on x86-64, on Linux, without an Apple
 # SDK: clang parses them against GNUstep's Foundation and AppKit headers plus
-# the small compile net in tools/mac-net (see the README). Nothing is linked.
+# the small compile net in tests/mac/net (see the README). Nothing is linked.
 # The Objective-C++ files are parsed a second time for the newest macOS, so
 # that a call the SDK has deprecated since fails now, not the day the
 # deployment target moves there.
@@ -14,7 +14,7 @@ set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 root="$(cd "${1:-$here}" && pwd)"
-net="$root/tools/mac-net"
+net="$root/tests/mac/net"
 clang="${CORVIDALE_MAC_CLANG:-clang++-14}"
 newest_macos=26.0
 libcxx=/usr/lib/llvm-14/include/c++/v1

@@ -29,7 +29,7 @@ GMenu* buildSection(const std::vector<platform::MenuItem>& items, std::size_t be
     GMenu* section = g_menu_new();
     for (std::size_t i = begin; i < end; ++i) {
         const auto& item = items[i];
-        GMenuItem* entry = g_menu_item_new(menuLabel(item.title).c_str(), nullptr);
+        g_autoptr(GMenuItem) entry = g_menu_item_new(menuLabel(item.title).c_str(), nullptr);
         if (!item.action.empty()) {
             g_menu_item_set_action_and_target_value(entry, kMenuDetailedPrefix,
                                                     g_variant_new_string(item.action.c_str()));
@@ -38,7 +38,6 @@ GMenu* buildSection(const std::vector<platform::MenuItem>& items, std::size_t be
             for (const auto& accelerator : accelerators) shortcuts.push_back({accelerator, item.action});
         }
         g_menu_append_item(section, entry);
-        g_object_unref(entry);
     }
     return section;
 }
@@ -68,17 +67,16 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
     }
 
     context_.menuShortcuts.clear();
-    GMenu* bar = g_menu_new();
+    g_autoptr(GMenu) bar = g_menu_new();
     for (const auto& menu : menuBar.menus) {
-        GMenu* submenu = g_menu_new();
+        g_autoptr(GMenu) submenu = g_menu_new();
         // Separators become section boundaries; empty sections are dropped.
         std::size_t begin = 0;
         for (std::size_t i = 0; i <= menu.items.size(); ++i) {
             if (i < menu.items.size() && !menu.items[i].separator) continue;
             if (i > begin) {
-                GMenu* section = buildSection(menu.items, begin, i, context_.menuShortcuts);
+                g_autoptr(GMenu) section = buildSection(menu.items, begin, i, context_.menuShortcuts);
                 g_menu_append_section(submenu, nullptr, G_MENU_MODEL(section));
-                g_object_unref(section);
             }
             begin = i + 1;
         }
@@ -86,12 +84,10 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
         // application's name, as the desktop platform shows it.
         const std::string title = menu.title.empty() ? applicationName(bundle_) : menu.title;
         g_menu_append_submenu(bar, menuLabel(title).c_str(), G_MENU_MODEL(submenu));
-        g_object_unref(submenu);
     }
     // GTK has no windows menu that lists the open windows, so
     // windowsMenuIndex has nothing to point at.
     gtk_application_set_menubar(application, G_MENU_MODEL(bar));
-    g_object_unref(bar);
 
     GList* windows = gtk_application_get_windows(application);
     for (GList* entry = windows; entry != nullptr; entry = entry->next) {

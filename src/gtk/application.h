@@ -19,7 +19,6 @@ public:
     GtkShellApplication(const GtkShellApplication&) = delete;
     GtkShellApplication& operator=(const GtkShellApplication&) = delete;
 
-    void setActivationPolicyRegular() override {}
     void activateIgnoringOtherApps() override;
     std::optional<platform::Appearance> appearance() const override { return appearance_; }
     void setAppearance(platform::Appearance appearance) override;

@@ -3,17 +3,15 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 
 #include "core/util/plist_bounds.h"
+#include "core/util/posix.h"
 
 namespace corvidale::gtk {
 namespace {
@@ -39,9 +37,39 @@ std::string renderDate(plist_t node) {
     return text;
 }
 
-PlistValue convert(plist_t node) {
+// A number, boolean or date, rendered as the desktop platform prints it.
+PlistValue scalar(plist_t node, plist_type type) {
     PlistValue value;
-    switch (plist_get_node_type(node)) {
+    value.kind = PlistValue::Kind::Number;
+    uint64_t number = 0;
+    if (type == PLIST_BOOLEAN) {
+        uint8_t flag = 0;
+        plist_get_bool_val(node, &flag);
+        value.kind = PlistValue::Kind::Boolean;
+        value.text = flag ? "1" : "0";
+    } else if (type == PLIST_UINT) {
+        plist_get_uint_val(node, &number);
+        // Negative integers are stored in two's complement.
+        value.text = std::to_string(static_cast<int64_t>(number));
+    } else if (type == PLIST_UID) {
+        plist_get_uid_val(node, &number);
+        value.text = std::to_string(number);
+    } else if (type == PLIST_REAL) {
+        double real = 0;
+        plist_get_real_val(node, &real);
+        char text[G_ASCII_DTOSTR_BUF_SIZE];
+        value.text = g_ascii_dtostr(text, sizeof text, real);
+    } else {
+        value.kind = PlistValue::Kind::Date;
+        value.text = renderDate(node);
+    }
+    return value;
+}
+
+PlistValue convert(plist_t node) {
+    const plist_type type = plist_get_node_type(node);
+    PlistValue value;
+    switch (type) {
     case PLIST_STRING: {
         // By length: a binary plist's string may hold a NUL byte, on which
         // plist_get_string_val() aborts the process.
@@ -49,90 +77,45 @@ PlistValue convert(plist_t node) {
         const char* text = plist_get_string_ptr(node, &length);
         value.kind = PlistValue::Kind::String;
         if (text != nullptr) value.text.assign(text, length);
-        break;
+        return value;
     }
-    case PLIST_BOOLEAN: {
-        uint8_t flag = 0;
-        plist_get_bool_val(node, &flag);
-        value.kind = PlistValue::Kind::Boolean;
-        value.text = flag ? "1" : "0";
-        break;
-    }
-    case PLIST_UINT: {
-        uint64_t number = 0;
-        plist_get_uint_val(node, &number);
-        value.kind = PlistValue::Kind::Number;
-        // Negative integers are stored in two's complement.
-        value.text = std::to_string(static_cast<int64_t>(number));
-        break;
-    }
-    case PLIST_UID: {
-        uint64_t number = 0;
-        plist_get_uid_val(node, &number);
-        value.kind = PlistValue::Kind::Number;
-        value.text = std::to_string(number);
-        break;
-    }
-    case PLIST_REAL: {
-        double number = 0;
-        plist_get_real_val(node, &number);
-        char text[G_ASCII_DTOSTR_BUF_SIZE];
-        value.kind = PlistValue::Kind::Number;
-        value.text = g_ascii_dtostr(text, sizeof text, number);
-        break;
-    }
+    case PLIST_BOOLEAN:
+    case PLIST_UINT:
+    case PLIST_UID:
+    case PLIST_REAL:
     case PLIST_DATE:
-        value.kind = PlistValue::Kind::Date;
-        value.text = renderDate(node);
-        break;
-    case PLIST_DATA:
-        value.kind = PlistValue::Kind::Data;
-        break;
+        return scalar(node, type);
     case PLIST_ARRAY:
         value.kind = PlistValue::Kind::Array;
-        break;
+        return value;
     case PLIST_DICT:
         value.kind = PlistValue::Kind::Dictionary;
-        break;
+        return value;
     default:
-        // A key or "none" node where a value belongs: keep it out of the way
-        // of string lookups.
+        // Data; or a key or "none" node where a value belongs: kept out of
+        // the way of string lookups.
         value.kind = PlistValue::Kind::Data;
-        break;
+        return value;
     }
-    return value;
 }
 
 // The bytes of the regular file at `path`, when it is one of at most
-// kMaxPlistBytes. A bundle from a download may name anything there: a link,
-// as the file or as its folder, is not followed, and a device or a pipe is
-// neither read nor waited for.
+// kMaxPlistBytes; nullopt when there is none such. A bundle from a download
+// may name anything there: a link, as the file or as its folder, is not
+// followed, and a device or a pipe is neither read nor waited for. Any other
+// failure is thrown as the PosixError it is.
 std::optional<std::string> readInfoPlistFile(const std::string& path) {
     const auto slash = path.rfind('/');
-    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int folder = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int fd = folder < 0 ? -1
-                              : ::openat(folder, path.c_str() + (slash == std::string::npos ? 0 : slash + 1),
-                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (folder >= 0) ::close(folder);
-    if (fd < 0) return std::nullopt;
-    std::string bytes;
-    struct stat info {};
-    bool whole = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= off_t(kMaxPlistBytes);
-    char buffer[16384];
-    while (whole) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            whole = got == 0;
-            break;
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    try {
+        const Fd folderFd = openDirectory(AT_FDCWD, folder);
+        return readSmallFile(folderFd.get(), path.substr(slash == std::string::npos ? 0 : slash + 1), kMaxPlistBytes);
+    } catch (const PosixError& error) {
+        for (const int absent : {ENOENT, ENOTDIR, ELOOP, EISDIR, EINVAL, EFBIG}) {
+            if (error.errorNumber() == absent) return std::nullopt;
         }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-        whole = bytes.size() <= kMaxPlistBytes;  // it may grow while read
+        throw;
     }
-    ::close(fd);
-    if (!whole) return std::nullopt;
-    return bytes;
 }
 
 }  // namespace
@@ -150,9 +133,13 @@ InfoPlist InfoPlist::fromBytes(std::string_view bytes) {
     return info;
 }
 
-InfoPlist InfoPlist::fromFile(const std::string& path) {
-    const auto bytes = readInfoPlistFile(path);
-    return bytes ? fromBytes(*bytes) : InfoPlist();
+std::variant<InfoPlist, int> InfoPlist::fromFile(const std::string& path) {
+    try {
+        const auto bytes = readInfoPlistFile(path);
+        return bytes ? fromBytes(*bytes) : InfoPlist();
+    } catch (const PosixError& error) {
+        return error.errorNumber();
+    }
 }
 
 std::optional<PlistValue> InfoPlist::value(std::string_view key) const {
@@ -179,9 +166,16 @@ std::string runningBundlePath() {
 
 GtkBundle::GtkBundle() : GtkBundle(runningBundlePath()) {}
 
-GtkBundle::GtkBundle(std::string bundlePath)
-    : path_(std::move(bundlePath)),
-      info_(path_.empty() ? InfoPlist() : InfoPlist::fromFile(path_ + "/Contents/Info.plist")) {}
+GtkBundle::GtkBundle(std::string bundlePath) : path_(std::move(bundlePath)) {
+    if (path_.empty()) return;
+    // The running app's own: unreadable is as good as empty.
+    auto read = InfoPlist::fromFile(infoPlistPath(path_));
+    if (auto* info = std::get_if<InfoPlist>(&read)) info_ = std::move(*info);
+}
+
+GtkBundle::GtkBundle(std::string bundlePath, InfoPlist info) : path_(std::move(bundlePath)), info_(std::move(info)) {}
+
+std::string infoPlistPath(const std::string& bundlePath) { return bundlePath + "/Contents/Info.plist"; }
 
 std::optional<PlistValue> GtkBundle::infoValue(std::string_view key) const { return info_.value(key); }
 

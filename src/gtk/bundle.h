@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/platform/bundle.h"
 
@@ -11,11 +12,13 @@ namespace corvidale::gtk {
 
 // The top-level entries of an Info.plist, read once. Anything that does not
 // parse as a dictionary property list, or lies past plistWithinBounds, reads
-// as an empty one; so does a file that is not a regular one of its own.
+// as an empty one; so does a file that is absent or not a regular one of its
+// own.
 class InfoPlist {
 public:
     static InfoPlist fromBytes(std::string_view bytes);
-    static InfoPlist fromFile(const std::string& path);
+    // The file at `path`, or the errno of a file there that cannot be read.
+    static std::variant<InfoPlist, int> fromFile(const std::string& path);
 
     std::optional<platform::PlistValue> value(std::string_view key) const;
     bool empty() const;
@@ -31,8 +34,10 @@ private:
 class GtkBundle final : public platform::Bundle {
 public:
     GtkBundle();
-    // For a bundle somewhere else than the running executable's.
+    // For a bundle somewhere else than the running executable's; what cannot
+    // be read of its Info.plist reads as nothing.
     explicit GtkBundle(std::string bundlePath);
+    GtkBundle(std::string bundlePath, InfoPlist info);
 
     std::optional<platform::PlistValue> infoValue(std::string_view key) const override;
     std::optional<std::string> bundleIdentifier() const override;
@@ -45,6 +50,9 @@ private:
     std::string path_;
     InfoPlist info_;
 };
+
+// <bundle>/Contents/Info.plist.
+std::string infoPlistPath(const std::string& bundlePath);
 
 // The bundle directory of the running executable, or "" when /proc cannot tell.
 std::string runningBundlePath();

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "core/platform/bundle.h"
+#include "core/util/posix.h"
 #include "set_aside.h"
 
 namespace corvidale::gtk {
@@ -72,35 +73,19 @@ constexpr std::size_t kLargestPreferencesFile = 16 << 20;
 // waiting: a pipe or a device in its place would otherwise hold the start
 // forever.
 KeyFileDefaults::LoadOutcome readPreferencesFile(const std::string& path, std::string& contents, std::string* problem) {
-    using Outcome = KeyFileDefaults::LoadOutcome;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        if (errno == ENOENT) return Outcome::Missing;
-        if (problem) *problem = std::strerror(errno);
-        return Outcome::Unreadable;
-    }
-    struct stat info;
-    std::string why;
-    if (::fstat(fd, &info) != 0) {
-        why = std::strerror(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        why = "it is a folder";
-    } else if (!S_ISREG(info.st_mode)) {
-        why = "it is not a regular file";
-    } else if (static_cast<std::size_t>(info.st_size) > kLargestPreferencesFile) {
-        why = "it is too large";
-    } else {
-        char buffer[16384];
-        ssize_t got = 0;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && contents.size() <= kLargestPreferencesFile) {
-            contents.append(buffer, static_cast<std::size_t>(got));
+    try {
+        contents = readSmallFile(AT_FDCWD, path, kLargestPreferencesFile, true);
+        return KeyFileDefaults::LoadOutcome::Loaded;
+    } catch (const PosixError& error) {
+        if (error.errorNumber() == ENOENT) return KeyFileDefaults::LoadOutcome::Missing;
+        if (problem) {
+            *problem = error.errorNumber() == EISDIR   ? "it is a folder"
+                       : error.errorNumber() == EINVAL ? "it is not a regular file"
+                       : error.errorNumber() == EFBIG  ? "it is too large"
+                                                       : std::strerror(error.errorNumber());
         }
-        if (got < 0) why = std::strerror(errno);
+        return KeyFileDefaults::LoadOutcome::Unreadable;
     }
-    ::close(fd);
-    if (why.empty()) return Outcome::Loaded;
-    if (problem) *problem = why;
-    return Outcome::Unreadable;
 }
 
 }  // namespace
@@ -108,10 +93,8 @@ KeyFileDefaults::LoadOutcome readPreferencesFile(const std::string& path, std::s
 std::string defaultsPathFor(std::string_view bundleIdentifier) {
     const std::string folder =
         usableFolderName(bundleIdentifier) ? std::string(bundleIdentifier) : std::string(platform::kShellBundleIdentifier);
-    gchar* path = g_build_filename(g_get_user_config_dir(), folder.c_str(), "defaults.ini", nullptr);
-    std::string result(path);
-    g_free(path);
-    return result;
+    g_autofree gchar* path = g_build_filename(g_get_user_config_dir(), folder.c_str(), "defaults.ini", nullptr);
+    return path;
 }
 
 bool defaultsBooleanValue(std::string_view text) {
@@ -139,12 +122,10 @@ KeyFileDefaults::KeyFileDefaults(std::string path, std::map<std::string, std::st
       report_(std::move(report)),
       file_(g_key_file_new()) {
     std::string problem;
-    if (load(file_, &problem) == LoadOutcome::Unreadable) {
+    if (load(file_.get(), &problem) == LoadOutcome::Unreadable) {
         reportOnce(unreadableMessage(problem));
     }
 }
-
-KeyFileDefaults::~KeyFileDefaults() { g_key_file_free(file_); }
 
 KeyFileDefaults::LoadOutcome KeyFileDefaults::load(GKeyFile* into, std::string* problem) const {
     std::string contents;
@@ -156,12 +137,11 @@ KeyFileDefaults::LoadOutcome KeyFileDefaults::load(GKeyFile* into, std::string* 
     case LoadOutcome::Loaded:
         break;
     }
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (g_key_file_load_from_data(into, contents.data(), contents.size(), G_KEY_FILE_KEEP_COMMENTS, &error)) {
         return LoadOutcome::Loaded;
     }
     if (problem) *problem = error->message;
-    g_error_free(error);
     return LoadOutcome::Unreadable;
 }
 
@@ -180,11 +160,9 @@ std::optional<std::string> KeyFileDefaults::string(std::string_view key) const {
     if (const auto argument = argumentDomain_.find(key); argument != argumentDomain_.end()) return argument->second;
     if (!isStorableKey(key)) return std::nullopt;
     const std::string name(key);
-    gchar* value = g_key_file_get_string(file_, kGroup, name.c_str(), nullptr);
+    g_autofree gchar* value = g_key_file_get_string(file_.get(), kGroup, name.c_str(), nullptr);
     if (value == nullptr) return std::nullopt;
-    std::string result(value);
-    g_free(value);
-    return result;
+    return std::string(value);
 }
 
 bool KeyFileDefaults::boolean(std::string_view key) const {
@@ -212,47 +190,41 @@ void KeyFileDefaults::write(std::string_view key, const std::string& value) {
 
     // Start from what is on disk now, so that values another running
     // instance saved meanwhile are kept.
-    GKeyFile* fresh = g_key_file_new();
+    GLibPtr<GKeyFile, g_key_file_free> fresh(g_key_file_new());
     std::string problem;
-    switch (load(fresh, &problem)) {
+    switch (load(fresh.get(), &problem)) {
     case LoadOutcome::Loaded:
         break;
     case LoadOutcome::Missing:
-        g_key_file_free(fresh);
-        fresh = g_key_file_new();
+        fresh.reset(g_key_file_new());
         break;
     case LoadOutcome::Unreadable:
         reportOnce(unreadableMessage(problem));
-        g_key_file_free(fresh);
         if (!moveAside()) {
             // Writing now would destroy the only copy; keep the value for this run.
             const std::string name(key);
-            g_key_file_set_string(file_, kGroup, name.c_str(), value.c_str());
+            g_key_file_set_string(file_.get(), kGroup, name.c_str(), value.c_str());
             return;
         }
-        fresh = g_key_file_new();
+        fresh.reset(g_key_file_new());
         break;
     }
 
     const std::string name(key);
-    g_key_file_set_string(fresh, kGroup, name.c_str(), value.c_str());
-    g_key_file_free(file_);
-    file_ = fresh;
+    g_key_file_set_string(fresh.get(), kGroup, name.c_str(), value.c_str());
+    file_ = std::move(fresh);
 
-    gchar* folder = g_path_get_dirname(path_.c_str());
+    g_autofree gchar* folder = g_path_get_dirname(path_.c_str());
     g_mkdir_with_parents(folder, 0700);
-    g_free(folder);
 
     gsize length = 0;
-    gchar* data = g_key_file_to_data(file_, &length, nullptr);
-    GError* error = nullptr;
+    g_autofree gchar* data = g_key_file_to_data(file_.get(), &length, nullptr);
+    g_autoptr(GError) error = nullptr;
     // g_file_set_contents writes a temporary file and renames it over the old
     // one: a crash mid-write leaves the previous preferences intact.
-    if (!g_file_set_contents(path_.c_str(), data, static_cast<gssize>(length), &error)) {
-        if (report_) report_("corvidale: could not save preferences to " + path_ + ": " + error->message);
-        g_error_free(error);
+    if (!g_file_set_contents(path_.c_str(), data, static_cast<gssize>(length), &error) && report_) {
+        report_("corvidale: could not save preferences to " + path_ + ": " + error->message);
     }
-    g_free(data);
 }
 
 }  // namespace corvidale::gtk

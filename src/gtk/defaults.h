@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/platform/defaults.h"
+#include "glib_ptr.h"
 
 namespace corvidale::gtk {
 
@@ -24,7 +25,6 @@ public:
     using Reporter = std::function<void(const std::string& line)>;
 
     KeyFileDefaults(std::string path, std::map<std::string, std::string> argumentDomain, Reporter report);
-    ~KeyFileDefaults() override;
     KeyFileDefaults(const KeyFileDefaults&) = delete;
     KeyFileDefaults& operator=(const KeyFileDefaults&) = delete;
 
@@ -47,7 +47,7 @@ private:
     std::string path_;
     std::map<std::string, std::string, std::less<>> argumentDomain_;
     Reporter report_;
-    GKeyFile* file_;
+    GLibPtr<GKeyFile, g_key_file_free> file_;
     bool reported_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "main_queue.h"
 #include "shortcuts.h"
 
 namespace corvidale::gtk {
@@ -66,14 +67,7 @@ void beginSheet(ShellContext& context, GtkWindow* window) {
 
 // Runs `answer` from the main loop. A request is never answered from inside
 // itself: the engine is not ready for the answer before the request returns.
-void answerLater(std::function<void()> answer) {
-    g_idle_add_once(
-        [](gpointer data) {
-            std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(data));
-            (*run)();
-        },
-        new std::function<void()>(std::move(answer)));
-}
+void answerLater(std::function<void()> answer) { postToMainLoop(std::move(answer), G_PRIORITY_DEFAULT_IDLE); }
 
 // A page's text can be long enough to fill several screens.
 GtkWidget* scrollingWhenTall(GtkWidget* child) {
@@ -95,15 +89,14 @@ struct AlertState {
     std::string text;
     bool checked = false;
     bool finished = false;
+
+    AlertResult result(int response) const { return {response, text, checked}; }
 };
 
 void finishAlert(AlertState* state, int response) {
     if (state->finished) return;
     state->finished = true;
-    AlertResult result;
-    result.response = response;
-    result.text = state->text;
-    result.checked = state->checked;
+    AlertResult result = state->result(response);
     auto done = std::move(state->done);
     // Destroying the window frees `state`; nothing of it is used afterwards.
     gtk_window_destroy(state->window);
@@ -130,11 +123,7 @@ void onAlertDestroy(GtkWidget*, gpointer data) {
     if (state->finished) return;
     // Destroyed from outside, e.g. together with the main window.
     state->finished = true;
-    AlertResult result;
-    result.response = platform::kModalResponseAbort;
-    result.text = state->text;
-    result.checked = state->checked;
-    if (state->done) state->done(std::move(result));
+    if (state->done) state->done(state->result(platform::kModalResponseAbort));
 }
 
 void onAlertTextChanged(GtkEditable* editable, gpointer data) {
@@ -148,11 +137,9 @@ void onAlertToggled(GtkCheckButton* check, gpointer data) {
 GtkWidget* wrappedLabel(const std::string& text, bool bold) {
     GtkWidget* label = gtk_label_new(nullptr);
     if (bold) {
-        gchar* escaped = g_markup_escape_text(text.c_str(), -1);
-        gchar* markup = g_strdup_printf("<b>%s</b>", escaped);
+        g_autofree gchar* escaped = g_markup_escape_text(text.c_str(), -1);
+        g_autofree gchar* markup = g_strdup_printf("<b>%s</b>", escaped);
         gtk_label_set_markup(GTK_LABEL(label), markup);
-        g_free(markup);
-        g_free(escaped);
     } else {
         gtk_label_set_text(GTK_LABEL(label), text.c_str());
     }
@@ -160,16 +147,79 @@ GtkWidget* wrappedLabel(const std::string& text, bool bold) {
     if (hasOverlongWord(text)) {
         gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_CHAR);
         // A hyphen at the break would look like part of the text.
-        PangoAttrList* attributes = pango_attr_list_new();
+        g_autoptr(PangoAttrList) attributes = pango_attr_list_new();
         pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
         gtk_label_set_attributes(GTK_LABEL(label), attributes);
-        pango_attr_list_unref(attributes);
     } else {
         gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
     }
     gtk_label_set_max_width_chars(GTK_LABEL(label), kMessageWidthChars);
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
     return label;
+}
+
+GtkWidget* alertTexts(const platform::AlertContent& alert) {
+    GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
+    gtk_box_append(GTK_BOX(texts), wrappedLabel(alert.messageText, true));
+    if (alert.informativeText) gtk_box_append(GTK_BOX(texts), wrappedLabel(*alert.informativeText, false));
+    return scrollingWhenTall(texts);
+}
+
+GtkWidget* alertTextField(const platform::TextField& field, AlertState* state) {
+    GtkWidget* entry = gtk_entry_new();
+    // The given text is where the field starts, not an edit: undo must not
+    // take it away.
+    gtk_editable_set_enable_undo(GTK_EDITABLE(entry), FALSE);
+    gtk_editable_set_text(GTK_EDITABLE(entry), field.text.c_str());
+    gtk_editable_set_enable_undo(GTK_EDITABLE(entry), TRUE);
+    gtk_widget_set_size_request(entry, static_cast<int>(field.width), static_cast<int>(field.height));
+    gtk_widget_set_halign(entry, GTK_ALIGN_START);
+    // Return in the field answers with the first button.
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    g_signal_connect(entry, "changed", G_CALLBACK(onAlertTextChanged), state);
+    return entry;
+}
+
+GtkWidget* alertCheckbox(const platform::Checkbox& checkbox, AlertState* state) {
+    GtkWidget* check = gtk_check_button_new_with_label(checkbox.title.c_str());
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(check), checkbox.on);
+    g_signal_connect(check, "toggled", G_CALLBACK(onAlertToggled), state);
+    return check;
+}
+
+// The first button stands at the right, the others to its left in order, as
+// on the desktop platform and in GNOME's dialogs. An alert without buttons
+// gets "OK", as on the desktop platform.
+GtkWidget* alertButtons(const std::vector<std::string>& buttons, AlertState* state, GtkWidget*& firstButton) {
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    gtk_widget_set_halign(row, GTK_ALIGN_END);
+    gtk_widget_set_margin_top(row, 6);
+    const std::vector<std::string> titles = buttons.empty() ? std::vector<std::string>{"OK"} : buttons;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        GtkWidget* button = gtk_button_new_with_label(titles[i].c_str());
+        g_object_set_data(G_OBJECT(button), "corvidale-response",
+                          GINT_TO_POINTER(platform::kAlertFirstButtonReturn + static_cast<int>(i)));
+        g_signal_connect(button, "clicked", G_CALLBACK(onAlertButton), state);
+        gtk_box_prepend(GTK_BOX(row), button);
+        if (i == 0) firstButton = button;
+    }
+    return row;
+}
+
+// Return answers with the first button, Escape like closing the window; the
+// answer comes once, however the alert ends.
+void connectAlert(AlertState* state, GtkWidget* firstButton) {
+    GtkWindow* window = state->window;
+    gtk_widget_add_css_class(firstButton, "suggested-action");
+    gtk_window_set_default_widget(window, firstButton);
+    GtkEventController* shortcuts = gtk_shortcut_controller_new();
+    gtk_shortcut_controller_add_shortcut(
+        GTK_SHORTCUT_CONTROLLER(shortcuts),
+        gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_Escape, GdkModifierType(0)),
+                         gtk_callback_action_new(onAlertEscape, state, nullptr)));
+    gtk_widget_add_controller(GTK_WIDGET(window), shortcuts);
+    g_signal_connect(window, "close-request", G_CALLBACK(onAlertCloseRequest), state);
+    g_signal_connect(window, "destroy", G_CALLBACK(onAlertDestroy), state);
 }
 
 struct OpenPanelState {
@@ -187,17 +237,13 @@ void onOpenPanelResponse(GtkDialog* dialog, int response, gpointer data) {
     int answer = platform::kModalResponseCancel;
     if (response == GTK_RESPONSE_ACCEPT) {
         answer = platform::kModalResponseOK;
-        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        g_autoptr(GListModel) files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
         const guint count = g_list_model_get_n_items(files);
         for (guint i = 0; i < count; ++i) {
-            auto* file = G_FILE(g_list_model_get_item(files, i));
-            if (gchar* path = g_file_get_path(file)) {
-                paths.emplace_back(path);
-                g_free(path);
-            }
-            g_object_unref(file);
+            g_autoptr(GFile) file = G_FILE(g_list_model_get_item(files, i));
+            g_autofree gchar* path = g_file_get_path(file);
+            if (path != nullptr) paths.emplace_back(path);
         }
-        g_object_unref(files);
     }
     auto done = std::move(state->done);
     gtk_window_destroy(GTK_WINDOW(dialog));  // frees `state`
@@ -256,6 +302,25 @@ std::string alertWindowTitle(const std::string& messageText) {
     return messageText.empty() ? std::string("Alert") : messageText;
 }
 
+GtkWindow* GtkDialogs::alertWindow(const platform::AlertContent& alert, platform::Presentation presentation) {
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_title(window, alertWindowTitle(alert.messageText).c_str());
+    gtk_window_set_resizable(window, FALSE);
+    if (presentation == platform::Presentation::SheetOnWindow) {
+        beginSheet(context_, window);
+        return window;
+    }
+    // An application-modal alert blocks the whole application, which here
+    // is the main window.
+    gtk_window_set_modal(window, TRUE);
+    if (context_.mainWindow != nullptr) {
+        gtk_window_set_transient_for(window, context_.mainWindow);
+        gtk_window_set_destroy_with_parent(window, TRUE);
+    }
+    installShellShortcuts(context_, window);
+    return window;
+}
+
 void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presentation presentation,
                            std::function<void(platform::AlertResult)> done) {
     if (presentation == platform::Presentation::SheetOnWindow && context_.mainWindow == nullptr) {
@@ -265,96 +330,28 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
         });
         return;
     }
-
     auto* state = new AlertState;
     state->done = std::move(done);
     if (alert.textField) state->text = alert.textField->text;
     if (alert.checkbox) state->checked = alert.checkbox->on;
-
-    GtkWindow* window = GTK_WINDOW(gtk_window_new());
-    state->window = window;
-    gtk_window_set_title(window, alertWindowTitle(alert.messageText).c_str());
-    gtk_window_set_resizable(window, FALSE);
-    if (presentation == platform::Presentation::SheetOnWindow) {
-        beginSheet(context_, window);
-    } else {
-        // An application-modal alert blocks the whole application, which here
-        // is the main window.
-        gtk_window_set_modal(window, TRUE);
-        if (context_.mainWindow != nullptr) {
-            gtk_window_set_transient_for(window, context_.mainWindow);
-            gtk_window_set_destroy_with_parent(window, TRUE);
-        }
-        installShellShortcuts(context_, window);
-    }
+    state->window = alertWindow(alert, presentation);
 
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
     gtk_widget_set_margin_top(content, kDialogMargin);
     gtk_widget_set_margin_bottom(content, kDialogMargin);
     gtk_widget_set_margin_start(content, kDialogMargin);
     gtk_widget_set_margin_end(content, kDialogMargin);
-    GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, kDialogSpacing);
-    gtk_box_append(GTK_BOX(texts), wrappedLabel(alert.messageText, true));
-    if (alert.informativeText) gtk_box_append(GTK_BOX(texts), wrappedLabel(*alert.informativeText, false));
-    gtk_box_append(GTK_BOX(content), scrollingWhenTall(texts));
-
-    GtkWidget* entry = nullptr;
-    if (alert.textField) {
-        entry = gtk_entry_new();
-        // The given text is where the field starts, not an edit: undo must
-        // not take it away.
-        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), FALSE);
-        gtk_editable_set_text(GTK_EDITABLE(entry), alert.textField->text.c_str());
-        gtk_editable_set_enable_undo(GTK_EDITABLE(entry), TRUE);
-        gtk_widget_set_size_request(entry, static_cast<int>(alert.textField->width),
-                                    static_cast<int>(alert.textField->height));
-        gtk_widget_set_halign(entry, GTK_ALIGN_START);
-        // Return in the field answers with the first button.
-        gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-        g_signal_connect(entry, "changed", G_CALLBACK(onAlertTextChanged), state);
-        gtk_box_append(GTK_BOX(content), entry);
-    }
-    if (alert.checkbox) {
-        GtkWidget* check = gtk_check_button_new_with_label(alert.checkbox->title.c_str());
-        gtk_check_button_set_active(GTK_CHECK_BUTTON(check), alert.checkbox->on);
-        g_signal_connect(check, "toggled", G_CALLBACK(onAlertToggled), state);
-        gtk_box_append(GTK_BOX(content), check);
-    }
-
-    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    gtk_widget_set_halign(buttons, GTK_ALIGN_END);
-    gtk_widget_set_margin_top(buttons, 6);
-    // An alert without buttons gets "OK", as on the desktop platform.
-    const std::vector<std::string> titles = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
+    gtk_box_append(GTK_BOX(content), alertTexts(alert));
+    GtkWidget* entry = alert.textField ? alertTextField(*alert.textField, state) : nullptr;
+    if (entry != nullptr) gtk_box_append(GTK_BOX(content), entry);
+    if (alert.checkbox) gtk_box_append(GTK_BOX(content), alertCheckbox(*alert.checkbox, state));
     GtkWidget* firstButton = nullptr;
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-        GtkWidget* button = gtk_button_new_with_label(titles[i].c_str());
-        g_object_set_data(G_OBJECT(button), "corvidale-response",
-                          GINT_TO_POINTER(platform::kAlertFirstButtonReturn + static_cast<int>(i)));
-        g_signal_connect(button, "clicked", G_CALLBACK(onAlertButton), state);
-        // The first button stands at the right, the others to its left in
-        // order, as on the desktop platform and in GNOME's dialogs.
-        gtk_box_prepend(GTK_BOX(buttons), button);
-        if (i == 0) firstButton = button;
-    }
-    gtk_box_append(GTK_BOX(content), buttons);
-    gtk_window_set_child(window, content);
+    gtk_box_append(GTK_BOX(content), alertButtons(alert.buttons, state, firstButton));
+    gtk_window_set_child(state->window, content);
 
-    // Return answers with the first button, Escape like closing the window.
-    gtk_widget_add_css_class(firstButton, "suggested-action");
-    gtk_window_set_default_widget(window, firstButton);
-    GtkEventController* shortcuts = gtk_shortcut_controller_new();
-    gtk_shortcut_controller_add_shortcut(
-        GTK_SHORTCUT_CONTROLLER(shortcuts),
-        gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_Escape, GdkModifierType(0)),
-                         gtk_callback_action_new(onAlertEscape, state, nullptr)));
-    gtk_widget_add_controller(GTK_WIDGET(window), shortcuts);
-
-    g_signal_connect(window, "close-request", G_CALLBACK(onAlertCloseRequest), state);
-    g_signal_connect(window, "destroy", G_CALLBACK(onAlertDestroy), state);
-
-    gtk_window_set_focus(window, entry != nullptr ? entry : firstButton);
-    gtk_window_present(window);
+    connectAlert(state, firstButton);
+    gtk_window_set_focus(state->window, entry != nullptr ? entry : firstButton);
+    gtk_window_present(state->window);
 }
 
 void GtkDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,

@@ -25,6 +25,9 @@ public:
                        std::function<void(int response, std::vector<std::string> paths)> done) override;
 
 private:
+    // The alert's window, as a sheet or application-modal.
+    GtkWindow* alertWindow(const platform::AlertContent& alert, platform::Presentation presentation);
+
     ShellContext& context_;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/platform/web_view.h"
+#include "glib_ptr.h"
 #include "web_view.h"
 
 namespace corvidale::gtk {
@@ -22,14 +23,13 @@ class GtkDownload final : public platform::Download {
 public:
     explicit GtkDownload(WebKitDownload* download)
         : download_(WEBKIT_DOWNLOAD(g_object_ref(download))), id_(nextDownloadId()), ended_(std::make_shared<bool>(false)) {
-        g_signal_connect(download_, "decide-destination", G_CALLBACK(&GtkDownload::onDecideDestination), this);
-        g_signal_connect(download_, "failed", G_CALLBACK(&GtkDownload::onFailed), this);
-        g_signal_connect(download_, "finished", G_CALLBACK(&GtkDownload::onFinished), this);
+        g_signal_connect(download_.get(), "decide-destination", G_CALLBACK(&GtkDownload::onDecideDestination), this);
+        g_signal_connect(download_.get(), "failed", G_CALLBACK(&GtkDownload::onFailed), this);
+        g_signal_connect(download_.get(), "finished", G_CALLBACK(&GtkDownload::onFinished), this);
     }
     ~GtkDownload() override {
         *ended_ = true;
-        g_signal_handlers_disconnect_by_data(download_, this);
-        g_object_unref(download_);
+        g_signal_handlers_disconnect_by_data(download_.get(), this);
     }
     GtkDownload(const GtkDownload&) = delete;
     GtkDownload& operator=(const GtkDownload&) = delete;
@@ -38,7 +38,7 @@ public:
     void setDelegate(platform::DownloadDelegate* delegate) override { delegate_ = delegate; }
 
     std::optional<std::uint64_t> expectedLength() const override {
-        WebKitURIResponse* response = webkit_download_get_response(download_);
+        WebKitURIResponse* response = webkit_download_get_response(download_.get());
         SoupMessageHeaders* headers = response != nullptr ? webkit_uri_response_get_http_headers(response) : nullptr;
         if (headers == nullptr || soup_message_headers_get_encoding(headers) != SOUP_ENCODING_CONTENT_LENGTH) {
             return std::nullopt;
@@ -50,12 +50,12 @@ public:
         }
         return static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
     }
-    std::uint64_t receivedLength() const override { return webkit_download_get_received_data_length(download_); }
+    std::uint64_t receivedLength() const override { return webkit_download_get_received_data_length(download_.get()); }
 
 private:
     static gboolean onDecideDestination(WebKitDownload*, gchar* suggestedFilename, gpointer data) {
         auto* self = static_cast<GtkDownload*>(data);
-        WebKitDownload* download = self->download_;
+        WebKitDownload* download = self->download_.get();
         if (self->delegate_ == nullptr) {
             // Nobody to choose a place: nothing is written anywhere.
             webkit_download_cancel(download);
@@ -103,7 +103,7 @@ private:
         if (self->delegate_ != nullptr) self->delegate_->downloadDidFinish(*self);
     }
 
-    WebKitDownload* download_;
+    GLibPtr<WebKitDownload> download_;
     platform::DownloadId id_;
     std::shared_ptr<bool> ended_;
     platform::DownloadDelegate* delegate_ = nullptr;

@@ -4,11 +4,10 @@
 #include <stdio.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "bundle.h"
-#include "core/updater/tools.h"
+#include "core/util/tree.h"
 
 namespace corvidale::gtk {
 
@@ -25,22 +24,18 @@ std::optional<platform::Error> LocalFileManager::replaceItem(const std::string& 
     // crash before that leaves it at the new item's path, where the next
     // installation finds and removes it.
     if (::renameat2(AT_FDCWD, newItem.c_str(), AT_FDCWD, originalItem.c_str(), RENAME_EXCHANGE) != 0) {
-        const int code = errno;
-        const std::string text = std::strerror(code);
-        return platform::Error{text, "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(code) + " \"" + text +
-                                         "\""};
+        return platform::posixError(errno);
     }
-    // Read-only folders inside do not stop the removal; links are not followed.
-    Updater::removeTree(newItem);
+    removeTreeQuietly(newItem);
     return std::nullopt;
 }
 
-std::optional<std::string> LocalFileManager::bundleIdentifierAt(const std::string& bundlePath) {
-    return GtkBundle(bundlePath).bundleIdentifier();
-}
-
-std::optional<platform::PlistValue> LocalFileManager::infoValueAt(const std::string& bundlePath, std::string_view key) {
-    return GtkBundle(bundlePath).infoValue(key);
+std::variant<std::unique_ptr<platform::Bundle>, platform::Error> LocalFileManager::bundleAt(
+    const std::string& bundlePath) {
+    const std::string path = infoPlistPath(bundlePath);
+    auto read = InfoPlist::fromFile(path);
+    if (const int* code = std::get_if<int>(&read)) return platform::posixError(*code, path);
+    return std::make_unique<GtkBundle>(bundlePath, std::get<InfoPlist>(std::move(read)));
 }
 
 }  // namespace corvidale::gtk

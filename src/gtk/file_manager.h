@@ -8,8 +8,7 @@ class LocalFileManager final : public platform::FileManager {
 public:
     std::string temporaryDirectory() override;
     std::optional<platform::Error> replaceItem(const std::string& originalItem, const std::string& newItem) override;
-    std::optional<std::string> bundleIdentifierAt(const std::string& bundlePath) override;
-    std::optional<platform::PlistValue> infoValueAt(const std::string& bundlePath, std::string_view key) override;
+    std::variant<std::unique_ptr<platform::Bundle>, platform::Error> bundleAt(const std::string& bundlePath) override;
 };
 
 }  // namespace corvidale::gtk

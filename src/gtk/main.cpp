@@ -8,7 +8,7 @@
 #include "bundle.h"
 #include "command_line.h"
 #include "core/app/delegate.h"
-#include "gtk_platform.h"
+#include "platform.h"
 #include "rendering.h"
 #include "startup_trace.h"
 #include "website_data.h"
@@ -106,9 +106,8 @@ int main(int argc, char** argv) {
     // desktop entry, whose StartupWMClass is that id. The engine names its
     // data and cache folders after the program too, so cookies and storage
     // sit under the same id as the user defaults.
-    gchar* programName = g_path_get_basename(argv[0]);
+    g_autofree gchar* programName = g_path_get_basename(argv[0]);
     g_set_prgname(applicationId != nullptr ? applicationId : programName);
-    g_free(programName);
     corvidale::gtk::prepareWebsiteFolders(g_get_prgname());
     const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
                           platform->defaults().boolean(kUpdateSelfTestKey);

@@ -5,6 +5,8 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include "core/util/posix.h"
+
 namespace corvidale::gtk {
 namespace {
 
@@ -14,21 +16,17 @@ Variables variablesSet;
 // A render node that opens is a GPU that Mesa can use; without one, Mesa
 // falls back to llvmpipe.
 bool renderNodeUsable() {
-    GDir* folder = g_dir_open("/dev/dri", 0, nullptr);
+    g_autoptr(GDir) folder = g_dir_open("/dev/dri", 0, nullptr);
     if (folder == nullptr) return false;
     bool usable = false;
     while (const char* name = g_dir_read_name(folder)) {
         if (!g_str_has_prefix(name, "renderD")) continue;
-        gchar* path = g_build_filename("/dev/dri", name, nullptr);
-        const int fd = ::open(path, O_RDWR | O_CLOEXEC);
-        g_free(path);
-        if (fd >= 0) {
-            ::close(fd);
+        g_autofree gchar* path = g_build_filename("/dev/dri", name, nullptr);
+        if (const Fd fd(::open(path, O_RDWR | O_CLOEXEC)); fd) {
             usable = true;
             break;
         }
     }
-    g_dir_close(folder);
     return usable;
 }
 

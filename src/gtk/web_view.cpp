@@ -111,21 +111,23 @@ Completion<Policy> policyCompletion(WebKitPolicyDecision* decision) {
 void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<std::function<void(platform::ScriptResult)>> completion(
         static_cast<std::function<void(platform::ScriptResult)>*>(data));
-    GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
     platform::ScriptResult answer;
     if (value == nullptr) {
         answer.error = describeError(error);
-        if (error != nullptr) g_error_free(error);
-    } else {
-        if (jsc_value_is_string(value)) {
-            gchar* text = jsc_value_to_string(value);
-            answer.text = std::string(text != nullptr ? text : "");
-            g_free(text);
-        }
-        g_object_unref(value);
+    } else if (jsc_value_is_string(value)) {
+        g_autofree gchar* text = jsc_value_to_string(value);
+        answer.text = std::string(text != nullptr ? text : "");
     }
     if (*completion) (*completion)(std::move(answer));
+}
+
+// The default session keeps storage across launches; the ephemeral one
+// forgets everything when the view goes away.
+WebKitNetworkSession* networkSessionFor(const platform::WebViewConfiguration& configuration) {
+    return configuration.persistentDefaultDataStore ? WEBKIT_NETWORK_SESSION(g_object_ref(persistentNetworkSession()))
+                                                    : webkit_network_session_new_ephemeral();
 }
 
 WebKitSettings* settingsFor(const platform::WebViewConfiguration& configuration, const platform::Defaults& defaults) {
@@ -161,22 +163,16 @@ std::string describeError(const GError* error) {
 GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const platform::Defaults& defaults,
                        const platform::WebViewConfiguration& configuration)
     : context_(context) {
-    // The default session keeps storage across launches; the ephemeral one
-    // forgets everything when the view goes away.
-    WebKitNetworkSession* session = configuration.persistentDefaultDataStore
-                                        ? WEBKIT_NETWORK_SESSION(g_object_ref(persistentNetworkSession()))
-                                        : webkit_network_session_new_ephemeral();
+    g_autoptr(WebKitNetworkSession) session = networkSessionFor(configuration);
     downloads.attach(session);
     makeContentManager(configuration);
-    settings_ = settingsFor(configuration, defaults);
-
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager",
-                                         contentManager_, "settings", settings_, nullptr));
-    g_object_ref_sink(view_);
-    g_object_unref(session);
+    settings_.reset(settingsFor(configuration, defaults));
+    view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session,
+                                                               "user-content-manager", contentManager_.get(),
+                                                               "settings", settings_.get(), nullptr))));
     connectSignals();
-    notifications_ = std::make_unique<PageNotifications>(view_, uiDelegate_, configuration.notificationOrigins);
-    context_.webViews[view_] = this;
+    notifications_ = std::make_unique<PageNotifications>(view_.get(), uiDelegate_, configuration.notificationOrigins);
+    context_.webViews[view_.get()] = this;
 
     // WebKitGTK starts the view's content process at its first load; the
     // desktop platform's web view starts it when the view is made. Doing the
@@ -184,109 +180,107 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     // of after. An empty script in the shell's own world of the initial empty
     // document is what starts it: it has no effect, and the first load keeps
     // the process, since nothing was ever committed in it.
-    webkit_web_view_evaluate_javascript(view_, "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
+    webkit_web_view_evaluate_javascript(view_.get(), "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
+// Message handlers, each by its name in the shell's own world, and the user
+// scripts; their signals are connected with the view's.
 void GtkWebView::makeContentManager(const platform::WebViewConfiguration& configuration) {
-    contentManager_ = webkit_user_content_manager_new();
+    contentManager_.reset(webkit_user_content_manager_new());
     for (const auto& entry : configuration.scriptMessageHandlers) {
         if (entry.handler == nullptr || entry.name.empty()) continue;
-        if (!webkit_user_content_manager_register_script_message_handler(contentManager_, entry.name.c_str(),
+        if (!webkit_user_content_manager_register_script_message_handler(contentManager_.get(), entry.name.c_str(),
                                                                          kShellScriptWorld)) {
             continue;  // the name is taken already
         }
-        auto binding = std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0});
-        const std::string signal = "script-message-received::" + entry.name;
-        binding->signalId =
-            g_signal_connect(contentManager_, signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
-        bindings_.push_back(std::move(binding));
+        bindings_.push_back(std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0}));
     }
     for (const auto& script : configuration.userScripts) {
         if (!script.forMainFrameOnly) scriptsTopFrameOnly_ = false;
-        WebKitUserScript* native = webkit_user_script_new_for_world(
+        g_autoptr(WebKitUserScript) native = webkit_user_script_new_for_world(
             script.source.c_str(),
             script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
             script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
                                        : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
             kShellScriptWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(contentManager_, native);
-        webkit_user_script_unref(native);
+        webkit_user_content_manager_add_script(contentManager_.get(), native);
     }
 }
 
 void GtkWebView::connectSignals() {
-    g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
-    g_signal_connect(view_, "create", G_CALLBACK(&GtkWebView::onCreate), this);
-    g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);
-    g_signal_connect(view_, "run-file-chooser", G_CALLBACK(&GtkWebView::onRunFileChooser), this);
-    g_signal_connect(view_, "permission-request", G_CALLBACK(&GtkWebView::onPermissionRequest), this);
-    g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkWebView::onLoadChanged), this);
-    g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
-    g_signal_connect(view_, "print", G_CALLBACK(&GtkWebView::onPrint), this);
-    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkWebView::onWebProcessTerminated), this);
+    for (const auto& binding : bindings_) {
+        const std::string signal = "script-message-received::" + binding->name;
+        binding->signalId =
+            g_signal_connect(contentManager_.get(), signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
+    }
+    g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
+    g_signal_connect(view_.get(), "create", G_CALLBACK(&GtkWebView::onCreate), this);
+    g_signal_connect(view_.get(), "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);
+    g_signal_connect(view_.get(), "run-file-chooser", G_CALLBACK(&GtkWebView::onRunFileChooser), this);
+    g_signal_connect(view_.get(), "permission-request", G_CALLBACK(&GtkWebView::onPermissionRequest), this);
+    g_signal_connect(view_.get(), "load-changed", G_CALLBACK(&GtkWebView::onLoadChanged), this);
+    g_signal_connect(view_.get(), "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
+    g_signal_connect(view_.get(), "print", G_CALLBACK(&GtkWebView::onPrint), this);
+    g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(&GtkWebView::onWebProcessTerminated), this);
     // Ahead of the engine, which takes every click and key for the page.
     GtkEventController* input = gtk_event_controller_legacy_new();
     gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
     g_signal_connect(input, "event", G_CALLBACK(&GtkWebView::onInput), this);
-    gtk_widget_add_controller(GTK_WIDGET(view_), input);
+    gtk_widget_add_controller(GTK_WIDGET(view_.get()), input);
 }
 
 GtkWebView::~GtkWebView() {
     notifications_.reset();
-    context_.webViews.erase(view_);
-    if (context_.mainWebView == view_) context_.mainWebView = nullptr;
-    g_signal_handlers_disconnect_by_data(view_, this);
+    context_.webViews.erase(view_.get());
+    if (context_.mainWebView == view_.get()) context_.mainWebView = nullptr;
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
     for (const auto& binding : bindings_) {
-        g_signal_handler_disconnect(contentManager_, binding->signalId);
-        webkit_user_content_manager_unregister_script_message_handler(contentManager_, binding->name.c_str(),
+        g_signal_handler_disconnect(contentManager_.get(), binding->signalId);
+        webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(), binding->name.c_str(),
                                                                       kShellScriptWorld);
     }
-    g_object_unref(view_);
-    g_object_unref(contentManager_);
-    g_object_unref(settings_);
 }
 
 void GtkWebView::setAllowsBackForwardNavigationGestures(bool allow) {
-    webkit_settings_set_enable_back_forward_navigation_gestures(settings_, allow);
+    webkit_settings_set_enable_back_forward_navigation_gestures(settings_.get(), allow);
 }
 
 void GtkWebView::setCustomUserAgent(const std::string& userAgent) {
     // An empty agent restores the engine's default, as on the desktop platform.
-    webkit_settings_set_user_agent(settings_, userAgent.empty() ? nullptr : userAgent.c_str());
+    webkit_settings_set_user_agent(settings_.get(), userAgent.empty() ? nullptr : userAgent.c_str());
 }
 
 void GtkWebView::load(const platform::URLRequest& request) {
     // WebKitGTK takes neither a cache policy nor a timeout per request: the
     // network session's protocol cache policy and its own timeouts apply, so
     // both fields are left unused here.
-    WebKitURIRequest* native = webkit_uri_request_new(request.url.c_str());
-    webkit_web_view_load_request(view_, native);
-    g_object_unref(native);
+    g_autoptr(WebKitURIRequest) native = webkit_uri_request_new(request.url.c_str());
+    webkit_web_view_load_request(view_.get(), native);
 }
 
 void GtkWebView::reload() {
     // A page stuck in a loop never gets to a reload; a new process does.
-    if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
-    webkit_web_view_reload(view_);
+    if (!webkit_web_view_get_is_web_process_responsive(view_.get())) webkit_web_view_terminate_web_process(view_.get());
+    webkit_web_view_reload(view_.get());
 }
 
 void GtkWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
-    webkit_web_view_load_html(view_, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+    webkit_web_view_load_html(view_.get(), html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
 }
 
 void GtkWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
     alternateUri_ = unreachableURL;
     // What the engine's own error page is made with: in the failed load's
     // place in the history, and reloading reloads the failed URL.
-    webkit_web_view_load_alternate_html(view_, html.c_str(), unreachableURL.c_str(), nullptr);
+    webkit_web_view_load_alternate_html(view_.get(), html.c_str(), unreachableURL.c_str(), nullptr);
 }
 
-double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_); }
+double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_.get()); }
 
-void GtkWebView::setPageZoom(double zoom) { webkit_web_view_set_zoom_level(view_, zoom); }
+void GtkWebView::setPageZoom(double zoom) { webkit_web_view_set_zoom_level(view_.get(), zoom); }
 
 std::string GtkWebView::url() const {
-    const char* uri = webkit_web_view_get_uri(view_);
+    const char* uri = webkit_web_view_get_uri(view_.get());
     return uri != nullptr ? uri : "";
 }
 
@@ -296,7 +290,7 @@ void GtkWebView::evaluateJavaScript(const std::string& script,
                                     std::function<void(platform::ScriptResult)> completion) {
     // The page's own world, as on the desktop platform: the shell's world
     // holds only its user scripts.
-    webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+    webkit_web_view_evaluate_javascript(view_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
                                         nullptr, onJavaScriptEvaluated,
                                         new std::function<void(platform::ScriptResult)>(std::move(completion)));
 }
@@ -312,9 +306,8 @@ void GtkWebView::onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpo
     message.fromMainFrame = binding->owner->scriptsTopFrameOnly_;
     message.securityOriginHost = binding->owner->currentHost();
     if (value != nullptr && jsc_value_is_string(value)) {
-        gchar* text = jsc_value_to_string(value);
+        g_autofree gchar* text = jsc_value_to_string(value);
         message.textBody = std::string(text != nullptr ? text : "");
-        g_free(text);
     }
     binding->handler->didReceiveScriptMessage(message);
 }
@@ -505,7 +498,7 @@ void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     auto* view = static_cast<GtkWebView*>(self);
     // Ended by reload(), which loads again by itself.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
-    if (view->context_.mainWebView == view->view_) view->context_.pageProcessGone = true;
+    if (view->context_.mainWebView == view->view_.get()) view->context_.pageProcessGone = true;
     if (view->navigationDelegate_ != nullptr) view->navigationDelegate_->webContentProcessDidTerminate();
 }
 
@@ -525,7 +518,7 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
     auto* view = static_cast<GtkWebView*>(self);
     if (event == WEBKIT_LOAD_STARTED) {
         view->currentLoadFailed_ = false;
-        if (view->context_.mainWebView == view->view_) view->context_.pageProcessGone = false;
+        if (view->context_.mainWebView == view->view_.get()) view->context_.pageProcessGone = false;
     } else if (event == WEBKIT_LOAD_COMMITTED) {
         view->committedOnce_ = true;
     } else if (event == WEBKIT_LOAD_FINISHED) {
@@ -569,7 +562,7 @@ gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* 
 
 guint GtkWebView::mainResponseStatus() const {
     // An error page is substitute content: no server answered for it.
-    WebKitWebResource* resource = webkit_web_view_get_main_resource(view_);
+    WebKitWebResource* resource = webkit_web_view_get_main_resource(view_.get());
     WebKitURIResponse* response = resource != nullptr ? webkit_web_resource_get_response(resource) : nullptr;
     return response != nullptr ? webkit_uri_response_get_status_code(response) : 0;
 }

@@ -8,6 +8,7 @@
 
 #include "core/platform/defaults.h"
 #include "core/platform/web_view.h"
+#include "glib_ptr.h"
 #include "page_notifications.h"
 #include "shell_context.h"
 
@@ -53,7 +54,7 @@ public:
     void notificationClicked(std::uint64_t id) override { notifications_->clicked(id); }
     void setNotificationOrigins(const std::vector<std::string>& origins) override { notifications_->setOrigins(origins); }
 
-    WebKitWebView* widget() const { return view_; }
+    WebKitWebView* widget() const { return view_.get(); }
     platform::NavigationDelegate* navigationDelegate() const { return navigationDelegate_; }
 
 private:
@@ -86,9 +87,10 @@ private:
     guint mainResponseStatus() const;
 
     ShellContext& context_;
-    WebKitWebView* view_ = nullptr;
-    WebKitUserContentManager* contentManager_ = nullptr;
-    WebKitSettings* settings_ = nullptr;
+    // Released in this order after the destructor's body: the view first.
+    GLibPtr<WebKitSettings> settings_;
+    GLibPtr<WebKitUserContentManager> contentManager_;
+    GLibPtr<WebKitWebView> view_;
     std::vector<std::unique_ptr<MessageBinding>> bindings_;
     // Whether a message from our script world can only come from the top
     // frame: true unless one of our scripts also runs in subframes.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/util/line_output.h"
+#include "core/util/posix.h"
 #include "set_aside.h"
 
 namespace corvidale::gtk {
@@ -91,13 +92,13 @@ GObject* constructWithQuotas(GType type, guint count, GObjectConstructParam* par
 }
 
 WebKitNetworkSession* defaultSessionWithQuotas() {
-    auto* managerClass = static_cast<GObjectClass*>(g_type_class_ref(WEBKIT_TYPE_WEBSITE_DATA_MANAGER));
+    g_autoptr(GTypeClass) type = static_cast<GTypeClass*>(g_type_class_ref(WEBKIT_TYPE_WEBSITE_DATA_MANAGER));
+    auto* managerClass = reinterpret_cast<GObjectClass*>(type);
     engineConstructor = managerClass->constructor;
     managerClass->constructor = constructWithQuotas;
     WebKitNetworkSession* session = webkit_network_session_get_default();
     webkit_network_session_get_website_data_manager(session);
     managerClass->constructor = engineConstructor;
-    g_type_class_unref(managerClass);
     return session;
 }
 
@@ -114,13 +115,10 @@ bool setAsideUnusableCookieStore(const std::string& path) {
     if (S_ISREG(info.st_mode)) {
         // An empty file is an empty database; anything else starts with the header.
         usable = info.st_size == 0;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         char header[sizeof kSqliteHeader] = {};
-        if (fd >= 0) {
-            usable = usable || (::read(fd, header, sizeof header) == sizeof header &&
-                                std::memcmp(header, kSqliteHeader, sizeof header) == 0);
-            ::close(fd);
-        }
+        usable = usable || (fd && ::read(fd.get(), header, sizeof header) == sizeof header &&
+                            std::memcmp(header, kSqliteHeader, sizeof header) == 0);
     }
     if (usable) return false;
     // The engine would keep cookies in memory only, and everybody would be

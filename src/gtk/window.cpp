@@ -40,31 +40,30 @@ GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaul
     // window manager.
     const int width = pixels(shape.contentRect.width);
     const int height = pixels(shape.contentRect.height);
-    if (width > 0 && height > 0) gtk_window_set_default_size(window_, width, height);
-    gtk_window_set_decorated(window_, (shape.styleMask & platform::WindowStyleTitled) != 0);
-    gtk_window_set_deletable(window_, (shape.styleMask & platform::WindowStyleClosable) != 0);
-    gtk_window_set_resizable(window_, (shape.styleMask & platform::WindowStyleResizable) != 0);
+    if (width > 0 && height > 0) gtk_window_set_default_size(window_.get(), width, height);
+    gtk_window_set_decorated(window_.get(), (shape.styleMask & platform::WindowStyleTitled) != 0);
+    gtk_window_set_deletable(window_.get(), (shape.styleMask & platform::WindowStyleClosable) != 0);
+    gtk_window_set_resizable(window_.get(), (shape.styleMask & platform::WindowStyleResizable) != 0);
 
-    g_signal_connect(window_, "close-request", G_CALLBACK(&GtkShellWindow::onCloseRequest), this);
-    g_signal_connect(window_, "destroy", G_CALLBACK(&GtkShellWindow::onDestroy), this);
-    g_signal_connect(window_, "notify::default-width", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
-    g_signal_connect(window_, "notify::default-height", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
+    g_signal_connect(window_.get(), "close-request", G_CALLBACK(&GtkShellWindow::onCloseRequest), this);
+    g_signal_connect(window_.get(), "destroy", G_CALLBACK(&GtkShellWindow::onDestroy), this);
+    g_signal_connect(window_.get(), "notify::default-width", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
+    g_signal_connect(window_.get(), "notify::default-height", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
 
     if (context_.mainWindow == nullptr) {
-        context_.mainWindow = window_;
+        context_.mainWindow = window_.get();
         watchEngineDialogs(context_);
     }
 }
 
 GtkShellWindow::~GtkShellWindow() {
     if (saveTimer_ != 0) g_source_remove(saveTimer_);
-    g_signal_handlers_disconnect_by_data(window_, this);
-    if (context_.mainWindow == window_) context_.mainWindow = nullptr;
-    gtk_window_destroy(window_);
-    g_object_unref(window_);
+    g_signal_handlers_disconnect_by_data(window_.get(), this);
+    if (context_.mainWindow == window_.get()) context_.mainWindow = nullptr;
+    gtk_window_destroy(window_.get());
 }
 
-void GtkShellWindow::setTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
+void GtkShellWindow::setTitle(const std::string& title) { gtk_window_set_title(window_.get(), title.c_str()); }
 
 void GtkShellWindow::setMovableByWindowBackground(bool) {
     // GTK moves windows by their title bar (or a header bar) only; there is
@@ -74,13 +73,13 @@ void GtkShellWindow::setMovableByWindowBackground(bool) {
 void GtkShellWindow::setMinSize(platform::Size size) {
     // GTK limits the window's content; with server-side decorations the
     // title bar belongs to the window manager and cannot be counted in.
-    gtk_widget_set_size_request(GTK_WIDGET(window_), pixels(size.width), pixels(size.height));
+    gtk_widget_set_size_request(GTK_WIDGET(window_.get()), pixels(size.width), pixels(size.height));
 }
 
 void GtkShellWindow::setContentView(platform::WebView& view) {
     auto& webView = static_cast<GtkWebView&>(view);
-    gtk_window_set_child(window_, GTK_WIDGET(webView.widget()));
-    if (context_.mainWindow == window_) context_.mainWebView = webView.widget();
+    gtk_window_set_child(window_.get(), GTK_WIDGET(webView.widget()));
+    if (context_.mainWindow == window_.get()) context_.mainWebView = webView.widget();
 }
 
 void GtkShellWindow::setFrameAutosaveName(const std::string& name) {
@@ -92,8 +91,8 @@ void GtkShellWindow::setFrameAutosaveName(const std::string& name) {
         // Never smaller than the window may be made by hand.
         int minimumWidth = 0;
         int minimumHeight = 0;
-        gtk_widget_get_size_request(GTK_WIDGET(window_), &minimumWidth, &minimumHeight);
-        gtk_window_set_default_size(window_, std::max(width, minimumWidth), std::max(height, minimumHeight));
+        gtk_widget_get_size_request(GTK_WIDGET(window_.get()), &minimumWidth, &minimumHeight);
+        gtk_window_set_default_size(window_.get(), std::max(width, minimumWidth), std::max(height, minimumHeight));
         savedFrame_ = *saved;
     }
 }
@@ -104,11 +103,11 @@ void GtkShellWindow::center() {
 }
 
 void GtkShellWindow::makeKeyAndOrderFront() {
-    gtk_window_present(window_);
+    gtk_window_present(window_.get());
     // Send the map request now: the process may end before the main loop
     // next runs (an invalid origin ends it during startup), and the window
     // should still have been shown.
-    if (GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_))) gdk_display_flush(display);
+    if (GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_.get()))) gdk_display_flush(display);
 }
 
 void GtkShellWindow::onSizeChanged(GObject*, GParamSpec*, gpointer self) {
@@ -131,7 +130,7 @@ void GtkShellWindow::saveFrame() {
     // default size; that is the one worth restoring.
     int width = 0;
     int height = 0;
-    gtk_window_get_default_size(window_, &width, &height);
+    gtk_window_get_default_size(window_.get(), &width, &height);
     if (width <= 0 || height <= 0) return;
     const std::string frame = std::to_string(width) + " " + std::to_string(height);
     if (frame == savedFrame_) return;
@@ -149,7 +148,7 @@ gboolean GtkShellWindow::onCloseRequest(GtkWindow*, gpointer self) {
     // The window's sheets go with it, answered with their cancel values. GTK
     // would only end them when the window is finalized, which the reference
     // kept here prevents.
-    if (window->context_.mainWindow == window->window_) endSheets(window->context_);
+    if (window->context_.mainWindow == window->window_.get()) endSheets(window->context_);
     return FALSE;  // close it
 }
 
@@ -159,7 +158,7 @@ void GtkShellWindow::onDestroy(GtkWidget*, gpointer self) {
         g_source_remove(window->saveTimer_);
         window->saveTimer_ = 0;
     }
-    if (window->context_.mainWindow == window->window_) {
+    if (window->context_.mainWindow == window->window_.get()) {
         window->context_.mainWindow = nullptr;
         window->context_.mainWebView = nullptr;
     }

@@ -6,6 +6,7 @@
 
 #include "core/platform/defaults.h"
 #include "core/platform/window.h"
+#include "glib_ptr.h"
 #include "shell_context.h"
 
 namespace corvidale::gtk {
@@ -27,7 +28,7 @@ public:
     void center() override;
     void makeKeyAndOrderFront() override;
 
-    GtkWindow* widget() const { return window_; }
+    GtkWindow* widget() const { return window_.get(); }
 
 private:
     static void onSizeChanged(GObject*, GParamSpec*, gpointer self);
@@ -38,7 +39,7 @@ private:
 
     ShellContext& context_;
     platform::Defaults& defaults_;
-    GtkWindow* window_;
+    GLibPtr<GtkWindow> window_;  // destroyed in the destructor, released after it
     std::string autosaveKey_;
     std::string savedFrame_;
     guint saveTimer_ = 0;

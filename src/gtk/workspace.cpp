@@ -37,10 +37,8 @@ GAppLaunchContext* launchContext() {
 }
 
 bool launchDefault(const std::string& uri) {
-    GAppLaunchContext* context = launchContext();
-    const bool launched = g_app_info_launch_default_for_uri(uri.c_str(), context, nullptr);
-    g_object_unref(context);
-    return launched;
+    g_autoptr(GAppLaunchContext) context = launchContext();
+    return g_app_info_launch_default_for_uri(uri.c_str(), context, nullptr);
 }
 
 struct RevealRequest {
@@ -56,19 +54,13 @@ void openFolders(const RevealRequest& request) {
 
 void onShowItemsAnswered(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    if (reply != nullptr) {
-        g_variant_unref(reply);
-        return;
-    }
-    g_error_free(error);
-    openFolders(*request);
+    g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+    if (reply == nullptr) openFolders(*request);
 }
 
 void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
     std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
-    GDBusConnection* bus = g_bus_get_finish(result, nullptr);
+    g_autoptr(GDBusConnection) bus = g_bus_get_finish(result, nullptr);
     if (bus == nullptr) {
         openFolders(*request);
         return;
@@ -80,7 +72,6 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
                            "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(ass)", &uris, ""),
                            nullptr, G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, nullptr, onShowItemsAnswered,
                            request.release());
-    g_object_unref(bus);
 }
 
 }  // namespace
@@ -89,10 +80,8 @@ bool sessionBusAvailable() {
     const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
     if (g_strcmp0(address, kNoSessionBus) == 0) return false;
     if (address != nullptr && *address != '\0') return true;
-    gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
-    const bool exists = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return exists;
+    g_autofree gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+    return g_file_test(socket, G_FILE_TEST_EXISTS);
 }
 
 bool DesktopWorkspace::openURL(const std::string& url) {
@@ -104,15 +93,12 @@ void DesktopWorkspace::revealFiles(const std::vector<std::string>& paths) {
     auto request = std::make_unique<RevealRequest>();
     std::set<std::string> seenFolders;
     for (const auto& path : paths) {
-        gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+        g_autofree gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
         if (uri == nullptr) continue;  // not an absolute path
         request->uris.emplace_back(uri);
-        g_free(uri);
-        gchar* folder = g_path_get_dirname(path.c_str());
-        gchar* folderUri = g_filename_to_uri(folder, nullptr, nullptr);
+        g_autofree gchar* folder = g_path_get_dirname(path.c_str());
+        g_autofree gchar* folderUri = g_filename_to_uri(folder, nullptr, nullptr);
         if (folderUri != nullptr && seenFolders.insert(folderUri).second) request->folders.emplace_back(folderUri);
-        g_free(folderUri);
-        g_free(folder);
     }
     if (request->uris.empty()) return;
     if (!sessionBusAvailable()) {
@@ -131,9 +117,8 @@ std::optional<std::string> DesktopWorkspace::downloadsDirectory() {
     }
     if (folder.empty()) {
         if (home == nullptr || *home == '\0') return std::nullopt;
-        gchar* fallback = g_build_filename(home, "Downloads", nullptr);
+        g_autofree gchar* fallback = g_build_filename(home, "Downloads", nullptr);
         folder = fallback;
-        g_free(fallback);
     }
     if (g_mkdir_with_parents(folder.c_str(), 0755) != 0 || !g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
         return std::nullopt;

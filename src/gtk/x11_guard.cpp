@@ -8,6 +8,8 @@
 #include <set>
 #endif
 
+#include "main_queue.h"
+
 namespace corvidale::gtk {
 
 #ifdef GDK_WINDOWING_X11
@@ -31,34 +33,29 @@ GtkWindow* toplevelWithXid(Window xid) {
     const guint count = g_list_model_get_n_items(toplevels);
     GtkWindow* found = nullptr;
     for (guint i = 0; i < count && found == nullptr; ++i) {
-        auto* window = GTK_WINDOW(g_list_model_get_item(toplevels, i));
+        g_autoptr(GtkWindow) window = GTK_WINDOW(g_list_model_get_item(toplevels, i));
         GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
         if (surface != nullptr && GDK_IS_X11_SURFACE(surface) && gdk_x11_surface_get_xid(surface) == xid) {
             found = window;
         }
-        g_object_unref(window);
     }
     return found;
 }
 
-gboolean closeDestroyedWindow(gpointer data) {
-    auto* pending = static_cast<PendingClose*>(data);
+void closeDestroyedWindow(PendingClose* pending) {
     if (pending->window != nullptr) {
         g_object_remove_weak_pointer(G_OBJECT(pending->window), reinterpret_cast<gpointer*>(&pending->window));
-        GtkWindow* window = pending->window;
-        g_object_ref(window);
+        g_autoptr(GtkWindow) window = GTK_WINDOW(g_object_ref(pending->window));
         // Exactly what the close button does: the window's own close handling
         // runs (a dialog answers, the main window ends the shell).
         gtk_window_close(window);
         gtk_window_destroy(window);
-        g_object_unref(window);
     }
     closing().erase(pending->xid);
     // Requests already sent about the vanished window may still fail; GDK
     // ignores the errors of everything issued while the trap was open.
     gdk_x11_display_error_trap_pop_ignored(pending->display);
     delete pending;
-    return G_SOURCE_REMOVE;
 }
 
 // Called with an error trap pushed; it stays open until the window is closed.
@@ -66,7 +63,7 @@ void closeLater(GdkDisplay* display, GtkWindow* window, Window xid) {
     closing().insert(xid);
     auto* pending = new PendingClose{display, window, xid};
     g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&pending->window));
-    g_idle_add_full(G_PRIORITY_HIGH, closeDestroyedWindow, pending, nullptr);
+    postToMainLoop([pending] { closeDestroyedWindow(pending); }, G_PRIORITY_HIGH);
 }
 
 gboolean onXEvent(GdkX11Display* x11Display, gpointer event, gpointer) {

@@ -23,10 +23,6 @@ NSMenu* buildMenu(const platform::Menu& model) {
 
 }  // namespace
 
-void MacApplication::setActivationPolicyRegular() {
-    [NSApp setActivationPolicy:NSApplicationActivationPolicyRegular];
-}
-
 void MacApplication::activateIgnoringOtherApps() {
     // From macOS 14 activation is cooperative and "ignoring other apps" has
     // no effect; the old call is on its way out.
@@ -67,25 +63,5 @@ void MacApplication::setMainMenu(const platform::MenuBar& menuBar) {
 }
 
 void MacApplication::terminate() { [NSApp terminate:nil]; }
-
-bool MacWorkspace::openURL(const std::string& url) {
-    NSURL* target = [NSURL URLWithString:toNSString(url)];
-    if (target == nil) return false;
-    return [[NSWorkspace sharedWorkspace] openURL:target];
-}
-
-void MacWorkspace::revealFiles(const std::vector<std::string>& paths) {
-    NSMutableArray<NSURL*>* urls = [NSMutableArray arrayWithCapacity:paths.size()];
-    for (const auto& path : paths) [urls addObject:fileURL(path)];
-    [[NSWorkspace sharedWorkspace] activateFileViewerSelectingURLs:urls];
-}
-
-std::optional<std::string> MacWorkspace::downloadsDirectory() {
-    NSArray<NSURL*>* folders = [[NSFileManager defaultManager] URLsForDirectory:NSDownloadsDirectory
-                                                                      inDomains:NSUserDomainMask];
-    NSURL* first = [folders firstObject];
-    if (first == nil) return std::nullopt;
-    return toStdString([first path]);
-}
 
 }  // namespace corvidale::mac

@@ -2,10 +2,25 @@
 
 #import <Foundation/Foundation.h>
 
-#include "foundation_services.h"
+#include <cerrno>
+
+#include "bundle.h"
+#include "core/util/plist_bounds.h"
 #include "ns_text.h"
 
 namespace corvidale::mac {
+namespace {
+
+// No file there, or a folder where one is looked for, rather than a file
+// that cannot be read.
+bool isAbsent(NSError* error) {
+    if ([[error domain] isEqualToString:NSCocoaErrorDomain] && [error code] == NSFileReadNoSuchFileError) return true;
+    NSError* underlying = [[error userInfo] objectForKey:NSUnderlyingErrorKey];
+    return [[underlying domain] isEqualToString:NSPOSIXErrorDomain] &&
+           ([underlying code] == ENOENT || [underlying code] == ENOTDIR);
+}
+
+}  // namespace
 
 std::string DefaultFileManager::temporaryDirectory() {
     @autoreleasepool {
@@ -37,18 +52,23 @@ std::optional<platform::Error> DefaultFileManager::replaceItem(const std::string
     }
 }
 
-std::optional<std::string> DefaultFileManager::bundleIdentifierAt(const std::string& bundlePath) {
+std::variant<std::unique_ptr<platform::Bundle>, platform::Error> DefaultFileManager::bundleAt(
+    const std::string& bundlePath) {
     @autoreleasepool {
-        return optionalString([[NSBundle bundleWithURL:fileURL(bundlePath)] bundleIdentifier]);
-    }
-}
-
-std::optional<platform::PlistValue> DefaultFileManager::infoValueAt(const std::string& bundlePath,
-                                                                    std::string_view key) {
-    @autoreleasepool {
-        id value = [[NSBundle bundleWithURL:fileURL(bundlePath)] objectForInfoDictionaryKey:toNSString(key)];
-        if (value == nil) return std::nullopt;
-        return plistValueOf(value);
+        // Read as NSBundle reads it, except that a file that is there and
+        // cannot be read is an error of its own rather than an empty bundle.
+        NSError* error = nil;
+        NSData* data = [NSData dataWithContentsOfURL:fileURL(bundlePath + "/Contents/Info.plist")
+                                             options:0
+                                               error:&error];
+        NSDictionary* info = @{};
+        if (data == nil) {
+            if (!isAbsent(error)) return toPlatformError(error);
+        } else if (plistWithinBounds(std::string_view(static_cast<const char*>([data bytes]), [data length]))) {
+            id parsed = [NSPropertyListSerialization propertyListWithData:data options:0 format:nullptr error:nullptr];
+            if ([parsed isKindOfClass:[NSDictionary class]]) info = parsed;
+        }
+        return std::make_unique<InfoDictionaryBundle>(bundlePath, info);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include "app_delegate.h"
 #include "core/app/delegate.h"
-#include "mac_platform.h"
+#include "platform.h"
 
 int main(int, const char**) {
     @autoreleasepool {
@@ -14,7 +14,8 @@ int main(int, const char**) {
         static auto* controller = new corvidale::Delegate(*platform);
         static CVDApplicationDelegate* sharedDelegate = [[CVDApplicationDelegate alloc] initWithController:controller];
         [application setDelegate:sharedDelegate];
-        platform->application().setActivationPolicyRegular();
+        // A regular app: a Dock icon and a menu bar of its own.
+        [application setActivationPolicy:NSApplicationActivationPolicyRegular];
         [application run];
     }
     return 0;

@@ -1,7 +1,6 @@
 // The GTK backend's pieces that need no display: defaults, Info.plist,
 // accelerators, the command line, saved frames, errors, the main queue and
 // the replacement of a bundle.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -17,7 +16,7 @@
 #include "command_line.h"
 #include "defaults.h"
 #include "file_manager.h"
-#include "system_services.h"
+#include "main_queue.h"
 #include "web_view.h"
 #include "website_data.h"
 #include "window.h"
@@ -130,33 +129,6 @@ TEST_F(Defaults, PersistOverlayTheCommandLineAndKeepAnUnreadableFile) {
     const std::string config = g_get_user_config_dir();
     EXPECT_EQ(defaultsPathFor("com.example.shell"), config + "/com.example.shell/defaults.ini");
     EXPECT_EQ(defaultsPathFor("../escape"), config + "/com.corvidale.desktop/defaults.ini");
-}
-
-TEST_F(Defaults, APipeInTheFilesPlaceNeitherHoldsTheStartNorIsLost) {
-    const std::string path = root / "defaults.ini";
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    // Gives a reader that waits for a writer one, again and again, so that
-    // the fault fails here instead of hanging.
-    std::atomic<bool> done{false}, waited{false};
-    std::thread writer([&] {
-        for (int tick = 0; !done; ++tick) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (tick < 30) continue;
-            waited = true;
-            if (const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
-        }
-    });
-    Strings reports;
-    {
-        KeyFileDefaults defaults(path, {}, [&](const std::string& line) { reports.push_back(line); });
-        defaults.setString("lastAppTheme", "light");
-    }
-    done = true;
-    writer.join();
-    EXPECT_FALSE(waited) << "opening the preferences waited for a writer";
-    EXPECT_TRUE(fs::is_fifo(path + ".corrupt"));
-    EXPECT_EQ(KeyFileDefaults(path, {}, {}).string("lastAppTheme"), "light");
-    EXPECT_EQ(reports.size(), 1u);
 }
 
 using WebsiteData = Scratch;

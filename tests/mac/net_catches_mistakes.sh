@@ -7,7 +7,7 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-cp -r "$root/src" "$root/tools" "$scratch/"
+mkdir -p "$scratch/tests/mac" && cp -r "$root/src" "$scratch/" && cp -r "$root/tests/mac/net" "$scratch/tests/mac/"
 failures=0
 
 check() { bash "$root/scripts/mac-check.sh" "$scratch" "$@" 2>&1; }

@@ -102,15 +102,10 @@ for family in open write rename renameat2 mkdir fsync; do
   calls="$(grep -c "^$family " "$work/calls")"
   for n in $(seq 1 "$calls"); do
     errno=28 text="No space left on device" && [ $((n % 2)) = 1 ] || errno=5 text="Input/output error"
-    # Two readers give no reason: curl names the image it could not open, and the candidate's Info.plist
-    # unread counts as no identity.
+    # curl names the image it could not open, not why; the candidate's Info.plist unread is an I/O error naming it.
     case "$(grep "^$family " "$work/calls" | sed -n "${n}p")" in
       "open $work/site-7/"*) text="Couldn't open file $work/site-7/" ;;
-      "open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents|"open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents/Info.plist)
-        # The identity is read first, the build after the seal verified.
-        text="the app in the disk image has no build number"
-        [ "$(grep "^open " "$work/calls" | head -n "$n" | grep -c '/volume/Corvidale.app/Contents\(/Info.plist\)\?$')" -gt 2 ] ||
-          text="a different app" ;;
+      "open $TMPDIR/corvidale-update-"*/volume/Corvidale.app/Contents*) text="$text\" UserInfo={NSFilePath=$TMPDIR/" ;;
     esac
     # A failure after the exchange has nothing left to undo: the new app is in place.
     restore && outcome_may_install=1 attempt "$family call $n of $calls failing with $errno" "$text" \

@@ -8,13 +8,13 @@
 #include "core/updater/failure.h"
 #include "core/updater/pipeline.h"
 #include "file_manager.h"
-#include "url_session.h"
+#include "curl/url_session.h"
 
 int main(int argc, char** argv) {
     using namespace corvidale;
     if (argc != 4) return 2;
     const gtk::GtkBundle bundle(argv[1]);
-    gtk::CurlURLSession session;
+    curl::CurlURLSession session;
     gtk::LocalFileManager files;
     // Under the fault-injection shim, what fails is counted from here on.
     if (const auto arm = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "corvidale_fault_arm"))) arm();

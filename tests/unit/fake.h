@@ -59,9 +59,8 @@ struct NoFiles : platform::FileManager {
     std::optional<platform::Error> replaceItem(const std::string&, const std::string&) override {
         return platform::Error{"no files here", "no files here"};
     }
-    std::optional<std::string> bundleIdentifierAt(const std::string&) override { return std::nullopt; }
-    std::optional<platform::PlistValue> infoValueAt(const std::string&, std::string_view) override {
-        return std::nullopt;
+    std::variant<std::unique_ptr<platform::Bundle>, platform::Error> bundleAt(const std::string&) override {
+        return platform::Error{"no files here", "no files here"};
     }
 };
 
@@ -116,7 +115,6 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     void setString(std::string_view key, std::string_view value) override { stored[std::string(key)] = value; }
     void setBoolean(std::string_view key, bool value) override { setString(key, value ? "YES" : "NO"); }
 
-    void setActivationPolicyRegular() override {}
     void activateIgnoringOtherApps() override { calls.push_back("activate"); }
     std::optional<platform::Appearance> appearance() const override { return look; }
     void setAppearance(platform::Appearance a) override { look = a; }

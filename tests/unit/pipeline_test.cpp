@@ -13,8 +13,11 @@
 #include <utility>
 
 #include "core/updater/failure.h"
+#include "core/updater/install_run.h"
 #include "core/updater/pipeline.h"
-#include "gtk/url_session.h"
+#include "core/util/child_process.h"
+#include "core/util/digest.h"
+#include "curl/url_session.h"
 
 namespace corvidale::Updater {
 namespace {
@@ -41,12 +44,28 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     return tree;
 }
 
-// Replaces by removing and renaming; an app's identifier is its Contents/id,
-// its other Info.plist values are those in `info`.
+// An app's identifier is its Contents/id, its other Info.plist values are
+// those in `info`.
+struct ScratchBundle : platform::Bundle {
+    std::string path;
+    std::map<std::string, std::string, std::less<>> info;
+    std::optional<platform::PlistValue> infoValue(std::string_view key) const override {
+        const auto found = info.find(key);
+        if (found == info.end()) return std::nullopt;
+        return platform::PlistValue{platform::PlistValue::Kind::String, found->second};
+    }
+    std::optional<std::string> bundleIdentifier() const override {
+        return fs::exists(path + "/Contents/id") ? std::optional(slurp(path + "/Contents/id")) : std::nullopt;
+    }
+    std::string bundlePath() const override { return path; }
+};
+
+// Replaces by removing and renaming; reads a bundle once.
 struct ScratchFiles : platform::FileManager {
     std::string temp, log;  // the swap is noted in the stand-in tools' log
-    std::optional<platform::Error> refuse;
+    std::optional<platform::Error> refuse, unreadable;
     std::map<std::string, std::string, std::less<>> info;
+    int reads = 0;
     std::string temporaryDirectory() override { return temp; }
     std::optional<platform::Error> replaceItem(const std::string& original, const std::string& item) override {
         std::ofstream(log, std::ios::app) << "swap\n";
@@ -55,13 +74,13 @@ struct ScratchFiles : platform::FileManager {
         fs::rename(item, original);
         return std::nullopt;
     }
-    std::optional<std::string> bundleIdentifierAt(const std::string& path) override {
-        return fs::exists(path + "/Contents/id") ? std::optional(slurp(path + "/Contents/id")) : std::nullopt;
-    }
-    std::optional<platform::PlistValue> infoValueAt(const std::string&, std::string_view key) override {
-        const auto found = info.find(key);
-        if (found == info.end()) return std::nullopt;
-        return platform::PlistValue{platform::PlistValue::Kind::String, found->second};
+    std::variant<std::unique_ptr<platform::Bundle>, platform::Error> bundleAt(const std::string& path) override {
+        ++reads;
+        if (unreadable) return *unreadable;
+        auto bundle = std::make_unique<ScratchBundle>();
+        bundle->path = path;
+        bundle->info = info;
+        return bundle;
     }
 };
 
@@ -88,7 +107,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     });
     const std::string http = "http://127.0.0.1:" + std::to_string(server.bind_to_any_port("127.0.0.1"));
     std::thread listener([&] { server.listen_after_bind(); });
-    gtk::CurlURLSession session;
+    curl::CurlURLSession session;
     ScratchFiles files;
     files.temp = tmp;
     files.log = s / "log";
@@ -134,6 +153,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"a link to an app", "install(\"no app in the disk image\")", "attach detach", {{"volume/A.app", "->" + app.string()}}},
         {"another identifier", "signature(\"a different app\")", "attach detach", {{"volume/A.app/Contents/id", "x"}}},
         {"no identifier", "signature(\"a different app\")", "attach detach", {{"volume/A.app/Contents/MacOS/x", ""}}},
+        {"Info.plist unreadable", "Error Domain=NSPOSIXErrorDomain Code=5", "attach detach", {},
+         [&](Release&, InstallTarget&) { files.unreadable = platform::posixError(EIO, "Info.plist"); }},
         {"verify fails", "signature(\"the signature does not verify\")", "attach verify detach", {{"fail", "verify"}}},
         {"another team", otherTeam, team, {{"details", "TeamIdentifier=b\n"}}},
         {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
@@ -183,6 +204,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         if (held >= 0) ::flock(held, LOCK_EX);
         Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
         files.refuse.reset();
+        files.unreadable.reset();
+        files.reads = 0;
         files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}};
         InstallTarget target{app, kId, session, files, pin, downloadLimits(std::nullopt)};
         if (row.change) row.change(release, target);
@@ -204,6 +227,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         }
         EXPECT_EQ(snapshot(apps), expected) << row.name;
         EXPECT_EQ(snapshot(tmp), keptTmp) << row.name;  // no image, no mount directory
+        EXPECT_LE(files.reads, 1) << row.name;  // the candidate's Info.plist is read once
         if (held >= 0) ::close(held);
     }
     ::unsetenv("TMPDIR");
@@ -244,6 +268,20 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
     std::ifstream stat("/proc/" + lingering.substr(0, lingering.find('\n')) + "/stat");
     const std::string state((std::istreambuf_iterator<char>(stat)), {});
     EXPECT_TRUE(state.empty() || state.find(") Z ") != std::string::npos) << state;
+    // Only the standard streams and the shared descriptor reach a tool, whatever else this process holds open.
+    ToolOptions shared;
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    shared.sharedFd = ::open("/dev/null", O_RDONLY);
+    EXPECT_EQ(runTool("/bin/sh", {"-c", "ls /proc/$$/fd"}, shared).output, "0\n1\n2\n3\n");
+    ::close(leaked);
+    ::close(shared.sharedFd);
+    // A reader that gives up ends the child at once, also one in this process's group.
+    ChildOptions givingUp;
+    givingUp.ownProcessGroup = false;
+    givingUp.onOutput = [](std::string_view) { throw std::runtime_error("enough"); };
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(runChild("/bin/sh", {"-c", "echo x; exec sleep 60"}, givingUp), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string bytes(3 * 1048576 + 7, 'x'), path = ::testing::TempDir() + "digest";
     put(path, bytes);

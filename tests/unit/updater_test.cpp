@@ -17,7 +17,7 @@
 #include "core/updater/feed.h"
 #include "core/updater/relaunch.h"
 #include "core/updater/version.h"
-#include "gtk/url_session.h"
+#include "curl/url_session.h"
 
 extern char** environ;
 
@@ -163,7 +163,7 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread listener([&] { server.listen_after_bind(); });
     const std::string origin = "https://127.0.0.1:" + std::to_string(port);
-    gtk::CurlURLSession session(cert);
+    curl::CurlURLSession session(cert);
 
     const std::string unreadable = "feed(\"unreadable\")", otherApp = "feed(\"it is for another app\")";
     const std::string atCap = feed("58") + std::string(kMaxFeedBytes - feed("58").size(), ' ');
@@ -235,7 +235,7 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     } cutAtTheCap;
     EXPECT_EQ(check(cutAtTheCap, origin + "/f/number"), unreadable);
     // Transport errors pass through as the session's own: untrusted, absent, refused.
-    gtk::CurlURLSession systemTrust;
+    curl::CurlURLSession systemTrust;
     EXPECT_EQ(check(systemTrust, origin + "/f/number").rfind("Error Domain=curl Code=60 ", 0), 0u);
     EXPECT_EQ(check(session, "file://" + dir + "/absent.json").rfind("Error Domain=curl Code=37 ", 0), 0u);
 

@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 
 #include "common/fs.h"
+#include "core/util/digest.h"
 
 namespace corvidale::tools {
 namespace {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/fs.h"
+#include "core/util/tree.h"
 #include "keys.h"
 #include "manifest.h"
 
@@ -37,10 +38,6 @@ constexpr const char* kUsage =
     "       corvidale-codesign sign --key <private key PEM> <bundle>\n"
     "       corvidale-codesign keygen <private key file to create>\n"
     "       corvidale-codesign keyid <private key PEM>\n";
-
-struct UsageError : ToolError {
-    using ToolError::ToolError;
-};
 
 struct Seal {
     std::string manifest;
@@ -186,14 +183,5 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     using namespace corvidale::tools;
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "corvidale-codesign: %s\n%s", error.what(), kUsage);
-        return 2;
-    } catch (const std::exception& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "corvidale-codesign: %s\n", error.what());
-        return 1;
-    }
+    return runMain("corvidale-codesign", kUsage, argc, argv, run);
 }

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "common/fs.h"
+#include "core/util/digest.h"
 
 namespace corvidale::tools {
 namespace {
@@ -74,7 +75,7 @@ private:
         if (!S_ISREG(info.st_mode) || info.st_ino != expected.st_ino || info.st_dev != expected.st_dev) {
             throw ToolError("changed while being read: " + encodeName(name));
         }
-        return sha256OfFile(fd.get());
+        return sha256HexOfFile(fd.get(), name);
     }
 
     static std::string linkTarget(int dirFd, const std::string& name) {

@@ -12,23 +12,20 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "common/fs.h"
+#include "core/util/child_process.h"
+#include "core/util/tree.h"
 #include "listing.h"
-
-extern char** environ;
 
 namespace corvidale::tools {
 namespace {
@@ -45,69 +42,35 @@ constexpr const char* kUsage =
     "usage: corvidale-image attach <image> <empty directory>\n"
     "       corvidale-image detach <directory>\n";
 
-struct UsageError : ToolError {
-    using ToolError::ToolError;
-};
-
-// Runs a program with standard input from /dev/null. Its standard output goes
-// line by line to `onLine`, or to /dev/null without one; its standard error
-// stays ours. Returns the exit status, or -1 when it did not exit normally.
-int runProgram(const std::vector<std::string>& args, const std::function<void(const std::string&)>& onLine) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    int pipeFds[2] = {-1, -1};
-    if (onLine && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw ToolError("cannot make a pipe");
-    Fd readEnd(pipeFds[0]);
-    Fd writeEnd(pipeFds[1]);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+// Runs unsquashfs with its standard error ours, and answers its exit status
+// (-1 when it did not exit); its standard output goes line by line to
+// `onLine`, or nowhere without one. What `onLine` throws ends it.
+int runUnsquashfs(const std::vector<std::string>& arguments, const std::function<void(const std::string&)>& onLine) {
+    ChildOptions options;
+    // Whoever stops this tool by its process group stops unsquashfs too, and
+    // a lock this tool was handed stays held while unsquashfs runs.
+    options.ownProcessGroup = false;
+    options.inheritDescriptors = true;
+    options.errorsToOutput = false;
+    options.maxOutputBytes = 0;
+    std::string line;
     if (onLine) {
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw ToolError(args[0] + " cannot start: " + std::strerror(spawned));
-    writeEnd = Fd();
-
-    const auto reap = [pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    if (onLine) {
-        try {
-            std::string line;
-            char buffer[65536];
-            for (;;) {
-                const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
-                if (got < 0 && errno == EINTR) continue;
-                if (got <= 0) break;
-                for (ssize_t i = 0; i < got; ++i) {
-                    if (buffer[i] != '\n') {
-                        line.push_back(buffer[i]);
-                        if (line.size() > kMaxListingLine) throw ToolError("the image lists a name too long");
-                        continue;
-                    }
-                    onLine(line);
-                    line.clear();
+        options.onOutput = [&](std::string_view piece) {
+            for (const char c : piece) {
+                if (c != '\n') {
+                    line.push_back(c);
+                    if (line.size() > kMaxListingLine) throw ToolError("the image lists a name too long");
+                    continue;
                 }
+                onLine(line);
+                line.clear();
             }
-            if (!line.empty()) onLine(line);
-        } catch (...) {
-            ::kill(pid, SIGKILL);
-            reap();
-            throw;
-        }
+        };
     }
-    return reap();
+    const ChildResult run = runChild(kUnsquashfs, arguments, options);
+    if (run.startError != 0) throw PosixError(run.startError, "cannot start", kUnsquashfs);
+    if (onLine && !line.empty()) onLine(line);
+    return run.exited ? run.status : -1;
 }
 
 // What unsquashfs made, checked on disk: the listing may not tell all, and
@@ -138,14 +101,13 @@ void extract(const std::string& image, const std::string& mountPath, int mountFd
     // unsquashfs reads an argument starting with '-' as an option.
     const std::string imageArg = image[0] == '-' ? "./" + image : image;
     ListingCheck check;
-    if (runProgram({kUnsquashfs, "-lln", imageArg}, std::ref(check)) != 0) {
+    if (runUnsquashfs({"-lln", imageArg}, std::ref(check)) != 0) {
         throw ToolError("the image cannot be read");
     }
     if (::mkdirat(mountFd, kStaging, 0700) != 0) throw ToolError("cannot make the extraction folder");
     const std::string staging = mountPath + "/" + kStaging;
-    if (runProgram({kUnsquashfs, "-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-dest", staging,
-                    imageArg},
-                   nullptr) != 0) {
+    if (runUnsquashfs({"-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-dest", staging, imageArg},
+                      nullptr) != 0) {
         // Checked before the half-extracted files go: a full disk is the
         // user's to fix, not a broken image.
         struct statvfs space {};
@@ -222,13 +184,5 @@ int main(int argc, char** argv) {
     using namespace corvidale::tools;
     // A pipeline that stops reading must not kill us halfway through a removal.
     ::signal(SIGPIPE, SIG_IGN);
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "corvidale-image: %s\n%s", error.what(), kUsage);
-        return 2;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "corvidale-image: %s\n", error.what());
-        return 1;
-    }
+    return runMain("corvidale-image", kUsage, argc, argv, run);
 }

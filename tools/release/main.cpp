@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/fs.h"
+#include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
 
 namespace corvidale::tools {
@@ -26,10 +27,6 @@ constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
     "       corvidale-release feed <bundle> <image> <feed file to write>\n";
-
-struct UsageError : ToolError {
-    using ToolError::ToolError;
-};
 
 struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -129,13 +126,11 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     const std::string feedDir = feedSlash == std::string::npos ? "." : feed.substr(0, feedSlash);
     if (imageDir != feedDir) throw ToolError("the image and the feed must be in the same folder");
 
-    const Fd imageFd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!imageFd) throw ToolError("cannot open the image " + encodeName(image));
     nlohmann::ordered_json document;
     document["version"] = requireString(info, "CFBundleShortVersionString");
     document["build"] = std::stoll(build);
     document["file"] = urlPathSegment(imageName);
-    document["sha256"] = sha256OfFile(imageFd.get());
+    document["sha256"] = sha256HexOfFile(image);
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
     // Whole or not at all: a feed that cannot be written leaves the old one.
     std::string text;
@@ -172,13 +167,5 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     using namespace corvidale::tools;
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const UsageError& error) {
-        std::fprintf(stderr, "corvidale-release: %s\n%s", error.what(), kUsage);
-        return 2;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "corvidale-release: %s\n", error.what());
-        return 1;
-    }
+    return runMain("corvidale-release", kUsage, argc, argv, run);
 }

@@ -11,7 +11,6 @@ enum class Appearance { Light, Dark };
 class Application {
 public:
     virtual ~Application() = default;
-    virtual void setActivationPolicyRegular() = 0;
     virtual void activateIgnoringOtherApps() = 0;
     // The explicit appearance set on the application; nullopt while it follows the system.
     virtual std::optional<Appearance> appearance() const = 0;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <variant>
 
 #include "bundle.h"
 #include "web_view.h"
@@ -21,12 +22,11 @@ public:
     // no backup: afterwards the old item is gone and nothing is left at
     // `newItem`. An error leaves `originalItem` as the system left it.
     virtual std::optional<Error> replaceItem(const std::string& originalItem, const std::string& newItem) = 0;
-    // The identifier in the Info.plist of the bundle at `bundlePath`; nullopt
-    // when it has none or the path is no bundle.
-    virtual std::optional<std::string> bundleIdentifierAt(const std::string& bundlePath) = 0;
-    // A value of the Info.plist of the bundle at `bundlePath`; nullopt when
-    // the key is absent or the path is no bundle.
-    virtual std::optional<PlistValue> infoValueAt(const std::string& bundlePath, std::string_view key) = 0;
+    // The bundle at `bundlePath`, its Info.plist read once, or the system's
+    // error when that file is there and cannot be read. An Info.plist that is
+    // absent, is no property list or lies past the reader's bounds reads as
+    // an empty one.
+    virtual std::variant<std::unique_ptr<Bundle>, Error> bundleAt(const std::string& bundlePath) = 0;
 };
 
 }  // namespace corvidale::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -160,6 +161,15 @@ struct LoadFailure {
     long code = 0;
     std::string fullDescription;
 };
+
+// An errno value as the platform tells it, about the item at `path` when
+// there is one.
+inline Error posixError(int code, const std::string& path = {}) {
+    const std::string text = std::strerror(code);
+    std::string full = "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(code) + " \"" + text + "\"";
+    if (path.empty()) return {text, full};
+    return {text + ": " + path, full + " UserInfo={NSFilePath=" + path + "}"};
+}
 
 using DownloadId = std::uint64_t;
 

@@ -1,6 +1,6 @@
 #include "failure.h"
 
-#include <cstring>
+#include "core/util/posix.h"
 
 namespace corvidale::Updater {
 namespace {
@@ -44,9 +44,7 @@ std::string Failure::diagnostic() const {
 }
 
 SystemError SystemError::fromErrno(int code, const std::string& path) {
-    const std::string text = std::strerror(code);
-    return SystemError({text + ": " + path, "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(code) + " \"" +
-                                                text + "\" UserInfo={NSFilePath=" + path + "}"});
+    return SystemError(platform::posixError(code, path));
 }
 
 ErrorReport describe(std::exception_ptr error) {
@@ -57,6 +55,9 @@ ErrorReport describe(std::exception_ptr error) {
         return {failure.description(), failure.diagnostic()};
     } catch (const SystemError& system) {
         return {system.error().localizedDescription, system.error().fullDescription};
+    } catch (const PosixError& system) {
+        const auto error = platform::posixError(system.errorNumber(), system.path());
+        return {error.localizedDescription, error.fullDescription};
     } catch (const std::exception& other) {
         // Not one of ours (out of memory, say): still an outcome, never a crash.
         return {other.what(), other.what()};

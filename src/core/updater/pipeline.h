@@ -6,7 +6,7 @@
 
 #include "core/platform/platform.h"
 #include "installer.h"
-#include "tools.h"
+#include "tool_table.h"
 
 namespace corvidale::Updater {
 

@@ -1,4 +1,4 @@
-#include "gtk_platform.h"
+#include "platform.h"
 
 #include <webkit/webkit.h>
 
@@ -28,16 +28,11 @@ void GtkPlatform::attach(GtkApplication* application) {
 void GtkPlatform::onWindowRemoved(GtkApplication* application, GtkWindow*, gpointer self) {
     auto* platform = static_cast<GtkPlatform*>(self);
     if (gtk_application_get_windows(application) != nullptr) return;
-    // The last window is gone. GtkApplication would end the main loop by
-    // itself now; the controller decides whether the shell goes on without
-    // a window.
-    const bool quit = platform->context_.delegate == nullptr ||
-                      platform->context_.delegate->applicationShouldTerminateAfterLastWindowClosed();
-    if (quit) {
+    // The last window is gone: the shell ends with it when the controller
+    // says so, whatever else holds the application.
+    Delegate* delegate = platform->context_.delegate;
+    if (delegate == nullptr || delegate->applicationShouldTerminateAfterLastWindowClosed()) {
         g_application_quit(G_APPLICATION(application));
-    } else if (!platform->holding_) {
-        platform->holding_ = true;
-        g_application_hold(G_APPLICATION(application));
     }
 }
 
@@ -70,12 +65,10 @@ std::unique_ptr<platform::NetworkWatch> GtkPlatform::watchNetwork(std::function<
 std::optional<std::string> GtkPlatform::engineDefaultUserAgent() {
     // The settings' agent is the one the engine sends and shows to scripts
     // as navigator.userAgent; asking fresh settings needs no page load.
-    WebKitSettings* settings = webkit_settings_new();
+    g_autoptr(WebKitSettings) settings = webkit_settings_new();
     const char* agent = webkit_settings_get_user_agent(settings);
-    std::optional<std::string> result;
-    if (agent != nullptr && *agent != '\0') result = agent;
-    g_object_unref(settings);
-    return result;
+    if (agent == nullptr || *agent == '\0') return std::nullopt;
+    return agent;
 }
 
 }  // namespace corvidale::gtk

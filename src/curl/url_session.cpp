@@ -1,4 +1,4 @@
-#include "url_session.h"
+#include "curl/url_session.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 
-namespace corvidale::gtk {
+namespace corvidale::curl {
 namespace {
 
 constexpr long kMaxRedirects = 16;
@@ -196,4 +196,4 @@ platform::URLResult CurlURLSession::download(const platform::URLRequest& request
     return result;
 }
 
-}  // namespace corvidale::gtk
+}  // namespace corvidale::curl

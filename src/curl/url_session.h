@@ -5,7 +5,7 @@
 
 #include "core/platform/url_session.h"
 
-namespace corvidale::gtk {
+namespace corvidale::curl {
 
 // The URL session on libcurl. Trusts the system's CA bundle; a test may name
 // another bundle. Proxies come from the usual environment variables.
@@ -21,4 +21,4 @@ private:
     std::optional<std::string> caBundle_;
 };
 
-}  // namespace corvidale::gtk
+}  // namespace corvidale::curl

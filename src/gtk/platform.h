@@ -9,14 +9,15 @@
 #include "application.h"
 #include "bundle.h"
 #include "core/platform/platform.h"
+#include "curl/url_session.h"
 #include "defaults.h"
 #include "dialogs.h"
 #include "downloads.h"
 #include "file_manager.h"
 #include "notifications.h"
 #include "shell_context.h"
-#include "system_services.h"
-#include "url_session.h"
+#include "main_queue.h"
+#include "process.h"
 #include "workspace.h"
 
 namespace corvidale::gtk {
@@ -69,11 +70,10 @@ private:
     DesktopWorkspace workspace_;
     GtkDialogs dialogs_;
     GLibMainQueue mainQueue_;
-    CurlURLSession urlSession_;
+    curl::CurlURLSession urlSession_;
     LocalFileManager fileManager_;
     DownloadCenter downloads_;
     GtkNotificationCenter notifications_{context_};
-    bool holding_ = false;
 };
 
 }  // namespace corvidale::gtk

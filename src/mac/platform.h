@@ -1,12 +1,16 @@
 #pragma once
 
 #include "application.h"
+#include "bundle.h"
 #include "core/platform/platform.h"
+#include "defaults.h"
 #include "dialogs.h"
 #include "file_manager.h"
-#include "foundation_services.h"
+#include "main_queue.h"
 #include "notification_center.h"
+#include "process.h"
 #include "url_session.h"
+#include "workspace.h"
 
 namespace corvidale::mac {
 

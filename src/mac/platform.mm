@@ -1,4 +1,4 @@
-#include "mac_platform.h"
+#include "platform.h"
 
 #include "network_watch.h"
 #include "web_view.h"

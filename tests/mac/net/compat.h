@@ -71,10 +71,14 @@ extern "C" NSString* const NSURLErrorFailingURLStringErrorKey
 - (NSString*)valueForHTTPHeaderField:(NSString*)field API_AVAILABLE(macos(10.15));
 @end
 
-typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
-    NSFileManagerItemReplacementUsingNewMetadataOnly = 1UL << 0,
-    NSFileManagerItemReplacementWithoutDeletingBackupItem = 1UL << 1,
-};
+// Options that the shell never passes are left out, as their values.
+typedef NSUInteger NSDataReadingOptions;
+
+@interface NSData (CVDNet)
++ (instancetype)dataWithContentsOfURL:(NSURL*)url options:(NSDataReadingOptions)readOptionsMask error:(NSError**)errorPtr;
+@end
+
+typedef NSUInteger NSFileManagerItemReplacementOptions;
 
 @interface NSFileManager (CVDNet)
 @property(readonly, copy) NSURL* temporaryDirectory API_AVAILABLE(macos(10.12));
@@ -85,11 +89,6 @@ typedef NS_OPTIONS(NSUInteger, NSFileManagerItemReplacementOptions) {
                  options:(NSFileManagerItemReplacementOptions)options
         resultingItemURL:(NSURL**)resultingURL
                    error:(NSError**)error;
-@end
-
-@interface NSTask (CVDNet)
-@property(copy) NSURL* executableURL;
-- (BOOL)launchAndReturnError:(NSError**)error;
 @end
 
 // GNUstep builds without NSURLSession; this is the subset the shell uses: a

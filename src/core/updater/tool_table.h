@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "target_system.h"
+#include "tool_runner.h"
+
+namespace corvidale::Updater {
+
+// One tool of the installation, before the paths of one run are known: an
+// argument starting with one of the marks below starts with that path instead.
+//   {image} the downloaded image   {mount} the mount directory
+//   {app}   the new app            {staging} the staging copy
+//   {helpers} (executables only) the installed app's own helper folder
+// The executable may start with any of them.
+struct ToolRow {
+    std::string executable;
+    std::vector<std::string> arguments;
+    double seconds = kToolSeconds;
+};
+
+// The tools of one platform, and the details line that names the developer
+// team (the team id follows it).
+struct ToolTable {
+    ToolRow attach, verify, details, assess, copy, detach;
+    std::string teamLinePrefix = "TeamIdentifier=";
+};
+
+const ToolTable& toolTable(TargetSystem system = kThisSystem);
+
+// The paths of one run, for the marks of a ToolRow.
+struct ToolPaths {
+    std::string image, mount, app, staging, helpers;
+};
+
+struct ToolCommand {
+    std::string executable;
+    std::vector<std::string> arguments;
+    double seconds = kToolSeconds;
+};
+
+ToolCommand commandFor(const ToolRow& row, const ToolPaths& paths);
+
+// Runs the row's command for one run's paths, within the row's time.
+ToolResult runRow(const ToolRow& row, const ToolPaths& paths, ToolOptions options = {});
+
+// Whether the details output names exactly the pinned team: exactly one line
+// starts with the team line prefix, and that whole line is the prefix and
+// `team`. An empty team matches nothing.
+bool namesTeam(std::string_view detailsOutput, const ToolTable& table, std::string_view team);
+
+// What a tool said about its failure: its last line, when the tool wrote it
+// under its own name as the system's tools do (anything else may come from
+// the download), without control characters and cut short; "" otherwise.
+std::string toolMessage(const ToolResult& result, const ToolRow& row);
+
+}  // namespace corvidale::Updater
