@@ -14,16 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     response.statusCode = http ? 200 : 0;
     response.body = std::string(asText(data, size));
     const auto feedURL = http ? "https://updates.example.com/feeds/linux.json" : "file:///srv/feeds/linux.json";
-    const Updater::RunningApp running{"com.corvidale.desktop", 41};
+    const updater::RunningApp running{"com.corvidale.desktop", 41};
     onWorkerStack([&] {
         try {
-            const auto release = Updater::readFeed(response, feedURL, running);
+            const auto release = updater::readFeed(response, feedURL, running);
             if (release) {
                 FUZZ_CHECK(release->build > running.build);
-                FUZZ_CHECK(Url::parse(release->dmg).has_value());
+                FUZZ_CHECK(Url::parse(release->imageURL).has_value());
             }
-        } catch (const Updater::Failure& failure) {
-            FUZZ_CHECK(failure.kind() == Updater::Failure::Kind::Feed);
+        } catch (const updater::Failure& failure) {
+            FUZZ_CHECK(failure.kind() == updater::Failure::Kind::Feed);
         }
     });
     return 0;

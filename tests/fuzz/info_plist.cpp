@@ -9,11 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     onWorkerStack([&] {
         const auto info = gtk::InfoPlist::fromBytes(asText(data, size));
         const auto build = info.value("CFBundleVersion");
-        const auto number = Updater::buildFromInfo(build);
+        const auto number = updater::buildFromInfo(build);
         // A build number comes from a decimal string and nothing else.
         if (number != 0) {
             FUZZ_CHECK(build && build->kind == platform::PlistValue::Kind::String);
-            FUZZ_CHECK(Updater::parseDecimal(build->text) == number);
+            FUZZ_CHECK(updater::parseDecimal(build->text) == number);
         }
     });
     return 0;

@@ -23,7 +23,7 @@ const std::string& prologue() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string path(asText(data, size));
     path = path.substr(0, path.find('\0'));  // no path holds one
-    FILE* shell = ::popen((prologue() + "printf %s " + corvidale::Updater::doubleQuoted(path)).c_str(), "r");
+    FILE* shell = ::popen((prologue() + "printf %s " + corvidale::updater::doubleQuoted(path)).c_str(), "r");
     FUZZ_CHECK(shell != nullptr);
     std::string read;
     char buffer[4096];

@@ -19,12 +19,12 @@ int main(int argc, char** argv) {
     // Under the fault-injection shim, what fails is counted from here on.
     if (const auto arm = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "corvidale_fault_arm"))) arm();
     try {
-        Updater::installRelease({"2.0", 7, argv[2], argv[3]},
+        updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
-                                 Updater::pinnedTeam(bundle), Updater::downloadLimits(std::nullopt),
+                                 updater::pinnedTeam(bundle), updater::downloadLimits(std::nullopt),
                                  /*runningBuild=*/1});  // the 1.0 that started it, even where a killed run put 2.0 in place
     } catch (...) {
-        return std::printf("%s\n", Updater::describe(std::current_exception()).diagnostic.c_str()), 1;
+        return std::printf("%s\n", updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }
     std::printf("installed\n");
 }

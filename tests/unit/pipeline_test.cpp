@@ -19,7 +19,7 @@
 #include "core/util/digest.h"
 #include "curl/url_session.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 namespace fs = std::filesystem;
@@ -126,7 +126,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         std::string installed = "new";
         std::string locked{};  // held locked by someone else during the run, and so left as it was
     };
-    const auto url = [](std::string to) { return [to](Release& r, InstallTarget&) { r.dmg = to; }; };
+    const auto url = [](std::string to) { return [to](Release& r, InstallTarget&) { r.imageURL = to; }; };
     const auto digest = [&](std::string to) { return [to](Release& r, InstallTarget&) { r.sha256 = to; }; };
     const auto bundleSays = [&](std::string key, std::string value) {
         return [&files, key, value](Release&, InstallTarget&) { files.info[key] = value; };
@@ -293,4 +293,4 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
 }
 
 }  // namespace
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

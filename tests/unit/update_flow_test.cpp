@@ -15,7 +15,7 @@
 #include "core/updater/update_self_test.h"
 #include "fake.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 using testing::Fake;
@@ -222,4 +222,4 @@ TEST(UpdateSelfTest, EndsWithItsLineFiveSecondsAfterLaunch) {
 }
 
 }  // namespace
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 using platform::PlistValue;
@@ -133,8 +133,8 @@ std::string nested(std::size_t depth, const std::string& inside = "58") {
 std::string check(platform::URLSession& session, const std::string& url,
                   std::optional<std::string> bundleId = "com.corvidale.desktop") {
     try {
-        const auto release = newerRelease(session, url, RunningApp{std::move(bundleId), 57});
-        return release ? std::to_string(release->build) + " " + release->dmg : "nothing";
+        const auto release = fetchNewerRelease(session, url, RunningApp{std::move(bundleId), 57});
+        return release ? std::to_string(release->build) + " " + release->imageURL : "nothing";
     } catch (...) {
         return describe(std::current_exception()).diagnostic;
     }
@@ -255,4 +255,4 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
 }
 
 }  // namespace
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

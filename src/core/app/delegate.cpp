@@ -32,13 +32,13 @@ std::unique_ptr<DownloadReporter> makeDownloadReporter(platform::Platform& platf
                                                          platform.mainQueue());
 }
 
-std::unique_ptr<Updater::UpdateReporter> makeUpdateReporter(platform::Platform& platform, platform::Window& window,
+std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& platform, platform::Window& window,
                                                             bool selfTest) {
     if (selfTest) {
-        return std::make_unique<Updater::UpdateSelfTest>(platform.dialogs(), window, platform.bundle(),
+        return std::make_unique<updater::UpdateSelfTest>(platform.dialogs(), window, platform.bundle(),
                                                          platform.process());
     }
-    return std::make_unique<Updater::InteractiveUpdateReporter>(platform.dialogs(), window, platform.bundle(),
+    return std::make_unique<updater::InteractiveUpdateReporter>(platform.dialogs(), window, platform.bundle(),
                                                                 platform.process());
 }
 
@@ -63,7 +63,7 @@ struct Delegate::Controllers {
     // How the download and update flows show their outcomes: to the user, or
     // as an unattended self-test. Chosen once, here.
     std::unique_ptr<DownloadReporter> downloadReporter;
-    std::unique_ptr<Updater::UpdateReporter> updateReporter;
+    std::unique_ptr<updater::UpdateReporter> updateReporter;
     RequestGate gate;
     PageConsole console;
     ShellPageController shellPage;
@@ -71,7 +71,7 @@ struct Delegate::Controllers {
     NavigationPolicy navigation;
     PageDialogs dialogs;
     DownloadController downloads;
-    Updater::UpdateController updates;
+    updater::UpdateController updates;
     // Last, so that it goes first: nothing reaches `reach` once it is gone.
     std::unique_ptr<platform::NetworkWatch> networkWatch;
 };

@@ -2,7 +2,7 @@
 
 #include "core/util/posix.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 const char* caseName(Failure::Kind kind) {
@@ -66,4 +66,4 @@ ErrorReport describe(std::exception_ptr error) {
     }
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

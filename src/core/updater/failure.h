@@ -5,7 +5,7 @@
 
 #include "core/platform/web_view.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // The updater's own errors. Thrown as exceptions by the feed reader and the
 // installer; the one place that shows them is describe() below.
@@ -63,4 +63,4 @@ struct ErrorReport {
 // Any error caught from the updater, as the user and the log see it.
 ErrorReport describe(std::exception_ptr error);
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

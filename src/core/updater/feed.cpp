@@ -11,7 +11,7 @@
 #include "failure.h"
 #include "version.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 // A feed is one flat object; a little room is left for keys it may gain.
@@ -125,7 +125,7 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
     const auto base = Url::parse(response.url.empty() ? feedURL : std::string_view(response.url));
     const auto image = base ? base->resolve(file) : std::nullopt;
     if (!image || !isImageScheme(*image, *base)) unreadable();
-    release.dmg = image->text();
+    release.imageURL = image->text();
 
     if (const auto* bundleId = member(document, "bundleId"); bundleId != nullptr && bundleId->is_string()) {
         if (!running.bundleIdentifier || bundleId->get<std::string>() != *running.bundleIdentifier) {
@@ -137,7 +137,7 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
     return release;
 }
 
-std::optional<Release> newerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
+std::optional<Release> fetchNewerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
                                     const RunningApp& running) {
     if (!feedURL) throw Failure::feed("this build has no update feed");
     const platform::URLRequest request{*feedURL, platform::CachePolicy::ReloadIgnoringLocalCacheData,
@@ -147,7 +147,7 @@ std::optional<Release> newerRelease(platform::URLSession& session, const std::op
     return readFeed(result.response, *feedURL, running);
 }
 
-void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
+void checkForNewerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
                   std::optional<std::int64_t> installedBuild) {
     auto feed = feedURL(platform);
     RunningApp running{platform.bundle().bundleIdentifier(),
@@ -158,7 +158,7 @@ void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)
                               done = std::move(done)]() mutable {
         CheckOutcome outcome;
         try {
-            outcome.release = newerRelease(session, feed, running);
+            outcome.release = fetchNewerRelease(session, feed, running);
         } catch (...) {
             outcome.error = std::current_exception();
         }
@@ -166,4 +166,4 @@ void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)
     });
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

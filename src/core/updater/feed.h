@@ -10,13 +10,13 @@
 #include "core/platform/platform.h"
 #include "target_system.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // One published release.
 struct Release {
     std::string version;  // shown, never compared
     std::int64_t build = 0;
-    std::string dmg;      // absolute URL of the image
+    std::string imageURL;      // absolute URL of the image
     std::string sha256;   // as published
 };
 
@@ -47,7 +47,7 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
 
 // Fetches the feed (no cache, 60 s) and validates it. Blocks: worker thread
 // only. Throws Failure::feed, or TransportError as the session reported it.
-std::optional<Release> newerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
+std::optional<Release> fetchNewerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
                                     const RunningApp& running);
 
 struct CheckOutcome {
@@ -59,7 +59,7 @@ struct CheckOutcome {
 // worker, and answers through the main queue, always exactly once. A build
 // installed since launch (`installedBuild`) counts as the running one: the
 // bundle's own Info.plist still names the build that was started.
-void newerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
+void checkForNewerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
                   std::optional<std::int64_t> installedBuild = std::nullopt);
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

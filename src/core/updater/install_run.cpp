@@ -19,7 +19,7 @@
 #include "failure.h"
 #include "version.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 // A run's own folder in the temporary folder: the download and the mount
@@ -238,4 +238,4 @@ std::string makeUUID() {
            "-" + digits.substr(20);
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -6,7 +6,7 @@
 #include "core/util/posix.h"
 #include "tool_table.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // Where the installed app is: its path, the folder it is in and its name.
 struct Location {
@@ -76,4 +76,4 @@ std::string stagingPath(const Location& location);
 // hexadecimal digits in groups of 8-4-4-4-12.
 std::string makeUUID();
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

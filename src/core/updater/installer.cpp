@@ -2,13 +2,13 @@
 
 #include "pipeline.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 class PipelineInstaller final : public Installer {
 public:
     InstalledApp installRelease(const Release& release, const InstallTarget& target) override {
-        return Updater::installRelease(release, target);
+        return updater::installRelease(release, target);
     }
 };
 
@@ -16,4 +16,4 @@ public:
 
 std::shared_ptr<Installer> makeInstaller() { return std::make_shared<PipelineInstaller>(); }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

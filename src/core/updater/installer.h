@@ -9,7 +9,7 @@
 #include "core/platform/url_session.h"
 #include "feed.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // What an installation needs of the running application and the system,
 // gathered on the main thread before it starts.
@@ -46,4 +46,4 @@ public:
 // The installer this build ships with.
 std::shared_ptr<Installer> makeInstaller();
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

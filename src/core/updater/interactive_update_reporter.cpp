@@ -6,7 +6,7 @@
 #include "failure.h"
 #include "version.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 constexpr const char* kWindowTitle = "Corvidale";
@@ -74,4 +74,4 @@ void InteractiveUpdateReporter::installationFailed(std::exception_ptr error, boo
     dialogs_.showAlert(alert, platform::Presentation::ApplicationModal, [](platform::AlertResult) {});
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

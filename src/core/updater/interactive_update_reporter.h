@@ -6,7 +6,7 @@
 #include "core/platform/window.h"
 #include "update_reporter.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // Alerts for checks and installations, the installation's progress in the
 // window title, and automatic installations that failed in the system log.
@@ -34,4 +34,4 @@ private:
     platform::Window& window_;
 };
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

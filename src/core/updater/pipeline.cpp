@@ -18,7 +18,7 @@
 #include "install_run.h"
 #include "version.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 // What a run undoes on leaving, however it leaves: the latest registered
@@ -92,7 +92,7 @@ Location locateInstalledApp(const InstallTarget& target) {
 // The download, into the run's folder, and its digest, read in pieces:
 // images of any size, never in memory. Answers the image's path.
 std::string downloadAndCheckDigest(const Release& release, const InstallTarget& target, const std::string& runFolder) {
-    const auto download = target.session.download(platform::URLRequest{release.dmg}, target.limits, runFolder);
+    const auto download = target.session.download(platform::URLRequest{release.imageURL}, target.limits, runFolder);
     if (download.error) throw TransportError(*download.error);
     const std::string image = download.response.filePath;
     if (download.response.exceededMaxBytes || image.empty() ||
@@ -278,4 +278,4 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     return candidate;
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

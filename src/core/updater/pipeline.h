@@ -8,7 +8,7 @@
 #include "installer.h"
 #include "tool_table.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // Images are at most this large, unless the user default raises the cap.
 inline constexpr std::uint64_t kDefaultMaxDownloadBytes = 2ULL << 30;
@@ -44,4 +44,4 @@ InstallTarget installTarget(platform::Platform& platform);
 // the next.
 InstalledApp installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools = toolTable());
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

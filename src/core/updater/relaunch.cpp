@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 std::string doubleQuoted(std::string_view text) {
     std::string quoted = "\"";
@@ -46,4 +46,4 @@ void relaunch(platform::Platform& platform) {
     platform.application().terminate();
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

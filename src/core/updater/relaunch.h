@@ -7,7 +7,7 @@
 #include "core/platform/platform.h"
 #include "target_system.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // `text` as one /bin/sh word that reads back as exactly `text` (which, like
 // any path, holds no NUL byte).
@@ -29,4 +29,4 @@ std::string relaunchCommand(std::string_view bundlePath, TargetSystem system = k
 // start does not stop the termination.
 void relaunch(platform::Platform& platform);
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

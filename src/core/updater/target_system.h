@@ -1,6 +1,6 @@
 #pragma once
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // Which system's releases and relaunch this build uses. Decided here, once, at
 // compile time: a Linux build must never fetch or start a macOS image.
@@ -12,4 +12,4 @@ inline constexpr TargetSystem kThisSystem = TargetSystem::Mac;
 inline constexpr TargetSystem kThisSystem = TargetSystem::Linux;
 #endif
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

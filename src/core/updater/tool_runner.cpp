@@ -3,7 +3,7 @@
 #include "core/platform/web_view.h"
 #include "core/util/child_process.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 bool between(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
@@ -73,4 +73,4 @@ std::string decodeUTF8(std::string_view bytes) {
     return text;
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

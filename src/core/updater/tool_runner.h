@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // What one run of a command-line tool came to.
 struct ToolResult {
@@ -47,4 +47,4 @@ ToolResult runTool(const std::string& path, const std::vector<std::string>& argu
 // `bytes` as UTF-8, each invalid sequence (its maximal part) replaced by U+FFFD.
 std::string decodeUTF8(std::string_view bytes);
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <utility>
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 const ToolTable& toolTable(TargetSystem system) {
     static const ToolTable mac{
@@ -88,4 +88,4 @@ std::string toolMessage(const ToolResult& result, const ToolRow& row) {
     return text;
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

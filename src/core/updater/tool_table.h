@@ -7,7 +7,7 @@
 #include "target_system.h"
 #include "tool_runner.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // One tool of the installation, before the paths of one run are known: an
 // argument starting with one of the marks below starts with that path instead.
@@ -56,4 +56,4 @@ bool namesTeam(std::string_view detailsOutput, const ToolTable& table, std::stri
 // the download), without control characters and cut short; "" otherwise.
 std::string toolMessage(const ToolResult& result, const ToolRow& row);
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -6,7 +6,7 @@
 #include "pipeline.h"
 #include "relaunch.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 namespace {
 
 constexpr double kFirstAutomaticCheckSeconds = 5.0;
@@ -19,7 +19,7 @@ UpdateController::UpdateController(platform::Platform& platform, UpdateReporter&
     : platform_(platform), reporter_(reporter), alwaysAutomatic_(alwaysAutomatic), installer_(std::move(installer)) {}
 
 void UpdateController::checkInteractively() {
-    newerRelease(
+    checkForNewerRelease(
         platform_,
         [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
             if (alive.expired()) return;
@@ -55,7 +55,7 @@ void UpdateController::scheduleAutoUpdate() {
 void UpdateController::runAutoUpdate() {
     // The check would only find the release being installed.
     if (installing_) return;
-    newerRelease(
+    checkForNewerRelease(
         platform_,
         [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
             if (alive.expired()) return;
@@ -122,4 +122,4 @@ std::function<void()> UpdateController::relaunchAction() {
     };
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -11,7 +11,7 @@
 #include "installer.h"
 #include "update_reporter.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 inline constexpr const char* kAutoUpdateKey = "autoUpdate";
 
@@ -54,4 +54,4 @@ private:
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

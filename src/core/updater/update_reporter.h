@@ -6,7 +6,7 @@
 #include "feed.h"
 #include "installer.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // What the user chose when a check they asked for ended.
 struct CheckAnswer {
@@ -33,4 +33,4 @@ public:
     virtual void installationFailed(std::exception_ptr error, bool automatic) = 0;
 };
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

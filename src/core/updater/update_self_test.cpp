@@ -5,7 +5,7 @@
 #include "failure.h"
 #include "version.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 void UpdateSelfTest::automaticCheckFoundNothing() {
     process_.writeStdout("UPDATE SELFTEST: nothing newer than " + std::to_string(currentBuild(bundle_)));
@@ -23,4 +23,4 @@ void UpdateSelfTest::installationFailed(std::exception_ptr error, bool) {
     process_.exit(1);
 }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -2,7 +2,7 @@
 
 #include "interactive_update_reporter.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // The unattended run of the update path: shown like a run with the user,
 // except that the automatic check's end and any installation's outcome end
@@ -17,4 +17,4 @@ public:
     void installationFailed(std::exception_ptr error, bool automatic) override;
 };
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

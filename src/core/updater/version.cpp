@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 std::optional<std::int64_t> parseDecimal(std::string_view text) {
     bool negative = false;
@@ -46,4 +46,4 @@ std::string currentVersion(const platform::Bundle& bundle) {
 
 std::int64_t currentBuild(const platform::Bundle& bundle) { return buildFromInfo(bundle.infoValue("CFBundleVersion")); }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater

@@ -7,7 +7,7 @@
 
 #include "core/platform/bundle.h"
 
-namespace corvidale::Updater {
+namespace corvidale::updater {
 
 // Build numbers as text: one optional sign, then ASCII digits only (leading
 // zeros allowed), within the signed 64-bit range. Anything else has no value.
@@ -26,4 +26,4 @@ std::int64_t currentBuild(const platform::Bundle& bundle);
 // Only the build number decides; the version text is never compared.
 inline bool isNewer(std::int64_t published, std::int64_t running) { return published > running; }
 
-}  // namespace corvidale::Updater
+}  // namespace corvidale::updater
