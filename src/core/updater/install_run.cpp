@@ -109,6 +109,8 @@ LockState stopLeftoverTools(int folderFd, const std::string& folder, const std::
     bool stopped = named && ::kill(-static_cast<pid_t>(*group), SIGKILL) == 0;
 #if defined(__linux__)
     if (!stopped) stopped = stopHoldersOf(folder);
+#else
+    (void)folder;  // the record is all there is to go by
 #endif
     if (!stopped) return LockState::Busy;
     const auto until = std::chrono::steady_clock::now() + kLeftoverToolsWait;
