@@ -2,9 +2,9 @@
 # Builds and tests everything, the way CI does, in two lanes that run side by
 # side (most of the tests wait on servers, X and timers, and the builds fill
 # the cores meanwhile):
-#   plain: the app with its unit and end-to-end tests in build/, all run by ctest;
+#   plain: the app with its unit and end-to-end tests in build/, run by ctest;
 #   sanitized: the core, the app and their tests with AddressSanitizer and
-#     UBSan in build-asan/; then the fuzz targets in build-fuzz/ (clang 14's
+#     UBSan in build-asan/, and the macOS checks (no build of ours); then the fuzz targets in build-fuzz/ (clang 14's
 #     libFuzzer), each over its seed corpus and then for 20 s (skipped without
 #     libFuzzer);
 # then the test budget: tests may be at most 35% of the code (skipped when the
@@ -87,7 +87,8 @@ plain_lane() {
   step "configure $(basename "$build")" cmake -S "$root" -B "$build" -G Ninja -DCORVIDALE_BUILD_APP=ON \
     -DCORVIDALE_BUILD_E2E=ON &&
     step "build $(basename "$build")" cmake --build "$build" &&
-    step "ctest $(basename "$build") (unit + e2e)" ctest --test-dir "$build" --output-on-failure -j "$ctest_jobs"
+    step "ctest $(basename "$build") (unit + tools + e2e + packaging)" ctest --test-dir "$build" --output-on-failure \
+      -LE mac -j "$ctest_jobs"
 }
 
 # The app and its end-to-end suite are sanitized too: the backend's object
@@ -97,8 +98,8 @@ sanitized_lane() {
   if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja -DCORVIDALE_SANITIZE=ON \
     -DCORVIDALE_BUILD_APP=ON -DCORVIDALE_BUILD_E2E=ON &&
     step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
-    step "ctest $(basename "$asan_build") (unit + tools + e2e, sanitized)" ctest --test-dir "$asan_build" \
-      --output-on-failure -L 'unit|tools|e2e' -j "$ctest_jobs"
+    step "ctest $(basename "$asan_build") (unit + tools + e2e sanitized, mac)" ctest --test-dir "$asan_build" \
+      --output-on-failure -L 'unit|tools|e2e|mac' -j "$ctest_jobs"
   fi
   local fuzz_build="${CORVIDALE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
   if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, long) { return 0; }' |
