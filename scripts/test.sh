@@ -15,13 +15,15 @@
 # the end-to-end tests, root (they bind-mount test files in a private mount
 # namespace). CORVIDALE_BUILD_DIR, CORVIDALE_ASAN_BUILD_DIR and
 # CORVIDALE_FUZZ_BUILD_DIR choose other build folders; CORVIDALE_CTEST_JOBS
-# runs that many tests at once in each lane (default 1).
+# runs that many tests at once in each lane (default: two in the plain lane,
+# whose package check mostly waits on the Debian mirror, one in the other).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVIDALE_BUILD_DIR:-$root/build}"
 asan_build="${CORVIDALE_ASAN_BUILD_DIR:-$root/build-asan}"
-ctest_jobs="${CORVIDALE_CTEST_JOBS:-1}"
+plain_jobs="${CORVIDALE_CTEST_JOBS:-2}"
+sanitized_jobs="${CORVIDALE_CTEST_JOBS:-1}"
 started=$SECONDS
 
 results="$(mktemp)"
@@ -88,7 +90,7 @@ plain_lane() {
     -DCORVIDALE_BUILD_E2E=ON &&
     step "build $(basename "$build")" cmake --build "$build" &&
     step "ctest $(basename "$build") (unit + tools + e2e + packaging)" ctest --test-dir "$build" --output-on-failure \
-      -LE mac -j "$ctest_jobs"
+      -LE mac -j "$plain_jobs"
 }
 
 # The app and its end-to-end suite are sanitized too: the backend's object
@@ -99,7 +101,7 @@ sanitized_lane() {
     -DCORVIDALE_BUILD_APP=ON -DCORVIDALE_BUILD_E2E=ON &&
     step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
     step "ctest $(basename "$asan_build") (unit + tools + e2e sanitized, mac)" ctest --test-dir "$asan_build" \
-      --output-on-failure -L 'unit|tools|e2e|mac' -j "$ctest_jobs"
+      --output-on-failure -L 'unit|tools|e2e|mac' -j "$sanitized_jobs"
   fi
   local fuzz_build="${CORVIDALE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
   if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, long) { return 0; }' |
