@@ -117,6 +117,7 @@ void Delegate::openURLs(const std::vector<std::string>& urls) {
         startURL_ = std::move(page);
         return;
     }
+    controllers_->reach.leave();  // a pending retry would load the failed URL over the link's page
     controllers_->shellPage.open(*page);
     platform_.application().activateIgnoringOtherApps();
 }

@@ -118,6 +118,12 @@ bool ReachController::didFinishNavigation() {
     return true;
 }
 
+void ReachController::leave() {
+    ++generation_;
+    failedURL_.reset();
+    delay_ = kFirstRetrySeconds;
+}
+
 void ReachController::networkChanged(bool available) {
     if (available) retry(++generation_);
 }

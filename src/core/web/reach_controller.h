@@ -43,6 +43,9 @@ public:
     // starts over. Answers whether it was a page of the application.
     bool didFinishNavigation();
     void networkChanged(bool available);
+    // The window goes elsewhere on the user's behalf (a link that opens the
+    // app): the failed URL is no longer where the user was going.
+    void leave();
 
 private:
     void retry(std::uint64_t generation);
