@@ -447,7 +447,7 @@ def start_xvfb(base_env, marker):
     """An Xvfb of its own on a free display; answers the process and the display."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, env=dict(base_env, **{MARKER: marker}),
                             start_new_session=True)
     os.close(write_end)

@@ -222,7 +222,7 @@ say "No display in use: running Corvidale under Xvfb"
 # Xvfb picks a free display itself and writes its number once it accepts
 # connections.
 : >"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
 XVFB_PID=$!
 display=
 for ((i = 0; i < 100; i++)); do

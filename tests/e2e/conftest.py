@@ -227,10 +227,12 @@ class World:
         self.ca_bundle.write_text(Path("/etc/ssl/certs/ca-certificates.crt").read_text() + (tls / "ca.pem").read_text())
         self.hosts.write_text("127.0.0.1 localhost " + " ".join(HOSTS) + "\n")
         self.origin = Origin(tls / "server.pem", tls / "server.key")
-        # Xvfb picks a free display itself and names it once it listens.
+        # Xvfb picks a free display itself and names it once it listens. It must
+        # not reset when its last client leaves: a client that connects during
+        # the reset is dropped, and the app ends with "cannot open display".
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                                      "-nolisten", "tcp"], pass_fds=[write_end], stderr=subprocess.DEVNULL,
+                                      "-nolisten", "tcp", "-noreset"], pass_fds=[write_end], stderr=subprocess.DEVNULL,
                                      preexec_fn=dies_with_us)
         os.close(write_end)
         with os.fdopen(read_end) as numbers:  # read to the end of the line: Xvfb fails if it cannot write it all

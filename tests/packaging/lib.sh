@@ -47,10 +47,11 @@ finish() {
   return "$status"
 }
 
-# Starts Xvfb on a free display and exports DISPLAY.
+# Starts Xvfb on a free display and exports DISPLAY. -noreset: a client that
+# connects while the server resets after its last client left is dropped.
 start_xvfb() {
   : >"$WORK/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
   STARTED+=($!)
   wait_for 10 grep -q '[0-9]' "$WORK/display" || fail "Xvfb did not start"
   export DISPLAY=:$(tr -dc '0-9' <"$WORK/display")
