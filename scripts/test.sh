@@ -15,15 +15,16 @@
 # the end-to-end tests, root (they bind-mount test files in a private mount
 # namespace). CORVIDALE_BUILD_DIR, CORVIDALE_ASAN_BUILD_DIR and
 # CORVIDALE_FUZZ_BUILD_DIR choose other build folders; CORVIDALE_CTEST_JOBS
-# runs that many tests at once in each lane (default: two in the plain lane,
-# whose package check mostly waits on the Debian mirror, one in the other).
+# runs that many tests at once in each lane (default: three in the plain lane,
+# whose package check mostly waits on the Debian mirror, two in the other; the
+# longest tests start first).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVIDALE_BUILD_DIR:-$root/build}"
 asan_build="${CORVIDALE_ASAN_BUILD_DIR:-$root/build-asan}"
-plain_jobs="${CORVIDALE_CTEST_JOBS:-2}"
-sanitized_jobs="${CORVIDALE_CTEST_JOBS:-1}"
+plain_jobs="${CORVIDALE_CTEST_JOBS:-3}"
+sanitized_jobs="${CORVIDALE_CTEST_JOBS:-2}"
 started=$SECONDS
 
 results="$(mktemp)"
@@ -97,8 +98,12 @@ plain_lane() {
 # lifetimes and signal handlers are only exercised by the real app.
 sanitized_lane() {
   trap 'stop_current; exit 130' TERM
+  # Unity builds here and for the fuzz targets: the heavy headers (JSON, the
+  # test framework, GTK) are compiled once per batch instead of once per file,
+  # which takes about 40% off. The plain lane builds file by file, so a file
+  # that lacks an include of its own still fails there.
   if step "configure $(basename "$asan_build")" cmake -S "$root" -B "$asan_build" -G Ninja -DCORVIDALE_SANITIZE=ON \
-    -DCORVIDALE_BUILD_APP=ON -DCORVIDALE_BUILD_E2E=ON &&
+    -DCORVIDALE_BUILD_APP=ON -DCORVIDALE_BUILD_E2E=ON -DCMAKE_UNITY_BUILD=ON &&
     step "build $(basename "$asan_build")" cmake --build "$asan_build"; then
     step "ctest $(basename "$asan_build") (unit + tools + e2e sanitized, mac)" ctest --test-dir "$asan_build" \
       --output-on-failure -L 'unit|tools|e2e|mac' -j "$sanitized_jobs"
@@ -107,7 +112,7 @@ sanitized_lane() {
   if echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, long) { return 0; }' |
     clang++-14 -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
     step "configure $(basename "$fuzz_build")" cmake -S "$root/tests/fuzz" -B "$fuzz_build" -G Ninja \
-      -DCMAKE_CXX_COMPILER=clang++-14 &&
+      -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_UNITY_BUILD=ON &&
       step "build $(basename "$fuzz_build")" cmake --build "$fuzz_build" &&
       step "ctest $(basename "$fuzz_build") (fuzz)" ctest --test-dir "$fuzz_build" --output-on-failure -L fuzz -j 2
   else

@@ -1,5 +1,7 @@
 #include "url.h"
 
+#include "curl_url.h"
+
 #include <curl/curl.h>
 #if !defined(__APPLE__)
 #include <idn2.h>
@@ -11,11 +13,6 @@
 
 namespace corvidale {
 namespace {
-
-struct CurlUrlDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 
 struct CurlTextDeleter {
     void operator()(char* text) const { curl_free(text); }
@@ -40,15 +37,9 @@ std::optional<std::string> leadingScheme(std::string_view text) {
     return std::string(scheme);
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 std::optional<std::string> canonicalHostName(const std::string& host) {
     const bool ascii = std::all_of(host.begin(), host.end(), [](unsigned char c) { return c < 0x80; });
-    if (ascii) return lower(host);
+    if (ascii) return asciiLower(host);
 #if defined(__APPLE__)
     // macOS has no public IDNA conversion before 14 and the app loads no
     // library a Mac lacks, so an international name is taken only in the
@@ -59,9 +50,9 @@ std::optional<std::string> canonicalHostName(const std::string& host) {
     // libidn2 directly: libcurl's own conversion depends on the process's locale.
     char* converted = nullptr;
     if (idn2_to_ascii_8z(host.c_str(), &converted, IDN2_NONTRANSITIONAL) != IDN2_OK || converted == nullptr) {
-        return lower(host);  // not a name IDNA accepts; no engine would report it otherwise
+        return asciiLower(host);  // not a name IDNA accepts; no engine would report it otherwise
     }
-    std::string result = lower(converted);
+    std::string result = asciiLower(converted);
     idn2_free(converted);
     return result;
 #endif
@@ -82,7 +73,7 @@ std::optional<Url> Url::parse(std::string_view text) {
     Url url;
     url.text_ = std::string(text);
     url.writtenScheme_ = *scheme;
-    url.scheme_ = lower(*scheme);
+    url.scheme_ = asciiLower(*scheme);
 
     const auto rest = text.substr(scheme->size() + 1);
     if (rest.substr(0, 2) != "//") return url;  // opaque: "mailto:x", "blob:https://…"

@@ -1,5 +1,7 @@
 #include "deep_link.h"
 
+#include "core/util/curl_url.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -8,11 +10,6 @@
 
 namespace corvidale {
 namespace {
-
-struct CurlUrlDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 
 constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME;
 // How much of a refused link the log shows.
@@ -30,12 +27,6 @@ std::optional<std::string> get(CURLU* handle, CURLUPart which, unsigned flags = 
     const std::unique_ptr<char, void (*)(void*)> owned(raw, curl_free);
     if (code != CURLUE_OK || raw == nullptr) return std::nullopt;
     return std::string(raw);
-}
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 // Printable ASCII but the backslash, which browsers read as a slash: what a
@@ -63,7 +54,7 @@ std::string pathProblem(const Pieces& pieces) {
     if (path.empty() || path.front() != '/') return "no path";
     if (path.rfind("//", 0) == 0) return "a path that names a host";
     if (path.find('\\') != std::string::npos) return "a backslash";
-    if (lower(pieces.path).find("%2f") != std::string::npos) return "an encoded slash";
+    if (asciiLower(pieces.path).find("%2f") != std::string::npos) return "an encoded slash";
     for (std::size_t begin = 1; begin <= path.size();) {
         const auto end = std::min(path.find('/', begin), path.size());
         const auto segment = path.substr(begin, end - begin);
@@ -76,7 +67,7 @@ std::string pathProblem(const Pieces& pieces) {
 // The parts of a link past "<scheme>://open", or why there are none to use.
 std::string readPieces(CURLU* handle, Pieces& pieces) {
     const auto host = get(handle, CURLUPART_HOST);
-    if (!host || lower(*host) != kDeepLinkHost) return "a host other than \"open\"";
+    if (!host || asciiLower(*host) != kDeepLinkHost) return "a host other than \"open\"";
     if (get(handle, CURLUPART_USER) || get(handle, CURLUPART_PASSWORD) || get(handle, CURLUPART_OPTIONS)) {
         return "a user name or password";
     }
@@ -98,7 +89,7 @@ bool sameServer(CURLU* a, CURLU* b) {
     for (const auto which : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
         const auto left = get(a, which, CURLU_DEFAULT_PORT);
         const auto right = get(b, which, CURLU_DEFAULT_PORT);
-        if (!left || !right || lower(*left) != lower(*right)) return false;
+        if (!left || !right || asciiLower(*left) != asciiLower(*right)) return false;
     }
     return true;
 }
@@ -159,7 +150,7 @@ DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme,
     if (!std::all_of(link.begin(), link.end(), isLinkCharacter)) return refuse("a character no link holds");
     if (hasStrayPercent(link)) return refuse("a % that encodes nothing");
     const std::string prefix = std::string(scheme) + "://";
-    if (lower(std::string(link.substr(0, prefix.size()))) != prefix) {
+    if (asciiLower(std::string(link.substr(0, prefix.size()))) != prefix) {
         return refuse("not a " + std::string(scheme) + ": link");
     }
     // Dot segments as written, so that they are refused, not resolved.
