@@ -205,7 +205,12 @@ TEST(DeepLinks, AGoodLinkIsTheFirstPageOrComesForwardABadOneIsLoggedAndChangesNo
     for (int i = 0; i < 183; ++i) shown += "\\x0a";
     EXPECT_EQ(launch.p.err[0], "[link] refused (longer than 8192 bytes): " + shown + "… (1048593 bytes)");
     EXPECT_EQ(launch.p.err[1], "[link] refused (not a corvidale: link): javascript:alert(1)");
+    // A link while the can't-reach screen waits to try the failed page again: the link's page wins.
+    ASSERT_TRUE(launch.delegate->didFailNavigation({"https://app.example/b?c", "g-io-error-quark", 39, ""}));
+    launch.p.calls.clear();
     launch.delegate->openURLs({"corvidale://open/settings?tab=2"});
+    launch.p.advance(600);
+    launch.p.networkChanged(true);
     EXPECT_EQ(launch.p.calls, (Strings{"load https://app.example/settings?tab=2", "activate"}));
 
     // A build that names no scheme, or one that is no scheme, opens no link.
