@@ -66,7 +66,9 @@ def test_the_own_page_notifies_the_desktop_and_a_click_brings_it_back(launch, or
                              env={**os.environ, "DISPLAY": app.world.display}, preexec_fn=dies_with_us)
     topmost = lambda: next(line.split()[0] for line in app.x("xwininfo", "-root", "-children").stdout.splitlines()
                            if '"xmessage"' in line or '"Corvidale"' in line)
-    wait_for(lambda: topmost() != hex(int(app.window())), "the cover")
+    # On screen, not just created: a cover mapped late would go over the shell again.
+    shown_cover = lambda: app.x("xdotool", "search", "--onlyvisible", "--classname", "^xmessage$").stdout.split()
+    wait_for(lambda: shown_cover() and topmost() != hex(int(app.window())), "the cover")
     subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
                     "/org/freedesktop/Notifications", "--method", "org.freedesktop.DBus.Mock.EmitSignal",
                     "org.freedesktop.Notifications", "ActionInvoked", "us", "[<uint32 1>, <'default'>]"],
