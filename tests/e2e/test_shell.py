@@ -244,7 +244,13 @@ def test_private_data_stays_private_and_a_broken_store_or_preferences_file_is_se
         apps.append(launch("/data"))
         assert origin.wait_report("session sid=") == "session sid=kept"
         apps[-1].close()
-        loose = [str(p) for p in left if os.lstat(p).st_mode & 0o077]
+        # What the first run left, tightened by the second; SQLite's side files may have gone with their databases.
+        def shared(path):
+            try:
+                return os.lstat(path).st_mode & 0o077
+            except FileNotFoundError:
+                return 0
+        loose = [str(p) for p in left if shared(p)]
         assert not loose, f"readable by others: {loose}"
     finally:
         for app in apps:
