@@ -48,6 +48,7 @@ LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::En
         // small one.
         const auto written = Url::parse(config.originText);
         config.origin = Url::parse(written->scheme() + config.originText.substr(written->writtenScheme().size()));
+        config.appOrigin = AppOrigin::parse(config.originText);
     }
     return config;
 }

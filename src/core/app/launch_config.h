@@ -7,6 +7,7 @@
 #include "core/platform/bundle.h"
 #include "core/platform/defaults.h"
 #include "core/util/url.h"
+#include "core/web/app_origin.h"
 
 namespace corvidale {
 
@@ -36,6 +37,8 @@ struct LaunchConfig {
     // The web application's origin, its scheme written small; nullopt when
     // `originText` is no valid origin, which ends the run at the load.
     std::optional<Url> origin;
+    // The same origin as the one answer to "is this the application's own?".
+    std::optional<AppOrigin> appOrigin;
     std::string originText;
     std::string buildStamp;
     // The unattended self-test modes, switched on by user defaults.
