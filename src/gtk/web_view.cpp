@@ -1,5 +1,6 @@
 #include "web_view.h"
 
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -286,6 +287,14 @@ std::string GtkWebView::url() const {
 
 std::string GtkWebView::currentHost() const { return hostOf(url()).value_or(std::string()); }
 
+platform::SecurityOrigin GtkWebView::currentOrigin() const {
+    const auto page = Url::parse(url());
+    if (!page || !page->canonicalHost()) return {};
+    const int port = page->port() ? std::atoi(page->port()->c_str()) : 0;
+    if (page->port() && (port <= 0 || port > 65535)) return {};  // nothing the engine could have loaded
+    return {page->scheme(), *page->canonicalHost(), static_cast<std::uint16_t>(port)};
+}
+
 void GtkWebView::evaluateJavaScript(const std::string& script,
                                     std::function<void(platform::ScriptResult)> completion) {
     // The page's own world, as on the desktop platform: the shell's world
@@ -304,7 +313,7 @@ void GtkWebView::onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpo
     platform::ScriptMessage message;
     message.name = binding->name;
     message.fromMainFrame = binding->owner->scriptsTopFrameOnly_;
-    message.securityOriginHost = binding->owner->currentHost();
+    message.securityOrigin = binding->owner->currentOrigin();
     if (value != nullptr && jsc_value_is_string(value)) {
         g_autofree gchar* text = jsc_value_to_string(value);
         message.textBody = std::string(text != nullptr ? text : "");

@@ -84,6 +84,8 @@ private:
     gboolean decideNewWindowAction(WebKitPolicyDecision* decision);
     gboolean decideResponse(WebKitPolicyDecision* decision);
     std::string currentHost() const;
+    // The origin of the top document now shown.
+    platform::SecurityOrigin currentOrigin() const;
     guint mainResponseStatus() const;
 
     ShellContext& context_;

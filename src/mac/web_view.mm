@@ -370,7 +370,10 @@ corvidale::platform::DownloadId nextDownloadId() {
     received.name = name;
     WKFrameInfo* frame = [message frameInfo];
     received.fromMainFrame = [frame isMainFrame];
-    received.securityOriginHost = corvidale::mac::toStdString([[frame securityOrigin] host]);
+    WKSecurityOrigin* origin = [frame securityOrigin];
+    const NSInteger port = [origin port];
+    received.securityOrigin = {corvidale::mac::toStdString([origin protocol]), corvidale::mac::toStdString([origin host]),
+                               static_cast<std::uint16_t>(port > 0 && port <= 65535 ? port : 0)};
     id body = [message body];
     if ([body isKindOfClass:[NSString class]]) received.textBody = corvidale::mac::toStdString(body);
     handler->didReceiveScriptMessage(received);

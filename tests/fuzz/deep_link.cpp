@@ -12,7 +12,7 @@
 using namespace corvidale;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const auto origin = *Url::parse("https://app.example.com:8443");
+    static const auto origin = *AppOrigin::parse("https://app.example.com:8443");
     const auto decision = resolveDeepLink(asText(data, size), "corvidale", origin);
     FUZZ_CHECK(decision.url.has_value() == decision.refusal.empty());
     if (!decision.url) return 0;

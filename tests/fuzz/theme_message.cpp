@@ -1,5 +1,6 @@
 // A theme message as any page in the window can post it. The first byte holds
-// two flags (main frame, text body); then lines: handler name, the frame's host, body.
+// two flags (main frame, text body), the second the origin's port; then lines:
+// handler name, the origin's scheme, its host, body.
 #include "../unit/fake.h"
 #include "core/web/theme_bridge.h"
 #include "fuzz.h"
@@ -7,19 +8,24 @@
 using namespace corvidale;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    std::string_view rest = asText(data + 1, size - 1);
+    if (size < 2) return 0;
+    std::string_view rest = asText(data + 2, size - 2);
     platform::ScriptMessage message;
     message.fromMainFrame = (data[0] & 1) != 0;
+    message.securityOrigin.port = data[1] == 1 ? 8443 : data[1];
     message.name = takeLine(rest);
-    message.securityOriginHost = takeLine(rest);
+    message.securityOrigin.scheme = takeLine(rest);
+    message.securityOrigin.host = takeLine(rest);
     if ((data[0] & 2) != 0) message.textBody = std::string(rest);
 
     corvidale::testing::Fake fake;
-    ThemeBridge bridge(fake, fake, fake, std::string("app.example.com"));
+    const auto origin = *AppOrigin::parse("https://app.example.com:8443");
+    ThemeBridge bridge(fake, fake, fake, fake, origin);
     bridge.didReceiveScriptMessage(message);
-    const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame &&
-                          message.securityOriginHost == "app.example.com" && message.textBody;
+    const auto& from = message.securityOrigin;
+    // The engine writes schemes and hosts in small letters; written otherwise they are the same origin.
+    const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame && asciiLower(from.scheme) == "https" &&
+                          asciiLower(from.host) == "app.example.com" && from.port == 8443 && message.textBody;
     if (!accepted) {
         FUZZ_CHECK(fake.stored.empty() && !fake.look && fake.err.empty());
         return 0;

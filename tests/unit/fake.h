@@ -112,7 +112,10 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
 
     std::optional<std::string> string(std::string_view key) const override { return find(stored, key); }
     bool boolean(std::string_view key) const override { return string(key) == "YES"; }
-    void setString(std::string_view key, std::string_view value) override { stored[std::string(key)] = value; }
+    void setString(std::string_view key, std::string_view value) override {
+        stored[std::string(key)] = value;
+        ++defaultsWrites;
+    }
     void setBoolean(std::string_view key, bool value) override { setString(key, value ? "YES" : "NO"); }
 
     void activateIgnoringOtherApps() override { calls.push_back("activate"); }
@@ -213,6 +216,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
 
     std::map<std::string, platform::PlistValue, std::less<>> info;
     std::map<std::string, std::string, std::less<>> env, stored;
+    int defaultsWrites = 0;
     std::optional<std::string> engineAgent = "Engine/1.0";
     std::optional<std::string> bundleId = "com.corvidale.desktop";
     std::map<std::string, platform::URLResult, std::less<>> urlResults;

@@ -15,7 +15,7 @@ const std::string kOrigin = "https://app.example.com:8443";
 struct Notifications : ::testing::Test {
     NotificationController& make(bool bridged = false, const std::string& page = kOrigin + "/inbox") {
         configuration = {};
-        controller.emplace(p, p, p, p, Url::parse(kOrigin + "/home"), bridged);
+        controller.emplace(p, p, p, p, origin, bridged);
         controller->configure(configuration);
         controller->attach(web, console);
         web.currentUrl = page;
@@ -26,6 +26,7 @@ struct Notifications : ::testing::Test {
         for (const auto& call : p.calls) if (call.rfind(prefix, 0) == 0) found.push_back(call);
         return found;
     }
+    const AppOrigin origin = *AppOrigin::parse(kOrigin + "/home");
     testing::Fake p;
     testing::FakeWebView web{p, {}};
     PageConsole console{web, p};
@@ -41,6 +42,7 @@ TEST_F(Notifications, OnlyTheOwnTopPageIsGrantedRememberedAndAPlantedListAllowsN
         {own, false, "", false, ""},
         {"https://accounts.google.com/signin", true, "", false, ""},
         {"http://app.example.com:8443/inbox", true, "", false, ""},
+        {"https://app.example.com:9443/inbox", true, "", false, ""},  // where a redirect went, not the origin
         {own, true, "https://old.test https://old.test", true, "https://old.test " + kOrigin},
         // Remembered: the engine answers that origin itself, so whoever still asks is another.
         {own, true, kOrigin, false, kOrigin},
@@ -95,19 +97,21 @@ TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
     auto& n = make(true);
     ASSERT_EQ(configuration.scriptMessageHandlers.size(), 1u);
     EXPECT_NE(configuration.userScripts.at(0).source.find("state = 'default'"), std::string::npos);
-    const auto send = [&](bool mainFrame, const std::string& host, const std::string& body) {
+    const SecurityOrigin own{"https", "app.example.com", 8443};
+    const auto send = [&](bool mainFrame, const SecurityOrigin& from, const std::string& body) {
         web.scripts.clear();
-        n.didReceiveScriptMessage({"corvidaleNotification", mainFrame, host, body});
+        n.didReceiveScriptMessage({"corvidaleNotification", mainFrame, from, body});
         return web.scripts.empty() ? std::string() : web.scripts.back();
     };
     const std::string answer = "window.__corvidaleNotifications && __corvidaleNotifications.answer(";
-    EXPECT_EQ(send(false, "app.example.com", R"({"type":"request"})"), answer + "'denied')");
-    EXPECT_EQ(send(true, "foreign.test", R"({"type":"show","id":5,"title":"x"})"), "");
-    EXPECT_EQ(send(true, "app.example.com", R"({"type":"request"})"), answer + "'granted')");
+    EXPECT_EQ(send(false, own, R"({"type":"request"})"), answer + "'denied')");
+    EXPECT_EQ(send(true, {"https", "app.example.com", 9443}, R"({"type":"request"})"), answer + "'denied')");
+    EXPECT_EQ(send(true, {"https", "foreign.test", 8443}, R"({"type":"show","id":5,"title":"x"})"), "");
+    EXPECT_EQ(send(true, own, R"({"type":"request"})"), answer + "'granted')");
     EXPECT_EQ(p.stored["notificationOrigins"], kOrigin);
     for (const char* body : {"{", "[]", R"({"type":"show","id":-1})", R"({"type":"show","id":"5"})",
                              R"({"type":"show","id":5,"title":"Hi","body":"there","tag":7})"}) {
-        send(true, "app.example.com", body);
+        send(true, own, body);
     }
     EXPECT_EQ(calls("notify"), Strings{"notify page-5 [Hi] [there]"});
     p.notificationDelegate->didReceiveNotificationResponse("page-5");

@@ -6,6 +6,7 @@
 #include "core/web/page_dialogs.h"
 #include "core/web/reach_controller.h"
 #include "core/web/shell_page_controller.h"
+#include "core/web/theme_bridge.h"
 #include "core/web/user_agent.h"
 #include "fake.h"
 
@@ -297,6 +298,7 @@ TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
         {"g-io-error-quark", 24, R::TimedOut},           {"g-io-error-quark", 38, R::NoNetwork},
         {"g-io-error-quark", 19, std::nullopt},          {"g-resolver-error-quark", 0, R::NameNotFound},
         {"g-resolver-error-quark", 2, std::nullopt},     {"g-tls-error-quark", 2, R::Insecure},
+        {"g-tls-error-quark", 6, R::ConnectionLost},
         {"WebKitNetworkError", 302, std::nullopt},       {"WebKitPolicyError", 102, std::nullopt},
     };
     for (const auto& [domain, code, problem] : cases) EXPECT_EQ(reachProblemOf(domain, code), problem) << domain << code;
@@ -309,16 +311,19 @@ TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
 class Unreachable : public Page {};
 
 TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItShows) {
-    ReachController reach{web, p, p, shellPage, std::string("app.example.com")};
+    const auto origin = *AppOrigin::parse("https://app.example.com:8443/home");
+    ReachController reach{web, p, p, shellPage, origin};
     const std::string inbox = "https://app.example.com:8443/inbox";
     EXPECT_FALSE(reach.didFailNavigation({inbox, "NSURLErrorDomain", -999, ""})) << "cancelled";
-    EXPECT_FALSE(reach.didFailNavigation({"https://accounts.google.com/", "g-io-error-quark", 39, ""})) << "not ours";
-    EXPECT_TRUE(p.calls.empty());
+    for (auto other : {"https://accounts.google.com/", "https://app.example.com:1/", "http://app.example.com:8443/"}) {
+        EXPECT_FALSE(reach.didFailNavigation({other, "g-io-error-quark", 39, ""})) << "not the origin: " << other;
+    }
+    EXPECT_TRUE(p.calls.empty() && p.err.empty());
 
     ASSERT_TRUE(reach.didFailNavigation({inbox, "g-tls-error-quark", 2, "(why)"}));
     EXPECT_EQ(p.err, Strings{"[reach] Corvidale can't reach app.example.com: Its server's identity couldn't be verified, "
                              "so the connection was stopped to keep your data safe. (why)"});
-    EXPECT_EQ(p.calls, (Strings{"html in place of " + inbox, "after 2.00"}));
+    EXPECT_EQ(p.calls, (Strings{"html in place of " + inbox, "after 2.00", "after 2.00"}));
     const std::string& html = web.shownHTML;
     EXPECT_NE(html.find("<h1>Corvidale can&#39;t reach app.example.com</h1><p>Its server&#39;s identity"),
               std::string::npos);
@@ -330,17 +335,11 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
         p.advance(60);
         EXPECT_EQ(p.calls, Strings{"reload"}) << "the failed URL again, in the screen's place: " << web.url();
         reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
-        delays.push_back(p.calls.back());
+        delays.push_back(p.calls.at(p.calls.size() - 2));
     }
     EXPECT_EQ(delays, (Strings{"after 4.00", "after 8.00", "after 16.0", "after 32.0", "after 60.0", "after 60.0",
                                "after 60.0"}));
     EXPECT_EQ(p.err.size(), 1u) << "said once for the whole stretch";
-    p.calls.clear();
-    reach.networkChanged(false);
-    EXPECT_TRUE(p.calls.empty());
-    reach.networkChanged(true);
-    EXPECT_EQ(p.calls, Strings{"reload"}) << "at once when the network is back";
-    reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""});
     p.calls.clear();
     const auto start = html.find("href=\"") + 6;
     decide({NavigationType::LinkActivated, html.substr(start, html.find('"', start) - start), false, std::nullopt});
@@ -354,12 +353,68 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
     EXPECT_TRUE(reach.didFinishNavigation());
     p.calls.clear();
     p.advance(600);
+    reach.networkChanged(false);
     reach.networkChanged(true);
     EXPECT_TRUE(p.calls.empty());
     shellPage.webContentProcessDidTerminate();
     EXPECT_EQ(p.calls, (Strings{"after 30.0", "reload"})) << "a dead page is the application's, not the screen";
     reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});
-    EXPECT_EQ(p.calls.back(), "after 2.00");
+    p.advance(2);
+    reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});
+
+    // The network back: only a change from none is news, and it tries at once, but never sooner after the
+    // last try than the wait before it.
+    p.calls.clear();
+    p.advance(1);
+    reach.networkChanged(false);
+    reach.networkChanged(true);
+    EXPECT_TRUE(p.calls.empty()) << "a second after the last try, which waited two";
+    p.advance(1);
+    EXPECT_EQ(p.calls, Strings{"reload"});
+    reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});
+    p.calls.clear();
+    p.advance(4);
+    for (int i = 0; i < 60; ++i) reach.networkChanged(true);
+    EXPECT_TRUE(p.calls.empty()) << "a monitor that reports every route it sees tells nothing new";
+    reach.networkChanged(false);
+    reach.networkChanged(true);
+    p.advance(10);
+    EXPECT_EQ(p.calls, Strings{"reload"}) << "at once, and once: whichever of the network and the back-off comes first";
+    reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});
+    p.advance(1);
+    reach.didFailNavigation({inbox, "NSURLErrorDomain", -1001, ""});  // Try Again, before that wait was up
+    p.calls.clear();
+    p.advance(8);
+    reach.networkChanged(false);
+    reach.networkChanged(true);
+    EXPECT_TRUE(p.calls.empty()) << "each failure waits its own time";
+}
+
+TEST(Theme, OnlyTheOriginsTopDocumentSetsItAndAFloodWritesTheDefaultsOnceASecond) {
+    Fake p;
+    const auto origin = *AppOrigin::parse("https://app.example.com:8443/home");
+    ThemeBridge theme{p, p, p, p, origin};
+    const SecurityOrigin own{"https", "app.example.com", 8443};
+    const auto send = [&](bool mainFrame, const SecurityOrigin& from, std::optional<std::string> body) {
+        theme.didReceiveScriptMessage({std::string(kThemeHandlerName), mainFrame, from, std::move(body)});
+        return p.look;
+    };
+    EXPECT_EQ(send(true, {"https", "app.example.com", 9443}, "light"), std::nullopt);
+    EXPECT_EQ(send(true, {"http", "app.example.com", 8443}, "light"), std::nullopt);
+    EXPECT_EQ(send(true, {"https", "foreign.test", 8443}, "light"), std::nullopt);
+    EXPECT_EQ(send(false, own, "light"), std::nullopt);
+    EXPECT_EQ(send(true, own, std::nullopt), std::nullopt);
+    EXPECT_EQ(p.defaultsWrites, 0);
+    EXPECT_EQ(send(true, own, "light"), Appearance::Light);
+    for (int i = 0; i < 5000; ++i) send(true, own, i % 2 ? "light" : "Dark");
+    EXPECT_EQ(p.defaultsWrites, 1);
+    EXPECT_EQ(p.err.size(), 5001u) << "every flip shows";
+    p.advance(1);
+    EXPECT_EQ(p.defaultsWrites, 2) << "the last theme, at the end of the second";
+    EXPECT_EQ(p.stored["lastAppTheme"], "light");
+    p.advance(5);
+    send(true, own, "dark");
+    EXPECT_EQ(p.defaultsWrites, 3) << "at once after a quiet second";
 }
 
 TEST(UserAgent, EngineAgentOrAThrowAwayViewAskedForAtMostTwoSeconds) {

@@ -46,14 +46,14 @@ std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& 
 
 // The one place the controllers are wired to each other and to the window.
 struct Delegate::Controllers {
-    Controllers(platform::Platform& platform, const LaunchConfig& config, platform::WebView& web,
-                platform::Window& window)
+    Controllers(platform::Platform& platform, const LaunchConfig& config, const AppOrigin& origin,
+                platform::WebView& web, platform::Window& window)
         : downloadReporter(makeDownloadReporter(platform, config.downloadSelfTest)),
           updateReporter(makeUpdateReporter(platform, window, config.updateSelfTest)),
           gate(platform.mainQueue()),
           console(web, platform.mainQueue()),
-          shellPage(web, platform.application(), platform.mainQueue(), config.origin ? config.origin->text() : ""),
-          reach(web, platform.mainQueue(), platform.process(), shellPage, config.originHost()),
+          shellPage(web, platform.application(), platform.mainQueue(), origin.url()),
+          reach(web, platform.mainQueue(), platform.process(), shellPage, origin),
           navigation(platform.workspace(), config.originHost(), gate, console, shellPage),
           dialogs(platform.dialogs(), web, config.originHost(), gate, console),
           downloads(platform.workspace(), platform.downloadTemporarySuffix(), *downloadReporter),
@@ -79,10 +79,11 @@ struct Delegate::Controllers {
 Delegate::Delegate(platform::Platform& platform)
     : platform_(platform),
       config_(readLaunchConfig(platform.bundle(), platform.environment(), platform.defaults())),
-      theme_(platform.defaults(), platform.application(), platform.process(), config_.originHost()),
+      origin_(config_.appOrigin.value_or(AppOrigin())),
+      theme_(platform.defaults(), platform.application(), platform.process(), platform.mainQueue(), origin_),
       notifications_(platform.notificationCenter(), platform.application(), platform.defaults(), platform.mainQueue(),
-                     config_.origin, !platform.webViewHasNotificationAPI()),
-      links_(platform.process(), config_.urlScheme, config_.origin) {}
+                     origin_, !platform.webViewHasNotificationAPI()),
+      links_(platform.process(), config_.urlScheme, origin_) {}
 
 Delegate::~Delegate() = default;
 
@@ -94,7 +95,7 @@ void Delegate::applicationDidFinishLaunching() {
     web_->setCustomUserAgent(composeUserAgent(platform_, config_.buildStamp));
     makeWindow();
 
-    controllers_ = std::make_unique<Controllers>(platform_, config_, *web_, *window_);
+    controllers_ = std::make_unique<Controllers>(platform_, config_, origin_, *web_, *window_);
     notifications_.attach(*web_, controllers_->console);
     web_->setNavigationDelegate(this);
     web_->setUIDelegate(this);
@@ -105,8 +106,10 @@ void Delegate::applicationDidFinishLaunching() {
     }
 
     // The window is up and nothing is loaded when an origin that is none ends the run.
-    if (!config_.origin) refuseOrigin();
-    web_->load({startURL_.value_or(config_.origin->text()), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
+    if (!config_.appOrigin) refuseOrigin();
+    // In the engine's form: an international host written as typed would be
+    // read by the engine byte by byte.
+    web_->load({startURL_.value_or(origin_.url()), platform::CachePolicy::UseProtocolCachePolicy, 60.0});
     platform_.application().activateIgnoringOtherApps();
 }
 

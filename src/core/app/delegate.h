@@ -79,6 +79,9 @@ private:
 
     platform::Platform& platform_;
     const LaunchConfig config_;
+    // What every controller asks "is this the application's own?"; owns
+    // nothing when the configuration names no origin.
+    const AppOrigin origin_;
     ThemeBridge theme_;
     // Made with the configuration, before the web view it serves.
     NotificationController notifications_;

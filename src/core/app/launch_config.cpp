@@ -11,11 +11,7 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
     return std::string(fallback);
 }
 
-bool isValidOrigin(std::string_view text) {
-    auto url = Url::parse(text);
-    // A host with no engine form could never match a host the engine reports.
-    return url && url->scheme() == "https" && url->canonicalHost().has_value();
-}
+bool isValidOrigin(std::string_view text) { return AppOrigin::parse(text).has_value(); }
 
 namespace {
 
@@ -43,13 +39,7 @@ LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::En
     config.downloadSelfTest = defaults.boolean(kDownloadSelfTestKey);
     config.updateSelfTest = defaults.boolean(kUpdateSelfTestKey);
     config.urlScheme = urlScheme(bundle);
-    if (isValidOrigin(config.originText)) {
-        // Schemes know no case; the engine and every comparison here take the
-        // small one.
-        const auto written = Url::parse(config.originText);
-        config.origin = Url::parse(written->scheme() + config.originText.substr(written->writtenScheme().size()));
-        config.appOrigin = AppOrigin::parse(config.originText);
-    }
+    config.appOrigin = AppOrigin::parse(config.originText);
     return config;
 }
 

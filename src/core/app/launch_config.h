@@ -28,16 +28,15 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
                            std::string_view infoKey, std::string_view variable, std::string_view fallback);
 
 // Parses, scheme "https" in any case, has a host with an engine form
-// (Url::canonicalHost).
+// (Url::canonicalHost) and a port a connection can be made to.
 bool isValidOrigin(std::string_view text);
 
 // What the shell was launched with. Read once: the sources do not change while
 // the process runs, and nothing that answers the page may end it.
 struct LaunchConfig {
-    // The web application's origin, its scheme written small; nullopt when
-    // `originText` is no valid origin, which ends the run at the load.
-    std::optional<Url> origin;
-    // The same origin as the one answer to "is this the application's own?".
+    // The web application's origin, the one answer to "is this the
+    // application's own?"; nullopt when `originText` is no valid origin,
+    // which ends the run at the load.
     std::optional<AppOrigin> appOrigin;
     std::string originText;
     std::string buildStamp;
@@ -48,8 +47,11 @@ struct LaunchConfig {
     // nullopt when the bundle names none or one that is no scheme.
     std::optional<std::string> urlScheme;
 
-    // The origin's host in the engine's form, what pages' hosts are compared with.
-    std::optional<std::string> originHost() const { return origin ? origin->canonicalHost() : std::nullopt; }
+    // The origin's host in the engine's form, for the checks that still go by
+    // the host alone.
+    std::optional<std::string> originHost() const {
+        return appOrigin ? std::optional(appOrigin->host()) : std::nullopt;
+    }
 };
 
 LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::Environment& environment,

@@ -124,10 +124,18 @@ struct NavigationResponse {
 
 enum class NavigationResponsePolicy { Cancel = 0, Allow = 1, Download = 2 };
 
+// A document's origin as the engine tells it: scheme and host as the engine
+// writes them, port 0 for the scheme's default.
+struct SecurityOrigin {
+    std::string scheme;
+    std::string host;
+    std::uint16_t port = 0;
+};
+
 struct ScriptMessage {
     std::string name;
     bool fromMainFrame = false;
-    std::string securityOriginHost;
+    SecurityOrigin securityOrigin;
     std::optional<std::string> textBody;  // nullopt when the body is not a text
 };
 

@@ -16,6 +16,9 @@ namespace corvidale {
 // that no two places can answer differently.
 class AppOrigin {
 public:
+    // Owns nothing: the origin of a run whose configuration names none, which
+    // ends before anything is loaded.
+    AppOrigin() = default;
     // nullopt unless `text` is an https URL with a host that has an engine form.
     static std::optional<AppOrigin> parse(std::string_view text);
 

@@ -85,33 +85,16 @@ std::string readPieces(CURLU* handle, Pieces& pieces) {
     return pathProblem(pieces);
 }
 
-bool sameServer(CURLU* a, CURLU* b) {
-    for (const auto which : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
-        const auto left = get(a, which, CURLU_DEFAULT_PORT);
-        const auto right = get(b, which, CURLU_DEFAULT_PORT);
-        if (!left || !right || asciiLower(*left) != asciiLower(*right)) return false;
-    }
-    return true;
-}
-
-// The origin with the link's path, query and fragment; read once more and
-// kept only when it still names the origin's scheme, host and port.
-std::optional<std::string> onOrigin(const Url& origin, const Pieces& pieces) {
-    const auto originHandle = parsed(origin.text(), kParseFlags);
-    auto handle = parsed(origin.text(), kParseFlags);
-    if (!originHandle || !handle) return std::nullopt;
-    const auto set = [&](CURLUPart which, const std::optional<std::string>& value) {
-        return curl_url_set(handle.get(), which, value ? value->c_str() : nullptr, 0) == CURLUE_OK;
-    };
-    if (!set(CURLUPART_PATH, pieces.path) || !set(CURLUPART_QUERY, pieces.query) ||
-        !set(CURLUPART_FRAGMENT, pieces.fragment)) {
-        return std::nullopt;
-    }
-    auto result = get(handle.get(), CURLUPART_URL);
-    if (!result) return std::nullopt;
-    const auto reread = parsed(*result, kParseFlags);
-    if (!reread || !sameServer(reread.get(), originHandle.get())) return std::nullopt;
-    return result;
+// The origin with the link's path, query and fragment as written: a parser
+// that puts the pieces in writes its own escapes ("%2F" becomes "%2f", which
+// breaks a signed query). Kept only when it still names the origin's scheme,
+// host and port.
+std::optional<std::string> onOrigin(const AppOrigin& origin, const Pieces& pieces) {
+    std::string url = origin.serialized() + pieces.path;
+    if (pieces.query) url += "?" + *pieces.query;
+    if (pieces.fragment) url += "#" + *pieces.fragment;
+    if (!origin.ownsURL(url)) return std::nullopt;
+    return url;
 }
 
 // A refused link as the log shows it: cut short, every byte readable.
@@ -144,7 +127,7 @@ DeepLinkDecision refuse(std::string why) { return {std::nullopt, std::move(why)}
 
 }  // namespace
 
-DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme, const Url& origin) {
+DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme, const AppOrigin& origin) {
     // Before anything reads it: a link of a megabyte costs nothing to refuse.
     if (link.size() > kMaxDeepLinkLength) return refuse("longer than " + std::to_string(kMaxDeepLinkLength) + " bytes");
     if (!std::all_of(link.begin(), link.end(), isLinkCharacter)) return refuse("a character no link holds");
@@ -164,14 +147,13 @@ DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme,
 }
 
 DeepLinkController::DeepLinkController(platform::Process& process, std::optional<std::string> scheme,
-                                       std::optional<Url> origin)
-    : process_(process), scheme_(std::move(scheme)), origin_(std::move(origin)) {}
+                                       const AppOrigin& origin)
+    : process_(process), scheme_(std::move(scheme)), origin_(origin) {}
 
 std::optional<std::string> DeepLinkController::pageFor(const std::vector<std::string>& links) const {
     std::optional<std::string> page;
     for (const auto& link : links) {
-        auto decision =
-            scheme_ && origin_ ? resolveDeepLink(link, *scheme_, *origin_) : refuse("this build opens no links");
+        auto decision = scheme_ ? resolveDeepLink(link, *scheme_, origin_) : refuse("this build opens no links");
         if (decision.url) {
             page = std::move(decision.url);
         } else {

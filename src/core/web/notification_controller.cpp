@@ -59,21 +59,13 @@ std::optional<BridgeMessage> parseBridgeMessage(const std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> originString(const Url& url) {
-    if (url.scheme() != "https" || !url.canonicalHost()) return std::nullopt;
-    std::string origin = "https://" + *url.canonicalHost();
-    if (url.port() && *url.port() != "443") origin += ":" + *url.port();
-    return origin;
-}
-
 std::vector<std::string> readNotificationOrigins(std::string_view stored) {
     std::vector<std::string> origins;
     std::istringstream words{std::string(stored)};
     for (std::string word; words >> word && origins.size() < kMaxRememberedOrigins;) {
         if (word.size() > kMaxOriginLength) continue;
-        const auto url = Url::parse(word);
-        const auto origin = url ? originString(*url) : std::nullopt;
-        if (origin == word && std::find(origins.begin(), origins.end(), word) == origins.end()) {
+        const auto origin = AppOrigin::parse(word);
+        if (origin && origin->serialized() == word && std::find(origins.begin(), origins.end(), word) == origins.end()) {
             origins.push_back(word);
         }
     }
@@ -82,22 +74,15 @@ std::vector<std::string> readNotificationOrigins(std::string_view stored) {
 
 NotificationController::NotificationController(platform::NotificationCenter& center,
                                                platform::Application& application, platform::Defaults& defaults,
-                                               platform::MainQueue& queue, const std::optional<Url>& origin,
-                                               bool bridged)
-    : center_(center),
-      application_(application),
-      defaults_(defaults),
-      queue_(queue),
-      origin_(origin ? originString(*origin) : std::nullopt),
-      originHost_(origin ? origin->canonicalHost() : std::nullopt),
-      bridged_(bridged) {
+                                               platform::MainQueue& queue, const AppOrigin& origin, bool bridged)
+    : center_(center), application_(application), defaults_(defaults), queue_(queue), origin_(origin), bridged_(bridged) {
     const auto remembered = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
-    granted_ = origin_ && std::find(remembered.begin(), remembered.end(), *origin_) != remembered.end();
+    granted_ = std::find(remembered.begin(), remembered.end(), origin_.serialized()) != remembered.end();
     center_.setDelegate(this);
 }
 
 void NotificationController::configure(platform::WebViewConfiguration& configuration) {
-    if (granted_) configuration.notificationOrigins = {*origin_};
+    if (granted_) configuration.notificationOrigins = {origin_.serialized()};
     if (!bridged_) return;
     configuration.scriptMessageHandlers.push_back({std::string(kNotificationHandlerName), this});
     configuration.userScripts.push_back(notificationBridgeScript(granted_));
@@ -108,16 +93,12 @@ void NotificationController::attach(platform::WebView& web, PageConsole& console
     console_ = &console;
 }
 
-bool NotificationController::ownPage() const {
-    if (web_ == nullptr || !originHost_) return false;
-    const auto page = Url::parse(web_->url());
-    return page && page->scheme() == "https" && page->canonicalHost() == originHost_;
-}
+bool NotificationController::ownPage() const { return web_ != nullptr && origin_.ownsURL(web_->url()); }
 
 bool NotificationController::decide(bool fromMainFrame) {
     // Like the camera: for the application's own page, not for a page it
     // shows in a frame, nor for a sign-in page that took the window.
-    if (!fromMainFrame || !ownPage() || !origin_) return false;
+    if (!fromMainFrame || !ownPage()) return false;
     if (!granted_) remember();
     return true;
 }
@@ -126,11 +107,11 @@ void NotificationController::remember() {
     granted_ = true;
     auto origins = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
     if (origins.size() >= kMaxRememberedOrigins) origins.erase(origins.begin());
-    origins.push_back(*origin_);
+    origins.push_back(origin_.serialized());
     std::string stored;
     for (const auto& origin : origins) stored += (stored.empty() ? "" : " ") + origin;
     defaults_.setString(kNotificationOriginsKey, stored);
-    if (web_ != nullptr) web_->setNotificationOrigins({*origin_});
+    if (web_ != nullptr) web_->setNotificationOrigins({origin_.serialized()});
 }
 
 void NotificationController::requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) {
@@ -203,7 +184,8 @@ void NotificationController::didReceiveScriptMessage(const platform::ScriptMessa
     if (!parsed) return;
     // The bridge lives in the top frame only; a message from elsewhere, or
     // from a page that is not the application's, is no notification of its.
-    const bool own = message.fromMainFrame && originHost_ && message.securityOriginHost == *originHost_;
+    const auto& from = message.securityOrigin;
+    const bool own = message.fromMainFrame && origin_.ownsOrigin(from.scheme, from.host, from.port);
     if (parsed->type == "request") {
         answerBridge(own && (granted_ || decide(true)));
     } else if (parsed->type == "show" && own && granted_) {

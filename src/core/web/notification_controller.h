@@ -13,7 +13,7 @@
 #include "core/platform/main_queue.h"
 #include "core/platform/notifications.h"
 #include "core/platform/web_view.h"
-#include "core/util/url.h"
+#include "app_origin.h"
 #include "page_console.h"
 
 namespace corvidale {
@@ -25,13 +25,9 @@ inline constexpr std::string_view kNotificationOriginsKey = "notificationOrigins
 // view has none.
 inline constexpr std::string_view kNotificationHandlerName = "corvidaleNotification";
 
-// "https://host[:port]" as the engine writes an origin: the host in its
-// engine form, the port only when it is not https's own. nullopt for
-// anything but an https URL with a host.
-std::optional<std::string> originString(const Url& url);
-
 // The stored list of origins: only entries that are origins written as
-// originString writes them, so that a damaged or planted value allows no one.
+// AppOrigin::serialized writes them, so that a damaged or planted value
+// allows no one.
 std::vector<std::string> readNotificationOrigins(std::string_view stored);
 
 // The Notification API of the user-agent script where the web view has none:
@@ -39,7 +35,8 @@ std::vector<std::string> readNotificationOrigins(std::string_view stored);
 platform::UserScript notificationBridgeScript(bool granted);
 
 // The page's notifications on the desktop. Only the web application's own
-// top-level page is allowed them, and that is remembered for its origin. A
+// top-level page (its scheme, host and port) is allowed them, and that is
+// remembered for its origin. A
 // page shows at most kNotificationsPerMinute a minute, with its title and body
 // cut like dialog text; a notification with the tag of one still shown
 // replaces it, and one the page closes leaves the desktop. A click on one
@@ -48,7 +45,7 @@ class NotificationController final : public platform::ScriptMessageHandler,
                                      public platform::NotificationCenterDelegate {
 public:
     NotificationController(platform::NotificationCenter& center, platform::Application& application,
-                           platform::Defaults& defaults, platform::MainQueue& queue, const std::optional<Url>& origin,
+                           platform::Defaults& defaults, platform::MainQueue& queue, const AppOrigin& origin,
                            bool bridged);
 
     // What the web view is made with: the origins that may notify, and the
@@ -76,8 +73,7 @@ private:
     platform::Application& application_;
     platform::Defaults& defaults_;
     platform::MainQueue& queue_;
-    std::optional<std::string> origin_;
-    std::optional<std::string> originHost_;
+    const AppOrigin& origin_;
     const bool bridged_;
     bool granted_ = false;
     bool authorizationAsked_ = false;

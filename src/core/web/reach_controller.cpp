@@ -72,6 +72,9 @@ std::optional<ReachProblem> reachProblemOf(const std::string& domain, long code)
     if (domain == "g-io-error-quark") return gioProblem(code);
     // Resolving a name: not found, or no answer (no network to ask over).
     if (domain == "g-resolver-error-quark") return code <= 1 ? std::optional(ReachProblem::NameNotFound) : std::nullopt;
+    // The server hung up mid-handshake (G_TLS_ERROR_EOF): nothing was shown
+    // to be wrong with who it is.
+    if (domain == "g-tls-error-quark" && code == 6) return ReachProblem::ConnectionLost;
     // A handshake or a certificate that failed: never a way through.
     if (domain == "g-tls-error-quark") return ReachProblem::Insecure;
     return std::nullopt;
@@ -84,25 +87,34 @@ ShellPage unreachablePage(const std::string& host, ReachProblem problem) {
 double nextRetryDelay(double delaySeconds) { return std::min(delaySeconds * 2, kLongestRetrySeconds); }
 
 ReachController::ReachController(platform::WebView& web, platform::MainQueue& queue, platform::Process& process,
-                                 ShellPageController& shellPage, std::optional<std::string> originHost)
-    : web_(web), queue_(queue), process_(process), shellPage_(shellPage), originHost_(std::move(originHost)) {}
+                                 ShellPageController& shellPage, const AppOrigin& origin)
+    : web_(web), queue_(queue), process_(process), shellPage_(shellPage), origin_(origin) {}
 
 bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
     const auto problem = reachProblemOf(failure.domain, failure.code);
-    if (!problem || !originHost_) return false;
-    // Other sites' pages in the window (a sign-in) keep the engine's own handling.
-    const auto url = Url::parse(failure.url);
-    if (!url || !url->host() || url->canonicalHost() != originHost_) return false;
-    const auto page = unreachablePage(*url->host(), *problem);
+    // Another site's page (a sign-in), or the application's host on a port
+    // a frame made up, keeps the engine's handling: the page shown stays, and
+    // nothing tries that URL again.
+    if (!problem || !origin_.ownsURL(failure.url)) return false;
+    const auto page = unreachablePage(origin_.host(), *problem);
     // Once for each stretch out of reach, not for every retry.
     if (failedURL_ != failure.url) {
         process_.writeStderr("[reach] " + page.heading + ": " + reasonOf(*problem) + " " + failure.fullDescription);
     }
     failedURL_ = failure.url;
     shellPage_.showInPlaceOf(page, failure.url);
-    queue_.after(delay_, [this, generation = ++generation_, alive = std::weak_ptr<int>(lifetime_)] {
+    const auto generation = ++generation_;
+    earlyRetryAllowed_ = networkCameBack_ = false;
+    const auto alive = std::weak_ptr<int>(lifetime_);
+    queue_.after(delay_, [this, generation, alive] {
         if (alive.lock()) retry(generation);
     });
+    queue_.after(lastDelay_, [this, generation, alive] {
+        if (!alive.lock() || generation != generation_) return;
+        earlyRetryAllowed_ = true;
+        if (networkCameBack_) retry(generation);
+    });
+    lastDelay_ = delay_;
     delay_ = nextRetryDelay(delay_);
     return true;
 }
@@ -111,25 +123,38 @@ bool ReachController::didFinishNavigation() {
     // The engine may report the screen's own load (macOS has no promise not
     // to): it stands where the failed URL would, and no retry left it yet.
     if (failedURL_ && shellPage_.isShowingInPlaceOf(*failedURL_) && web_.url() == *failedURL_) return false;
-    ++generation_;
-    failedURL_.reset();
-    delay_ = kFirstRetrySeconds;
+    startOver();
     shellPage_.pageDidFinishLoading();
     return true;
 }
 
-void ReachController::leave() {
+void ReachController::leave() { startOver(); }
+
+void ReachController::startOver() {
     ++generation_;
     failedURL_.reset();
-    delay_ = kFirstRetrySeconds;
+    delay_ = lastDelay_ = kFirstRetrySeconds;
 }
 
 void ReachController::networkChanged(bool available) {
-    if (available) retry(++generation_);
+    // A monitor that reports every route it sees come and go says "available"
+    // again and again; only a change from no network to one is news.
+    const bool cameBack = available && !networkAvailable_;
+    networkAvailable_ = available;
+    if (!cameBack || !failedURL_) return;
+    if (earlyRetryAllowed_) {
+        retry(generation_);
+    } else {
+        networkCameBack_ = true;
+    }
 }
 
 void ReachController::retry(std::uint64_t generation) {
     if (generation != generation_ || !failedURL_) return;
+    // One try for each failure: whichever comes first, the back-off or the
+    // network, the other does nothing.
+    ++generation_;
+    earlyRetryAllowed_ = networkCameBack_ = false;
     // Through the screen when it still knows itself; the engine reloads the
     // failed URL in the screen's place either way.
     if (shellPage_.isShowingInPlaceOf(*failedURL_)) {

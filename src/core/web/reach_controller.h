@@ -8,6 +8,7 @@
 #include "core/platform/main_queue.h"
 #include "core/platform/process.h"
 #include "core/platform/web_view.h"
+#include "app_origin.h"
 #include "shell_page_controller.h"
 
 namespace corvidale {
@@ -28,14 +29,14 @@ inline constexpr double kFirstRetrySeconds = 2.0;
 inline constexpr double kLongestRetrySeconds = 60.0;
 double nextRetryDelay(double delaySeconds);
 
-// When a page of the application's origin can't be reached, shows the
-// shell's own screen in its place and keeps trying: after each back-off, and
-// at once when the system says the network is back.
+// When a page of the application's origin (its scheme, host and port) can't
+// be reached, shows the shell's own screen in its place and keeps trying:
+// after each back-off, and sooner when the system says the network came
+// back, though never sooner after the last try than the wait before it.
 class ReachController {
 public:
-    // `originHost` as Url::canonicalHost gives it; nullopt never matches.
     ReachController(platform::WebView& web, platform::MainQueue& queue, platform::Process& process,
-                    ShellPageController& shellPage, std::optional<std::string> originHost);
+                    ShellPageController& shellPage, const AppOrigin& origin);
 
     // Answers whether the screen took the failed load's place.
     bool didFailNavigation(const platform::LoadFailure& failure);
@@ -49,15 +50,24 @@ public:
 
 private:
     void retry(std::uint64_t generation);
+    void startOver();
 
     platform::WebView& web_;
     platform::MainQueue& queue_;
     platform::Process& process_;
     ShellPageController& shellPage_;
-    std::optional<std::string> originHost_;
+    const AppOrigin& origin_;
     // The URL whose load the screen stands in for, while it shows.
     std::optional<std::string> failedURL_;
     double delay_ = kFirstRetrySeconds;
+    // The wait before the last try: how soon after it "network back" may try again.
+    double lastDelay_ = kFirstRetrySeconds;
+    // Whether that much time has passed since the last try, and whether the
+    // network came back meanwhile, which is then tried at once.
+    bool earlyRetryAllowed_ = false;
+    bool networkCameBack_ = false;
+    // As the system last said; a retry is due only when it changes to yes.
+    bool networkAvailable_ = true;
     // Bumped whenever a retry is due or no longer needed: a timer of an
     // older one does nothing.
     std::uint64_t generation_ = 0;

@@ -1,5 +1,7 @@
 #include "theme_bridge.h"
 
+#include <utility>
+
 namespace corvidale {
 
 const platform::UserScript& themeUserScript() {
@@ -25,15 +27,16 @@ const platform::UserScript& themeUserScript() {
 }
 
 ThemeBridge::ThemeBridge(platform::Defaults& defaults, platform::Application& application, platform::Process& process,
-                         std::optional<std::string> originHost)
-    : defaults_(defaults), application_(application), process_(process), originHost_(std::move(originHost)) {}
+                         platform::MainQueue& queue, const AppOrigin& origin)
+    : defaults_(defaults), application_(application), process_(process), queue_(queue), origin_(origin) {}
 
 void ThemeBridge::restoreLastTheme() { applyTheme(defaults_.string(kLastAppThemeKey).value_or("dark")); }
 
 void ThemeBridge::didReceiveScriptMessage(const platform::ScriptMessage& message) {
     if (message.name != kThemeHandlerName) return;
     if (!message.fromMainFrame) return;
-    if (!originHost_ || message.securityOriginHost != *originHost_) return;
+    const auto& from = message.securityOrigin;
+    if (!origin_.ownsOrigin(from.scheme, from.host, from.port)) return;
     if (!message.textBody) return;
     applyTheme(*message.textBody);
 }
@@ -41,10 +44,27 @@ void ThemeBridge::didReceiveScriptMessage(const platform::ScriptMessage& message
 void ThemeBridge::applyTheme(const std::string& theme) {
     const bool light = theme == "light";
     const auto target = light ? platform::Appearance::Light : platform::Appearance::Dark;
-    defaults_.setString(kLastAppThemeKey, light ? "light" : "dark");
+    store(light ? "light" : "dark");
     if (application_.appearance() == target) return;
     application_.setAppearance(target);
     process_.writeStderr("[theme] window appearance → " + theme);
+}
+
+void ThemeBridge::store(std::string_view theme) {
+    if (holding_) {
+        heldBack_ = std::string(theme);
+        return;
+    }
+    defaults_.setString(kLastAppThemeKey, theme);
+    holding_ = true;
+    queue_.after(kThemeStoreIntervalSeconds, [this, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock()) storeHeldBack();
+    });
+}
+
+void ThemeBridge::storeHeldBack() {
+    holding_ = false;
+    if (auto theme = std::exchange(heldBack_, std::nullopt)) store(*theme);
 }
 
 }  // namespace corvidale

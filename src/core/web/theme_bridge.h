@@ -1,18 +1,24 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/platform/application.h"
 #include "core/platform/defaults.h"
+#include "core/platform/main_queue.h"
 #include "core/platform/process.h"
 #include "core/platform/web_view.h"
+#include "app_origin.h"
 
 namespace corvidale {
 
 inline constexpr std::string_view kThemeHandlerName = "corvidaleTheme";
 inline constexpr std::string_view kLastAppThemeKey = "lastAppTheme";
+// However often the page flips, the defaults file is written at most once in
+// this long: the first theme at once, the last one at the end of the stretch.
+inline constexpr double kThemeStoreIntervalSeconds = 1.0;
 
 // The script that reports the page's light/dark class to the shell; built
 // once and shared.
@@ -22,10 +28,9 @@ const platform::UserScript& themeUserScript();
 // remembers it so that the next launch opens in it.
 class ThemeBridge final : public platform::ScriptMessageHandler {
 public:
-    // Messages count only from the main frame of `originHost` (in the engine's
-    // form, Url::canonicalHost; nullopt: from nowhere).
+    // Messages count only from the main frame of a document of `origin`.
     ThemeBridge(platform::Defaults& defaults, platform::Application& application, platform::Process& process,
-                std::optional<std::string> originHost);
+                platform::MainQueue& queue, const AppOrigin& origin);
 
     // The theme the page had when the shell last ran; dark the first time.
     void restoreLastTheme();
@@ -33,11 +38,18 @@ public:
 
 private:
     void applyTheme(const std::string& theme);
+    void store(std::string_view theme);
+    void storeHeldBack();
 
     platform::Defaults& defaults_;
     platform::Application& application_;
     platform::Process& process_;
-    std::optional<std::string> originHost_;
+    platform::MainQueue& queue_;
+    const AppOrigin& origin_;
+    // Within a stretch after a write: the theme to write at its end, if any.
+    bool holding_ = false;
+    std::optional<std::string> heldBack_;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace corvidale
