@@ -45,14 +45,9 @@ list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${launcher}")
 
 # The desktop entry starts the launcher by its full path: a per-user bin
 # folder is not always on the PATH of a graphical session.
-# Exec takes a quoted argument where the path has blanks or quotes (escaped
-# once for the command line and once for the file).
-set(CORVIDALE_LAUNCHER "${launcher}")
-set(CORVIDALE_LAUNCHER_EXEC "${launcher}")
-if(CORVIDALE_LAUNCHER_EXEC MATCHES "[ \t\"`$\\]")
-  string(REGEX REPLACE "([\"`$\\])" "\\\\\\\\\\1" CORVIDALE_LAUNCHER_EXEC "${CORVIDALE_LAUNCHER_EXEC}")
-  set(CORVIDALE_LAUNCHER_EXEC "\"${CORVIDALE_LAUNCHER_EXEC}\"")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/desktop_exec.cmake")
+corvidale_desktop_string(CORVIDALE_LAUNCHER "${launcher}")
+corvidale_desktop_exec(CORVIDALE_LAUNCHER_EXEC "${launcher}")
 configure_file("${CORVIDALE_DESKTOP_TEMPLATE}" "${CORVIDALE_STAGING}/${CORVIDALE_APP_ID}.desktop" @ONLY)
 file(INSTALL "${CORVIDALE_STAGING}/${CORVIDALE_APP_ID}.desktop"
      DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications")

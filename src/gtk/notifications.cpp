@@ -3,6 +3,26 @@
 #include <string>
 
 namespace corvidale::gtk {
+namespace {
+
+// Notification servers read a body as markup (bold, links, images); the
+// page's text is shown as written. Only what starts markup is escaped, so
+// that a server that reads no markup shows the least of the escapes.
+std::string plainTextBody(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
 
 void GtkNotificationCenter::setDelegate(platform::NotificationCenterDelegate* delegate) {
     delegate_ = delegate;
@@ -27,7 +47,7 @@ void GtkNotificationCenter::add(const platform::NotificationRequest& request) {
     GApplication* app = application();
     if (app == nullptr) return;
     GNotification* notification = g_notification_new(request.title.c_str());
-    if (!request.body.empty()) g_notification_set_body(notification, request.body.c_str());
+    if (!request.body.empty()) g_notification_set_body(notification, plainTextBody(request.body).c_str());
     // The icon the desktop entry names: the application id's, in the icon theme.
     if (const char* id = g_application_get_application_id(app)) {
         GIcon* icon = g_themed_icon_new(id);

@@ -11,12 +11,13 @@ from conftest import FOREIGN_HOST, dies_with_us, page, wait_for
 
 TOP = page("""<button id="ask">ask</button><iframe src="@FRAME@"></iframe><iframe src="/frame"></iframe><script>
 var shown = 0;
-report('on load ' + Notification.permission);
+report('on load ' + location.port + ' ' + Notification.permission);
+document.addEventListener('keydown', function (e) { if (e.key == 'm') location.href = '@MAIN@'; });
 document.getElementById('ask').onclick = function () {
   if (shown) { for (var i = 0; i < 15; i++) new Notification('burst ' + i); return report('burst'); }
   Notification.requestPermission().then(function (answer) {
     report('top ' + answer);
-    var n = new Notification('Build ' + 'x'.repeat(20000), {body: 'All 12 checks passed', tag: 'build'});
+    var n = new Notification('Build ' + 'x'.repeat(20000), {body: 'All <b>12</b> checks & <a href="x">passed</a>', tag: 'build'});
     n.onclick = function () { report('clicked'); };
     shown = 1;
   });
@@ -43,11 +44,21 @@ def notification_bus(tmp_path):
 def test_the_own_page_notifies_the_desktop_and_a_click_brings_it_back(launch, origin, notification_bus):
     env, log = notification_bus
     notified = lambda: [line for line in log.read_text().splitlines() if " Notify " in line]
-    origin.routes["/notify"] = (TOP.replace("@FRAME@", origin.url("/frame", host=FOREIGN_HOST)),)
+    origin.routes["/notify"] = (TOP.replace("@FRAME@", origin.url("/frame", host=FOREIGN_HOST))
+                                .replace("@MAIN@", origin.url("/notify")),)
     origin.routes["/frame"] = (FRAME,)
-    app = launch("/notify", extra_env={"DBUS_SESSION_BUS_ADDRESS": env["DBUS_SESSION_BUS_ADDRESS"]})
-    origin.wait_report("on load default")
-    wait_for(lambda: len(origin.to("/frame")) == 2, "the frames")
+    other = origin.url("/notify", port=origin.other_port)
+    origin.routes["/hop"] = lambda handler: handler.reply("", headers={"Location": other}, status=302)
+    # The origin sends the window to its host's other port: a page there is no page of the application's.
+    app = launch("/hop", extra_env={"DBUS_SESSION_BUS_ADDRESS": env["DBUS_SESSION_BUS_ADDRESS"]})
+    origin.wait_report(f"on load {origin.other_port} default")
+    app.window()
+    time.sleep(1)
+    app.click(550, 120)
+    origin.wait_report("top denied")
+    app.key("m")
+    origin.wait_report(f"on load {origin.port} default")
+    wait_for(lambda: len(origin.to("/frame")) == 4, "the frames")
     time.sleep(1)
 
     # Frames that ask first, with the user's click in them, get nothing: the
@@ -58,7 +69,9 @@ def test_the_own_page_notifies_the_desktop_and_a_click_brings_it_back(launch, or
     app.click(550, 120)
     origin.wait_report("top granted")
     shown = wait_for(notified, "a Notify")
-    assert '"All 12 checks passed"' in shown[0] and '"desktop-entry": "com.corvidale.desktop"' in shown[0], shown
+    # The body as plain text: the server would read markup.
+    assert '"All &lt;b&gt;12&lt;/b&gt; checks &amp; &lt;a href=\"x\"&gt;passed&lt;/a&gt;"' in shown[0], shown
+    assert '"desktop-entry": "com.corvidale.desktop"' in shown[0], shown
     assert ' "Build ' + "x" * 9994 + '…" ' in shown[0], "the title is cut like dialog text"
 
     # Another window over the shell; the click on the notification brings it forward.
@@ -83,4 +96,4 @@ def test_the_own_page_notifies_the_desktop_and_a_click_brings_it_back(launch, or
     assert len(notified()) == 10, "the first and nine of the burst, in the minute"
     app.stop()
     launch("/notify", extra_env={"DBUS_SESSION_BUS_ADDRESS": env["DBUS_SESSION_BUS_ADDRESS"]})
-    origin.wait_report("on load granted")  # remembered
+    origin.wait_report(f"on load {origin.port} granted")  # remembered
