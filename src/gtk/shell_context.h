@@ -49,6 +49,11 @@ struct ShellContext {
     // The main page's process is gone and nothing has loaded since: it
     // answers no key.
     bool pageProcessGone = false;
+    // The Quit, Close or Reload key last given to a page thought responsive,
+    // and when: the menu's, if the engine finds the page hung before it
+    // hands the key back.
+    std::string keyAwaitingPage;
+    gint64 keyAwaitingPageTime = 0;
 };
 
 }  // namespace corvidale::gtk

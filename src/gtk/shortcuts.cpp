@@ -2,17 +2,23 @@
 
 #include <webkit/webkit.h>
 
+#include <string>
+#include <utility>
+
 namespace corvidale::gtk {
 namespace {
 
 constexpr const char* kInstalledKey = "corvidale-menu-shortcuts";
 constexpr const char* kShellKeysKey = "corvidale-shell-shortcuts";
+// Longer than the engine waits for a reply before it calls a page hung.
+constexpr gint64 kKeyAnswerMicroseconds = 5 * G_USEC_PER_SEC;
 
 // Runs the menu command named by the shortcut's arguments, through the same
 // application action as a click on the item.
 gboolean runMenuCommand(GtkWidget*, GVariant* arguments, gpointer data) {
     auto* context = static_cast<ShellContext*>(data);
     if (context->application == nullptr || arguments == nullptr) return FALSE;
+    context->keyAwaitingPage.clear();
     g_action_group_activate_action(G_ACTION_GROUP(context->application), kMenuActionName, arguments);
     return TRUE;
 }
@@ -22,7 +28,12 @@ gboolean runMenuCommand(GtkWidget*, GVariant* arguments, gpointer data) {
 gboolean runMenuCommandIfPageCannotAnswer(GtkWidget* widget, GVariant* arguments, gpointer data) {
     auto* context = static_cast<ShellContext*>(data);
     WebKitWebView* view = context->mainWebView;
-    if (view == nullptr || (webkit_web_view_get_is_web_process_responsive(view) && !context->pageProcessGone)) {
+    if (view == nullptr || arguments == nullptr) return FALSE;
+    if (webkit_web_view_get_is_web_process_responsive(view) && !context->pageProcessGone) {
+        // A page that has just hung still counts as responsive: this key may
+        // be the first thing it leaves unanswered.
+        context->keyAwaitingPage = g_variant_get_string(arguments, nullptr);
+        context->keyAwaitingPageTime = g_get_monotonic_time();
         return FALSE;
     }
     return runMenuCommand(widget, arguments, data);
@@ -48,6 +59,16 @@ GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhas
 }  // namespace
 
 bool isShellCommand(std::string_view action) { return action == "terminate:" || action == "performClose:"; }
+
+void pageStoppedAnswering(ShellContext& context) {
+    const std::string action = std::exchange(context.keyAwaitingPage, {});
+    if (action.empty() || context.application == nullptr ||
+        g_get_monotonic_time() - context.keyAwaitingPageTime > kKeyAnswerMicroseconds) {
+        return;
+    }
+    g_action_group_activate_action(G_ACTION_GROUP(context.application), kMenuActionName,
+                                   g_variant_new_string(action.c_str()));
+}
 
 void installMenuShortcuts(ShellContext& context, GtkWindow* window) {
     if (g_object_get_data(G_OBJECT(window), kInstalledKey) != nullptr) return;

@@ -24,6 +24,10 @@ bool isShellCommand(std::string_view action);
 // responding or is gone, since such a page never answers.
 void installMenuShortcuts(ShellContext& context, GtkWindow* window);
 
+// The main page's process stopped answering: the engine learns it only when
+// a reply is missed, and the key that waited for it may be that key.
+void pageStoppedAnswering(ShellContext& context);
+
 // Quit and Close on a dialog, ahead of the dialog's own widgets: with a page
 // dialog in front of the window they still end the shell or close the window.
 // The other keys stay the dialog's, so a text field keeps its own copy, paste

@@ -7,6 +7,7 @@
 #include "core/util/url.h"
 #include "downloads.h"
 #include "rendering.h"
+#include "shortcuts.h"
 #include "website_data.h"
 
 namespace corvidale::gtk {
@@ -223,6 +224,8 @@ void GtkWebView::connectSignals() {
     g_signal_connect(view_.get(), "load-failed", G_CALLBACK(&GtkWebView::onLoadFailed), this);
     g_signal_connect(view_.get(), "print", G_CALLBACK(&GtkWebView::onPrint), this);
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(&GtkWebView::onWebProcessTerminated), this);
+    g_signal_connect(view_.get(), "notify::is-web-process-responsive", G_CALLBACK(&GtkWebView::onResponsivenessChanged),
+                     this);
     // Ahead of the engine, which takes every click and key for the page.
     GtkEventController* input = gtk_event_controller_legacy_new();
     gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
@@ -509,6 +512,11 @@ void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
     if (view->context_.mainWebView == view->view_.get()) view->context_.pageProcessGone = true;
     if (view->navigationDelegate_ != nullptr) view->navigationDelegate_->webContentProcessDidTerminate();
+}
+
+void GtkWebView::onResponsivenessChanged(WebKitWebView* view, GParamSpec*, gpointer self) {
+    auto& context = static_cast<GtkWebView*>(self)->context_;
+    if (view == context.mainWebView && !webkit_web_view_get_is_web_process_responsive(view)) pageStoppedAnswering(context);
 }
 
 gboolean GtkWebView::onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) {

@@ -76,6 +76,7 @@ private:
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
     static gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer self);
     static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
+    static void onResponsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static gboolean onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self);
 
     void makeContentManager(const platform::WebViewConfiguration& configuration);
