@@ -1,7 +1,6 @@
 #include "website_data.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/util/line_output.h"
 #include "core/util/posix.h"
@@ -44,26 +45,84 @@ void setAsideReporting(const std::string& path, const std::string& what) {
     }
 }
 
-int tightenEntry(const char* path, const struct stat* info, int kind, struct FTW*) {
-    // Links are left alone: a mode is the target's, and the target may be anywhere.
-    if (kind == FTW_SL || kind == FTW_SLN || kind == FTW_NS || kind == FTW_DNR) return 0;
-    const mode_t wanted = (kind == FTW_D || kind == FTW_DP) ? S_IRWXU : (info->st_mode & S_IRWXU);
-    if ((info->st_mode & 07777) != wanted) ::chmod(path, wanted);
-    return 0;
+// Deeper than the engine nests its folders; a tree deeper than this is not its.
+constexpr int kMaxDepth = 32;
+// Set when a folder could not be made the user's alone: then nothing of the
+// run is written to disk.
+bool keepInMemory = false;
+
+void reportNotOwn(const std::string& path, uid_t owner) {
+    report("corvidale: " + path + " belongs to another user (uid " + std::to_string(owner) +
+           "), who could read what Corvidale keeps there");
 }
 
-// The folder and everything in it for the user only. Files the engine
-// makes later inherit nothing from this, but sit in a folder nobody else can
-// enter.
-void tighten(const std::string& folder) {
-    // A folder the user put elsewhere and linked here is walked where it is.
-    char* real = ::realpath(folder.c_str(), nullptr);
-    if (real == nullptr) return;
-    ::nftw(real, tightenEntry, 16, FTW_PHYS);
-    std::free(real);
+void reportChmod(const std::string& path, int error) {
+    report("corvidale: could not make " + path + " private: " + std::strerror(error));
 }
 
-void prepareFolder(const std::string& base, const std::string& name) {
+// Everything in the open folder `dir` for the user only, links never
+// followed: a mode is the target's, and the target may be anywhere. Answers
+// false when something in it is another user's, who may read or swap it.
+bool tightenEntries(int dir, const std::string& path, int depth) {
+    std::vector<std::string> names;
+    try {
+        names = listDirectory(dir, path);
+    } catch (const PosixError& error) {
+        reportChmod(path, error.errorNumber());
+        return true;  // the folder itself is closed to others already
+    }
+    bool own = true;
+    for (const auto& name : names) {
+        const std::string entry = joined(path, name);
+        struct stat info;
+        if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(info.st_mode)) continue;
+        if (info.st_uid != ::geteuid()) {
+            reportNotOwn(entry, info.st_uid);
+            own = false;
+            continue;
+        }
+        const mode_t wanted = S_ISDIR(info.st_mode) ? S_IRWXU : (info.st_mode & S_IRWXU);
+        if ((info.st_mode & 07777) != wanted && ::fchmodat(dir, name.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0) {
+            reportChmod(entry, errno);
+        }
+        if (!S_ISDIR(info.st_mode) || depth >= kMaxDepth) continue;
+        const Fd inner(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (inner) own = tightenEntries(inner.get(), entry, depth + 1) && own;
+    }
+    return own;
+}
+
+// Whether `folder` is the user's alone, made so where it can be. Files the
+// engine makes later inherit nothing from this, but sit in a folder nobody
+// else can enter.
+bool makePrivate(const std::string& folder) {
+    struct stat link;
+    const bool linked = ::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    // A folder the user keeps elsewhere and linked here is used where it is.
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info;
+    if (!dir || ::fstat(dir.get(), &info) != 0) {
+        report("corvidale: cannot open " + folder + ": " + std::strerror(errno));
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        reportNotOwn(folder, info.st_uid);
+        return false;
+    }
+    if (linked) {
+        // Nothing is changed through a link: where it leads is the user's to set.
+        if ((info.st_mode & 077) == 0) return true;
+        report("corvidale: " + folder + " leads to a folder that others can open; make it the user's alone (chmod 700)");
+        return false;
+    }
+    if ((info.st_mode & 07777) != S_IRWXU && ::fchmod(dir.get(), S_IRWXU) != 0) {
+        reportChmod(folder, errno);
+        return false;
+    }
+    return tightenEntries(dir.get(), folder, 0);
+}
+
+bool prepareFolder(const std::string& base, const std::string& name) {
     const std::string folder = joined(base, name);
     if (occupied(folder) && !isFolder(folder)) setAsideReporting(folder, "not a folder");
     const std::string old = joined(base, kOldFolderName);
@@ -74,7 +133,7 @@ void prepareFolder(const std::string& base, const std::string& name) {
     // The XDG base folders are the user's own too when they have to be made.
     g_mkdir_with_parents(base.c_str(), 0700);
     ::mkdir(folder.c_str(), 0700);
-    if (isFolder(folder)) tighten(folder);
+    return makePrivate(folder);
 }
 
 // The engine's data manager takes its storage quotas only when it is made,
@@ -91,12 +150,14 @@ GObject* constructWithQuotas(GType type, guint count, GObjectConstructParam* par
     return engineConstructor(type, count, parameters);
 }
 
-WebKitNetworkSession* defaultSessionWithQuotas() {
+// The default session, or a new one that keeps nothing on disk.
+WebKitNetworkSession* sessionWithQuotas(bool inMemory) {
     g_autoptr(GTypeClass) type = static_cast<GTypeClass*>(g_type_class_ref(WEBKIT_TYPE_WEBSITE_DATA_MANAGER));
     auto* managerClass = reinterpret_cast<GObjectClass*>(type);
     engineConstructor = managerClass->constructor;
     managerClass->constructor = constructWithQuotas;
-    WebKitNetworkSession* session = webkit_network_session_get_default();
+    WebKitNetworkSession* session =
+        inMemory ? webkit_network_session_new_ephemeral() : webkit_network_session_get_default();
     webkit_network_session_get_website_data_manager(session);
     managerClass->constructor = engineConstructor;
     return session;
@@ -105,7 +166,12 @@ WebKitNetworkSession* defaultSessionWithQuotas() {
 }  // namespace
 
 void prepareWebsiteFolders(const std::string& name) {
-    for (const char* base : {g_get_user_data_dir(), g_get_user_cache_dir()}) prepareFolder(base, name);
+    bool own = true;
+    for (const char* base : {g_get_user_data_dir(), g_get_user_cache_dir()}) own = prepareFolder(base, name) && own;
+    if (own) return;
+    keepInMemory = true;
+    report("corvidale: this run keeps cookies, site data and cache in memory only; remove the folders named above, "
+           "or make them the user's alone, for them to be kept again");
 }
 
 bool setAsideUnusableCookieStore(const std::string& path) {
@@ -130,7 +196,8 @@ bool setAsideUnusableCookieStore(const std::string& path) {
 WebKitNetworkSession* persistentNetworkSession() {
     static WebKitNetworkSession* session = nullptr;
     if (session != nullptr) return session;
-    session = defaultSessionWithQuotas();
+    session = sessionWithQuotas(keepInMemory);
+    if (keepInMemory) return session;
     // WebKitGTK keeps even the default session's cookies in memory unless
     // told where to store them; the desktop platform's default store keeps
     // them, and without them every user is signed out at each launch.

@@ -1,6 +1,7 @@
 """Launch, configuration, window, theme, menus and keys, and what survives a relaunch."""
 import os
 import re
+import shutil
 import stat
 import subprocess
 import time
@@ -257,6 +258,51 @@ def test_private_data_stays_private_and_a_broken_store_or_preferences_file_is_se
         for app in apps:
             app.stop()
         subprocess.run(["umount", "-l", str(share)])
+
+
+def test_website_folders_not_the_users_alone_are_refused_and_no_link_is_followed(launch, origin, profile, tmp_path):
+    """Another user's folder or file, a link to an open folder: said, kept in memory only, nothing changed."""
+    data, cache = profile.home / ".local/share/com.corvidale.desktop", profile.home / ".cache/com.corvidale.desktop"
+    origin.routes["/data"] = (page("<script>report('loaded ' + document.cookie); document.cookie = 'sid=s; max-age=99';"
+                                   "</script>"),)
+    elsewhere, stuck = tmp_path / "elsewhere", cache / "stuck"
+    for folder, mode in [(data, 0o777), (cache, 0o755), (elsewhere, 0o755)]:
+        folder.mkdir(parents=True)
+        folder.chmod(mode)
+    (data / "cookies.sqlite").write_bytes(b"")
+    (data / "cookies.sqlite").chmod(0o666)
+    for path in (data, data / "cookies.sqlite"):
+        os.chown(path, 65534, 65534)  # nobody's
+    (elsewhere / "kept").write_text("x")
+    (cache / "out").symlink_to(elsewhere)
+    stuck.write_text("cached")
+    subprocess.run(["mount", "--bind", str(stuck), str(stuck)], check=True)
+    try:
+        subprocess.run(["mount", "-o", "remount,ro,bind", str(stuck)], check=True)
+        app = launch("/data")
+        assert origin.wait_report("loaded") == "loaded "
+        app.close()
+    finally:
+        subprocess.run(["umount", str(stuck)])
+    said = app.said()
+    for line in [f"corvidale: {data} belongs to another user (uid 65534), who could read what Corvidale keeps there",
+                 f"corvidale: could not make {stuck} private: Read-only file system"]:
+        assert line in said, said
+    assert any("in memory only" in line for line in said), said
+    assert sorted(p.name for p in data.iterdir()) == ["cookies.sqlite"] and (data / "cookies.sqlite").stat().st_size == 0
+    assert oct(os.stat(elsewhere / "kept").st_mode & 0o777) == "0o644"
+    assert oct(os.stat(cache).st_mode & 0o777) == "0o700"
+
+    # The user's own folder kept elsewhere and linked here: used where it is, never changed through the
+    # link; open to others, it is refused.
+    os.chown(data, 0, 0)
+    shutil.rmtree(data)
+    data.symlink_to(elsewhere)
+    app = launch("/data")
+    wait_for(lambda: origin.reports().count("loaded ") == 2, "the second run's page, with no cookie")
+    app.close()
+    assert f"corvidale: {data} leads to a folder that others can open; make it the user's alone (chmod 700)" in app.said()
+    assert [oct(os.stat(p).st_mode & 0o777) for p in (elsewhere, elsewhere / "kept")] == ["0o755", "0o644"]
 
 
 REACH = page("""<script>addEventListener('load', function () { report('loaded ' + location.pathname + ' ' + history.length); });
