@@ -198,13 +198,16 @@ void GtkWebView::makeContentManager(const platform::WebViewConfiguration& config
         bindings_.push_back(std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0}));
     }
     for (const auto& script : configuration.userScripts) {
-        if (!script.forMainFrameOnly) scriptsTopFrameOnly_ = false;
-        g_autoptr(WebKitUserScript) native = webkit_user_script_new_for_world(
-            script.source.c_str(),
-            script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-            script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
-                                       : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            kShellScriptWorld, nullptr, nullptr);
+        // Only the shell's world reaches its message handlers.
+        if (!script.forMainFrameOnly && !script.pageWorld) scriptsTopFrameOnly_ = false;
+        const auto frames =
+            script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
+        const auto time = script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
+                                                     : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
+        g_autoptr(WebKitUserScript) native =
+            script.pageWorld
+                ? webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr)
+                : webkit_user_script_new_for_world(script.source.c_str(), frames, time, kShellScriptWorld, nullptr, nullptr);
         webkit_user_content_manager_add_script(contentManager_.get(), native);
     }
 }

@@ -23,8 +23,8 @@ from pathlib import Path
 import pytest
 
 APP = os.environ.get("CORVIDALE_APP", "build/Corvidale.app/Contents/MacOS/corvidale")
-APP_HOST, SUB_HOST, FOREIGN_HOST, SIGNIN_HOST = HOSTS = [
-    "app.corvidale.test", "other.app.corvidale.test", "foreign.test", "accounts.google.com"]
+APP_HOST, SUB_HOST, FOREIGN_HOST, SIGNIN_HOST, IDN_HOST = HOSTS = [
+    "app.corvidale.test", "other.app.corvidale.test", "foreign.test", "accounts.google.com", "xn--bcher-kva.test"]
 TIMEOUT = 60  # two busy cores and a cold engine start have to fit
 # "(name:pid): Domain-LEVEL **: ..." or "** (name:pid): LEVEL **: ..."
 GLIB_LOG_LINE = re.compile(r"^(\*\* )?\([^()]*:\d+\): ")

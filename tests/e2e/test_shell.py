@@ -2,13 +2,14 @@
 import os
 import re
 import shutil
+import socket
 import stat
 import subprocess
 import time
 
 import pytest
 
-from conftest import APP, APP_HOST, SIGNIN_HOST, Origin, page, run, steps_page, wait_for
+from conftest import APP, APP_HOST, FOREIGN_HOST, IDN_HOST, SIGNIN_HOST, Origin, page, run, steps_page, wait_for
 
 TO_LIGHT, TO_DARK = "[theme] window appearance → light", "[theme] window appearance → dark"
 
@@ -346,3 +347,41 @@ def test_an_unreachable_origin_shows_the_shells_screen_and_comes_back_by_itself(
         app.close()
     finally:
         impostor.close()
+
+
+# What a document may keep: IndexedDB, one in a frame it adds, Cache Storage, a worker's IndexedDB.
+STORES = """<script>function opened(factory) { return new Promise(function (done) {
+  try { var r = factory.open('d', 1); r.onsuccess = function () { done('ok'); }; r.onerror = function () { done(r.error.name); }; }
+  catch (e) { done(e.name); } }); }
+addEventListener('load', async function () {
+  var kept = [await opened(indexedDB)], inner = document.body.appendChild(document.createElement('iframe'));
+  kept.push(await opened(inner.contentWindow.indexedDB));
+  kept.push(await caches.open('c').then(function () { return 'ok'; }, function (e) { return e.name; }));
+  try { var w = new Worker(URL.createObjectURL(new Blob(["var r = indexedDB.open('w', 1); r.onsuccess = function () "
+    + "{ postMessage('ok'); }; r.onerror = function () { postMessage(r.error.name); };"])));
+    kept.push(await new Promise(function (done) { w.onmessage = function (m) { done(m.data); }; }));
+  } catch (e) { kept.push(e.name); }
+  report('@WHO@ ' + location.host + ' ' + kept.join(' ')); @THEN@ });</script>"""
+
+
+def test_an_international_origin_loads_and_a_frame_of_another_site_neither_strands_it_nor_stores(launch, origin):
+    """The frame sends the window to the application's host on a port nobody serves, and stores what it can."""
+    closed = socket.socket()
+    closed.bind(("127.0.0.1", 0))  # bound, not listening: refused
+    dead = f"https://{IDN_HOST}:{closed.getsockname()[1]}/"
+    origin.routes["/idn"] = (page(STORES.replace("@WHO@", "top").replace("@THEN@", "frames[0].postMessage('go', '*');") +
+                                  f'<iframe src="{origin.url("/frame", FOREIGN_HOST)}"></iframe>'),)
+    origin.routes["/frame"] = (page(STORES.replace("@WHO@", "frame").replace("@THEN@", "") +
+                                    f"<script>onmessage = function () {{ top.location = '{dead}'; }};</script>"),)
+    try:
+        app = launch(origin=f"https://bücher.test:{origin.port}/idn")
+        assert origin.wait_report("top ") == f"top {IDN_HOST}:{origin.port} ok ok ok ok"
+        assert origin.wait_report("frame ") == (f"frame {FOREIGN_HOST}:{origin.port} QuotaExceededError "
+                                                "QuotaExceededError QuotaExceededError SecurityError")
+        time.sleep(3)  # the frame's navigation has failed, and the first retry would be due
+        app.key("ctrl+r")  # the application's page, not the frame's target
+        wait_for(lambda: [r for r in origin.reports() if r.startswith("top ")][1:], "the page reloaded")
+        assert not [line for line in app.said() if line.startswith("[reach]")], app.said()
+        app.close()
+    finally:
+        closed.close()

@@ -10,6 +10,7 @@
 #include "core/updater/interactive_update_reporter.h"
 #include "core/updater/update_controller.h"
 #include "core/updater/update_self_test.h"
+#include "core/web/frame_storage.h"
 #include "core/web/navigation_policy.h"
 #include "core/web/page_console.h"
 #include "core/web/page_dialogs.h"
@@ -131,6 +132,7 @@ platform::WebViewConfiguration Delegate::webViewConfiguration() {
     configuration.javaScriptEnabled = true;
     configuration.scriptMessageHandlers.push_back({std::string(kThemeHandlerName), &theme_});
     configuration.userScripts.push_back(themeUserScript());
+    configuration.userScripts.push_back(frameStorageScript());
     notifications_.configure(configuration);
     return configuration;
 }

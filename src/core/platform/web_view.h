@@ -19,6 +19,10 @@ struct UserScript {
     std::string source;
     bool injectAtDocumentEnd = true;
     bool forMainFrameOnly = true;
+    // In the page's own world, where the page's scripts see what it changes;
+    // otherwise where the backend keeps the shell's scripts apart from the
+    // page's (on macOS both are the page's world).
+    bool pageWorld = false;
 };
 
 struct WebViewConfiguration {
