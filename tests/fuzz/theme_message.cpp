@@ -2,6 +2,7 @@
 // two flags (main frame, text body), the second the origin's port; then lines:
 // handler name, the origin's scheme, its host, body.
 #include "../unit/fake.h"
+#include "core/util/curl_url.h"
 #include "core/web/theme_bridge.h"
 #include "fuzz.h"
 
