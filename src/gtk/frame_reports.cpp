@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 #include "core/util/line_output.h"
 #include "core/util/url.h"
@@ -15,14 +16,25 @@ namespace {
 constexpr const char* kExtensionFolder = "/Contents/PlugIns/web-process";
 constexpr const char* kExtensionFile = "/corvidale-frames.so";
 
+bool callsPrint(GVariant* parameters) {
+    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE(frames::kCallType))) return false;
+    const char* name = nullptr;
+    g_variant_get_child(parameters, 3, "&s", &name);
+    return name != nullptr && std::string_view(name) == "print";
+}
+
 std::optional<FrameReports::Caller> callerOf(GVariant* parameters) {
-    if (parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE(frames::kFrameFactsType))) {
+    // A press names the frame; a call names it and the function called.
+    if (parameters == nullptr || (!g_variant_is_of_type(parameters, G_VARIANT_TYPE(frames::kFrameFactsType)) &&
+                                  !g_variant_is_of_type(parameters, G_VARIANT_TYPE(frames::kCallType)))) {
         return std::nullopt;
     }
     guint64 id = 0;
     gboolean main = FALSE;
     const char* origin = nullptr;
-    g_variant_get(parameters, "(tb&s)", &id, &main, &origin);
+    g_variant_get_child(parameters, 0, "t", &id);
+    g_variant_get_child(parameters, 1, "b", &main);
+    g_variant_get_child(parameters, 2, "&s", &origin);
     return FrameReports::Caller{id, {main != FALSE, securityOriginOf(origin != nullptr ? origin : "")}};
 }
 
@@ -70,6 +82,7 @@ bool FrameReports::receive(WebKitUserMessage* message) {
     } else {
         // Unreadable facts still open a call, of a frame nobody can name.
         calls_.push_back(frame.value_or(Caller{0, {false, {}}}));
+        if (callsPrint(webkit_user_message_get_parameters(message))) printCaller_ = calls_.back();
     }
     return true;
 }
@@ -77,6 +90,12 @@ bool FrameReports::receive(WebKitUserMessage* message) {
 std::optional<FrameReports::Caller> FrameReports::caller() const {
     if (calls_.empty() || calls_.back().id == 0) return std::nullopt;
     return calls_.back();
+}
+
+std::optional<FrameReports::Caller> FrameReports::takePrintCaller() {
+    auto caller = std::exchange(printCaller_, std::nullopt);
+    if (!caller || caller->id == 0) return std::nullopt;
+    return caller;
 }
 
 std::optional<std::uint64_t> FrameReports::latestPress(std::optional<guint64> inFrame, gint64 maxAge) const {

@@ -39,6 +39,9 @@ public:
 
     // The frame whose call is running, if any.
     std::optional<Caller> caller() const;
+    // The frame that last called print(), once: the engine may ask for the
+    // print dialog after that call has returned.
+    std::optional<Caller> takePrintCaller();
     // The number of the user's latest press: only if it was in frame
     // `inFrame` when that is given, and at most `maxAge` microseconds ago
     // when that is not 0.
@@ -52,6 +55,7 @@ private:
     };
 
     std::vector<Caller> calls_;
+    std::optional<Caller> printCaller_;
     std::optional<Press> lastPress_;
 };
 

@@ -79,6 +79,19 @@ void applyPolicy(WebKitPolicyDecision* decision, Policy policy) {
     }
 }
 
+// Answers a page dialog and drops the shell's reference. Never from inside
+// the engine's "script-dialog" emission, which a refusal would otherwise be:
+// a dialog closed before the emission returns leaves the page's call waiting.
+void closeLater(WebKitScriptDialog* dialog) {
+    g_idle_add_once(
+        [](gpointer data) {
+            auto* answered = static_cast<WebKitScriptDialog*>(data);
+            webkit_script_dialog_close(answered);
+            webkit_script_dialog_unref(answered);
+        },
+        dialog);
+}
+
 void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<std::function<void(platform::ScriptResult)>> completion(
         static_cast<std::function<void(platform::ScriptResult)>*>(data));
@@ -408,8 +421,7 @@ gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, 
     case WEBKIT_SCRIPT_DIALOG_ALERT: {
         webkit_script_dialog_ref(dialog);
         ui->runJavaScriptAlertPanel(message, frame, Completion<>(std::function<void()>([dialog] {
-                                        webkit_script_dialog_close(dialog);
-                                        webkit_script_dialog_unref(dialog);
+                                        closeLater(dialog);
                                     })));
         return TRUE;
     }
@@ -418,8 +430,7 @@ gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, 
         ui->runJavaScriptConfirmPanel(message, frame, Completion<bool>(
                                                    [dialog](bool confirmed) {
                                                        webkit_script_dialog_confirm_set_confirmed(dialog, confirmed);
-                                                       webkit_script_dialog_close(dialog);
-                                                       webkit_script_dialog_unref(dialog);
+                                                       closeLater(dialog);
                                                    },
                                                    false));
         return TRUE;
@@ -434,8 +445,7 @@ gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, 
                 [dialog](std::optional<std::string> text) {
                     // No text set means no value: the page's prompt() yields null.
                     if (text) webkit_script_dialog_prompt_set_text(dialog, text->c_str());
-                    webkit_script_dialog_close(dialog);
-                    webkit_script_dialog_unref(dialog);
+                    closeLater(dialog);
                 },
                 std::nullopt));
         return TRUE;
@@ -506,7 +516,9 @@ gboolean GtkWebView::onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer sel
     // The engine tells no user action here: the asking frame's own press, if
     // it is recent, stands for one.
     platform::Initiator initiator;
-    if (const auto caller = view->frames_.caller()) {
+    auto caller = view->frames_.takePrintCaller();
+    if (const auto running = view->frames_.caller()) caller = running;
+    if (caller) {
         initiator.frame = caller->info;
         initiator.userGesture = view->frames_.latestPress(caller->id, kPressMicroseconds);
     }

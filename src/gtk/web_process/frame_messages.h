@@ -5,18 +5,20 @@
 
 namespace corvidale::frames {
 
-// The parameters of every message: the frame's id, whether it is the top
-// frame, and its document's origin as `self.origin` serializes it ("null"
-// for an opaque one).
+// What names a frame: its id, whether it is the top frame, and its
+// document's origin as `self.origin` serializes it ("null" for an opaque one).
 inline constexpr const char* kFrameFactsType = "(tbs)";
+// The same, and the name of the function called.
+inline constexpr const char* kCallType = "(tbss)";
 
-// The user pressed a pointer button or a key in the frame.
+// The user pressed a pointer button or a key in the frame: kFrameFactsType.
 inline constexpr const char* kPressMessage = "corvidale.frame-press";
 // A script of the frame called a function that may ask the engine for a
-// dialog, a window, a print or a navigation...
+// dialog, a window, a print or a navigation (kCallType)...
 inline constexpr const char* kEnterMessage = "corvidale.frame-enter";
-// ...and the call returned: whatever the engine asked for in between, that
-// frame asked for.
+// ...and the call returned (no parameters): whatever the engine asked for in
+// between, that frame asked for. Only a print may come later: the engine
+// holds it back until the frame's document has loaded.
 inline constexpr const char* kLeaveMessage = "corvidale.frame-leave";
 
 // The extension's own script world, where its listeners live apart from the

@@ -45,28 +45,37 @@ std::string originOf(WebKitFrame* frame) {
     return text != nullptr ? text : "null";
 }
 
-void tell(const Bound& bound, const char* name, bool withFacts) {
+void tell(const Bound& bound, const char* name, GVariant* parameters) {
     WebKitWebPage* page = webkit_web_process_extension_get_page(theExtension, bound.pageId);
-    if (page == nullptr) return;
-    GVariant* facts = withFacts ? g_variant_new(kFrameFactsType, webkit_frame_get_id(bound.frame),
-                                                webkit_frame_is_main_frame(bound.frame), originOf(bound.frame).c_str())
-                                : nullptr;
-    webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, facts), nullptr, nullptr, nullptr);
+    if (page == nullptr) {
+        if (parameters != nullptr) g_variant_unref(g_variant_ref_sink(parameters));
+        return;
+    }
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new(name, parameters), nullptr, nullptr, nullptr);
 }
 
-void onPress(GPtrArray*, gpointer data) { tell(*static_cast<Bound*>(data), kPressMessage, true); }
+void onPress(GPtrArray*, gpointer data) {
+    const auto& bound = *static_cast<Bound*>(data);
+    tell(bound, kPressMessage,
+         g_variant_new(kFrameFactsType, webkit_frame_get_id(bound.frame), webkit_frame_is_main_frame(bound.frame),
+                       originOf(bound.frame).c_str()));
+}
 
-// bracket(apply, original, this, args): the call, told before and after. Both
-// messages are sent from here, so no script can have one without the other.
+// bracket(name, apply, original, this, args): the call, told before and
+// after. Both messages are sent from here, so no script can have one
+// without the other.
 JSCValue* onBracket(GPtrArray* arguments, gpointer data) {
     const auto& bound = *static_cast<Bound*>(data);
-    if (arguments->len != 4) return nullptr;
+    if (arguments->len != 5) return nullptr;
     auto** argument = reinterpret_cast<JSCValue**>(arguments->pdata);
-    JSCContext* context = jsc_value_get_context(argument[0]);
-    tell(bound, kEnterMessage, true);
-    JSCValue* result = jsc_value_function_call(argument[0], JSC_TYPE_VALUE, argument[1], JSC_TYPE_VALUE, argument[2],
-                                               JSC_TYPE_VALUE, argument[3], G_TYPE_NONE);
-    tell(bound, kLeaveMessage, false);
+    JSCContext* context = jsc_value_get_context(argument[1]);
+    g_autofree char* name = jsc_value_to_string(argument[0]);
+    tell(bound, kEnterMessage,
+         g_variant_new(kCallType, webkit_frame_get_id(bound.frame), webkit_frame_is_main_frame(bound.frame),
+                       originOf(bound.frame).c_str(), name != nullptr ? name : ""));
+    JSCValue* result = jsc_value_function_call(argument[1], JSC_TYPE_VALUE, argument[2], JSC_TYPE_VALUE, argument[3],
+                                               JSC_TYPE_VALUE, argument[4], G_TYPE_NONE);
+    tell(bound, kLeaveMessage, nullptr);
     if (JSCException* thrown = jsc_context_get_exception(context)) {
         g_object_ref(thrown);
         jsc_context_clear_exception(context);
@@ -99,7 +108,7 @@ constexpr const char* kBrackets = R"JS((function (bracket) {
     if (!own || typeof own.value !== 'function') return;
     var original = own.value;
     own.value = {[name](...args) {
-      return when && !when(args) ? apply(original, this, args) : bracket(apply, original, this, args);
+      return when && !when(args) ? apply(original, this, args) : bracket(name, apply, original, this, args);
     }}[name];
     define(target, name, own);
   }
