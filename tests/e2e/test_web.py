@@ -333,7 +333,9 @@ def test_frames_of_other_sites_save_open_and_ask_nothing_without_a_click_in_them
     origin.routes["/hidden"] = (page(f"""<script>{SAVE} seq(function () {{ save('hidden-blob.txt'); }},
       function () {{ save('hidden-data.txt', 'data:text/plain,x'); }}, function () {{
       report('prompt ' + prompt('Your Corvidale session expired. Enter your password', ''));
-      report('confirm ' + confirm('Leave?')); alert('hello'); report('alert returned'); }}, function () {{
+      report('confirm ' + confirm('Leave?')); alert('hello'); report('alert returned');
+      dispatchEvent(new PointerEvent('pointerdown')); dispatchEvent(new KeyboardEvent('keydown', {{key: 'a'}})); print();
+      }}, function () {{
       var a = document.createElement('a'); a.href = 'mailto:evil@foreign.test'; a.click(); }});
       </script><iframe src="/nested"></iframe><iframe sandbox="allow-scripts allow-downloads"
       srcdoc="<script>{SAVE.replace('"', '&quot;')} save('sandboxed.txt')</script>"></iframe>"""),)
@@ -347,19 +349,22 @@ def test_frames_of_other_sites_save_open_and_ask_nothing_without_a_click_in_them
             return handler.reply(page("<script>setTimeout(function () { location.href = '/away'; }, 200);</script>"))
         handler.reply(*attachment("replayed.txt", CSV))
     origin.routes["/traverse"] = traverse
-    origin.routes["/away"] = (page("<script>setTimeout(function () { history.back(); }, 200);</script>"),)
+    origin.routes["/away"] = (page("""<script>var k = 0; (function back() {  // again, if a busy engine dropped it
+      if (k++ < 4) { history.back(); setTimeout(back, 800); } })();</script>"""),)
     origin.routes["/clicker"] = (page(f"""<button id="b">in the frame</button><script>{SAVE} var n = 0, t;
       setTimeout(function () {{ t = setInterval(function () {{
         if (n % 2) save('timer' + n + '.txt'); else document.body.appendChild(document.createElement('iframe')).src =
           '/att?n=timer' + n; report('tried ' + n++); if (n == 8) clearInterval(t); }}, 600); }}, 1500);
       document.getElementById('b').addEventListener('click', function () {{ clearInterval(t);
-        save('clicked.txt'); save('clicked-again.txt'); report('frame clicked'); }});</script>""",
+        save('clicked.txt'); save('clicked-again.txt'); report('frame clicked'); }});
+      addEventListener('message', function () {{ save('forwarded.txt'); report('forwarded'); }});</script>""",
                                        head="<style>#b{position:fixed;inset:0}</style>"),)
     origin.routes["/frames"] = (page(f"""<input id="field"><iframe id="clicker" src="{other('/clicker')}"></iframe>
       <iframe class="hidden" src="{other('/hidden')}"></iframe><iframe class="hidden" src="{other('/traverse')}"></iframe>
       <iframe class="hidden" src="{port}"></iframe><script>{SAVE}
       console.warn = function (line) {{ report('console ' + line); }};
-      document.getElementById('field').addEventListener('focus', function () {{ report('field focused'); }});
+      document.getElementById('field').addEventListener('click', function () {{ report('field clicked');
+        document.getElementById('clicker').contentWindow.postMessage('go', '*'); }});
       addEventListener('load', function () {{ seq(function () {{ save('own.txt'); }}, function () {{
         var a = document.createElement('a'); a.href = 'mailto:own@corvidale.test'; a.click(); }}); }});</script>""",
                                       head="""<style>#field{position:fixed;left:0;top:0;width:400px;height:80px}
@@ -367,17 +372,17 @@ def test_frames_of_other_sites_save_open_and_ask_nothing_without_a_click_in_them
     app = launch("/frames")
     for report in ("prompt null", "confirm false", "alert returned", "nested done", "port done", "tried 2"):
         origin.wait_report(report)
-    app.click(200, 40)  # in the application's own field: nothing of the frame's
-    origin.wait_report("field focused")
+    app.click(200, 40)  # in the application's own field, which tells the frame: nothing of the frame's
+    origin.wait_report("forwarded")
     origin.wait_report("tried 7")
-    wait_for(lambda: len(served) == 2, "the traversal back to the attachment")
+    wait_for(lambda: len(served) >= 2, "the traversal back to the attachment")
     app.click(250, 350)  # in the frame: one file for one click, whichever of its two starts first
     origin.wait_report("frame clicked")
     wait_for(lambda: len(profile.files()) == 2, f"the frame's click to save: {profile.files()}")
     time.sleep(2)  # what else was asked for has had time to arrive
     assert profile.files() in (["clicked.txt", "own.txt"], ["clicked-again.txt", "own.txt"]), profile.files()
     assert sorted(profile.opened()) == sorted(["mailto:own@corvidale.test", str(profile.downloads)]), "one reveal, no foreign mail"
-    assert not app.windows(" says$"), "a dialog of another site's frame"
+    assert not app.windows(" says$") and not app.windows("^Print$"), "a dialog of another site's frame"
     console = [r[len("console "):] for r in origin.reports() if r.startswith("console ")]
     for line in ["Corvidale did not download blob:" + port.removesuffix("/port") + "/",
                  "Corvidale did not download data:text/plain,x: a frame of another site asked for it without a click",
