@@ -281,10 +281,12 @@ TEST_F(PageDialogsTest, OnlyTheTopPageAndTheApplicationsFramesSpeakAndNoneTitles
         {sandboxed, "", "Corvidale did not show the prompt null asked for"},
         {std::nullopt, "", "Corvidale did not show the prompt a frame asked for: it could not tell which frame that was."},
     };
+    // Outlives the sheets: one dropped unanswered answers with its fallback.
+    Strings answers;
     for (const auto& c : cases) {
         web.scripts.clear();
         p.alerts.clear();
-        Strings answers;
+        answers.clear();
         const std::string text = "Your session expired. Enter your password";
         dialogs.runJavaScriptAlertPanel(text, c.frame, Completion<>([&] { answers.push_back("alert"); }));
         dialogs.runJavaScriptConfirmPanel(text, c.frame, Completion<bool>([&](bool ok) {
@@ -307,6 +309,7 @@ TEST_F(PageDialogsTest, OnlyTheTopPageAndTheApplicationsFramesSpeakAndNoneTitles
         }
         EXPECT_TRUE(answers.empty() && web.scripts.empty());
     }
+    p.alerts.clear();
 }
 
 TEST_F(PageDialogsTest, AFloodOfRefusalsIsToldWhyTwentyTimesAMinute) {
