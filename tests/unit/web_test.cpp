@@ -298,11 +298,13 @@ TEST_F(PageDialogsTest, OnlyTheTopPageAndTheApplicationsFramesSpeakAndNoneTitles
         if (c.title.empty()) {
             EXPECT_EQ(answers, (Strings{"alert", "false", "null"})) << c.console;
             EXPECT_TRUE(p.alerts.empty());
-            ASSERT_EQ(web.scripts.size(), 3u);
-            EXPECT_NE(web.scripts[2].find(c.console), std::string::npos) << web.scripts[2];
+            EXPECT_EQ(web.scripts.size(), 3u);  // no ASSERT: its return would drop sheets that answer into `answers`
+            if (web.scripts.size() == 3u) {
+                EXPECT_NE(web.scripts[2].find(c.console), std::string::npos) << web.scripts[2];
+            }
             continue;
         }
-        ASSERT_EQ(p.alerts.size(), 3u) << c.title;
+        EXPECT_EQ(p.alerts.size(), 3u) << c.title;
         for (const auto& alert : p.alerts) {
             EXPECT_EQ(alert.content.messageText, text);
             EXPECT_EQ(alert.content.windowTitle, c.title);
