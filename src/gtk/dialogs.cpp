@@ -298,13 +298,14 @@ void watchEngineDialogs(ShellContext& context) {
     g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, onWidgetMapped, &context, nullptr);
 }
 
-std::string alertWindowTitle(const std::string& messageText) {
-    return messageText.empty() ? std::string("Alert") : messageText;
+std::string alertWindowTitle(const platform::AlertContent& alert) {
+    if (alert.windowTitle) return *alert.windowTitle;
+    return alert.messageText.empty() ? std::string("Alert") : alert.messageText;
 }
 
 GtkWindow* GtkDialogs::alertWindow(const platform::AlertContent& alert, platform::Presentation presentation) {
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
-    gtk_window_set_title(window, alertWindowTitle(alert.messageText).c_str());
+    gtk_window_set_title(window, alertWindowTitle(alert).c_str());
     gtk_window_set_resizable(window, FALSE);
     if (presentation == platform::Presentation::SheetOnWindow) {
         beginSheet(context_, window);

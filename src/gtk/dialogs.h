@@ -39,7 +39,7 @@ void endSheets(ShellContext& context);
 // now on each gets the keys that quit and close, as the shell's sheets do.
 void watchEngineDialogs(ShellContext& context);
 
-// The window title of an alert with `messageText`.
-std::string alertWindowTitle(const std::string& messageText);
+// The window title of `alert`: its own when it names one, else its message.
+std::string alertWindowTitle(const platform::AlertContent& alert);
 
 }  // namespace corvidale::gtk

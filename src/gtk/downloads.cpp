@@ -51,6 +51,7 @@ public:
         return static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
     }
     std::uint64_t receivedLength() const override { return webkit_download_get_received_data_length(download_.get()); }
+    void cancel() override { webkit_download_cancel(download_.get()); }
 
 private:
     static gboolean onDecideDestination(WebKitDownload*, gchar* suggestedFilename, gpointer data) {
@@ -128,10 +129,9 @@ void DownloadCenter::onDownloadStarted(WebKitNetworkSession*, WebKitDownload* do
     auto* wrapper = new GtkDownload(download);
     WebKitWebView* origin = webkit_download_get_web_view(download);
     const auto view = origin != nullptr ? center.context_.webViews.find(origin) : center.context_.webViews.end();
-    if (view != center.context_.webViews.end() && view->second->navigationDelegate() != nullptr) {
-        // The navigation delegate makes itself the download's delegate.
-        view->second->navigationDelegate()->navigationResponseDidBecomeDownload(*wrapper);
-    }
+    // The session downloads for every view and page: only what the core let
+    // through as a navigation or asked for as a response may go on.
+    if (view == center.context_.webViews.end() || !view->second->tellDownload(download, *wrapper)) wrapper->cancel();
 }
 
 }  // namespace corvidale::gtk

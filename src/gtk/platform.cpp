@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/app/delegate.h"
+#include "frame_reports.h"
 #include "network_watch.h"
 #include "startup_trace.h"
 #include "web_view.h"
@@ -47,6 +48,9 @@ void GtkPlatform::runInBackground(std::function<void()> job) {
 }
 
 std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::WebViewConfiguration& configuration) {
+    // Before the first web process starts, which is when the engine reads it.
+    static const bool framesReported = loadFrameReports(bundle_.bundlePath());
+    (void)framesReported;
     auto view = std::make_unique<GtkWebView>(context_, downloads_, defaults_, configuration);
     traceStartupOf(view->widget());
     return view;

@@ -41,11 +41,6 @@ struct ShellContext {
     // Windows the engine put over the main window (its print dialog), while
     // they show.
     std::vector<GtkWindow*> engineDialogs;
-    // The user's clicks and key presses in the page so far, and when the last
-    // came (g_get_monotonic_time): what tells a request the user made through
-    // the page from one a script made alone.
-    std::uint64_t userInputs = 0;
-    gint64 lastUserInputTime = 0;
     // The main page's process is gone and nothing has loaded since: it
     // answers no key.
     bool pageProcessGone = false;

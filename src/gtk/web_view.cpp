@@ -1,5 +1,6 @@
 #include "web_view.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -34,52 +35,33 @@ platform::NavigationType navigationTypeOf(WebKitNavigationType type) {
     }
 }
 
-// A click or key press counts for what it leads to this long after it.
-constexpr gint64 kUserActionMicroseconds = 5 * G_USEC_PER_SEC;
+// A press in a frame allows its print this long after it, as the engine lets
+// a click count for what follows it.
+constexpr gint64 kPressMicroseconds = 5 * G_USEC_PER_SEC;
+// Decisions kept for the downloads they may turn into.
+constexpr std::size_t kRememberedDecisions = 64;
 
-std::optional<std::uint64_t> recentUserAction(const ShellContext& context) {
-    if (context.userInputs == 0 || g_get_monotonic_time() - context.lastUserInputTime > kUserActionMicroseconds) {
-        return std::nullopt;
-    }
-    return context.userInputs;
+// A back/forward move, a reload or a form sent again replays the request of
+// another time, with its Referer; only a new request names who sent it.
+bool repeatsAnEarlierRequest(platform::NavigationType type) {
+    return type == platform::NavigationType::BackForward || type == platform::NavigationType::Reload ||
+           type == platform::NavigationType::FormResubmitted;
 }
 
-// The host of the document that made the request, in the engine's form. The
-// engine names it in the Referer (which a page may leave out), or a blob URL
-// carries the origin that made it.
-std::optional<std::string> requesterHost(WebKitURIRequest* request) {
-    if (request == nullptr) return std::nullopt;
-    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+// The document that made a new request, as the engine wrote it in the
+// Referer: a page can leave it out or shorten it, never name another origin
+// there. Its frame is not known to be the top one.
+std::optional<platform::FrameInfo> requesterFrame(WebKitURIRequest* request) {
+    SoupMessageHeaders* headers = request != nullptr ? webkit_uri_request_get_http_headers(request) : nullptr;
     const char* referer = headers != nullptr ? soup_message_headers_get_one(headers, "Referer") : nullptr;
-    const char* uri = webkit_uri_request_get_uri(request);
-    std::optional<Url> requester;
-    if (referer != nullptr && *referer != '\0') {
-        requester = Url::parse(referer);
-    } else if (uri != nullptr && g_str_has_prefix(uri, "blob:")) {
-        requester = Url::parse(uri + 5);
-    }
-    return requester ? requester->canonicalHost() : std::nullopt;
+    if (referer == nullptr || *referer == '\0') return std::nullopt;
+    return platform::FrameInfo{false, securityOriginOf(referer)};
 }
 
-platform::NavigationAction navigationActionFrom(WebKitNavigationAction* native, const ShellContext& context) {
-    platform::NavigationAction action;
-    if (native == nullptr) return action;
-    action.type = navigationTypeOf(webkit_navigation_action_get_navigation_type(native));
-    WebKitURIRequest* request = webkit_navigation_action_get_request(native);
-    const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-    if (uri != nullptr && *uri != '\0') action.url = uri;
-    platform::Initiator initiator;
-    // The engine knows whether a user action is behind it; which one is the
-    // latest the page was given.
-    if (webkit_navigation_action_is_user_gesture(native)) initiator.userGesture = context.userInputs;
-    initiator.frameHost = requesterHost(request);
-    action.initiator = initiator;
-    // WebKitGTK has no "should download" flag. A page-script click on an
-    // <a download> with a blob: or same-origin URL arrives as an ordinary
-    // link activation, and once it is allowed WebKit starts the download
-    // itself, which then reaches the download delegate all the same.
-    action.shouldPerformDownload = false;
-    return action;
+template <class Entry>
+void remember(std::deque<Entry>& entries, Entry entry) {
+    if (entries.size() == kRememberedDecisions) entries.pop_front();
+    entries.push_back(std::move(entry));
 }
 
 // Navigation actions and responses are answered alike; anything but Allow
@@ -99,15 +81,17 @@ void applyPolicy(WebKitPolicyDecision* decision, Policy policy) {
     }
 }
 
-template <class Policy>
-Completion<Policy> policyCompletion(WebKitPolicyDecision* decision) {
-    g_object_ref(decision);
-    return Completion<Policy>(
-        [decision](Policy policy) {
-            applyPolicy(decision, policy);
-            g_object_unref(decision);
+// Answers a page dialog and drops the shell's reference. Never from inside
+// the engine's "script-dialog" emission, which a refusal would otherwise be:
+// a dialog closed before the emission returns leaves the page's call waiting.
+void closeLater(WebKitScriptDialog* dialog) {
+    g_idle_add_once(
+        [](gpointer data) {
+            auto* answered = static_cast<WebKitScriptDialog*>(data);
+            webkit_script_dialog_close(answered);
+            webkit_script_dialog_unref(answered);
         },
-        Policy::Cancel);
+        dialog);
 }
 
 void onJavaScriptEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
@@ -229,11 +213,7 @@ void GtkWebView::connectSignals() {
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(&GtkWebView::onWebProcessTerminated), this);
     g_signal_connect(view_.get(), "notify::is-web-process-responsive", G_CALLBACK(&GtkWebView::onResponsivenessChanged),
                      this);
-    // Ahead of the engine, which takes every click and key for the page.
-    GtkEventController* input = gtk_event_controller_legacy_new();
-    gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
-    g_signal_connect(input, "event", G_CALLBACK(&GtkWebView::onInput), this);
-    gtk_widget_add_controller(GTK_WIDGET(view_.get()), input);
+    g_signal_connect(view_.get(), "user-message-received", G_CALLBACK(&GtkWebView::onUserMessage), this);
 }
 
 GtkWebView::~GtkWebView() {
@@ -298,7 +278,7 @@ platform::SecurityOrigin GtkWebView::currentOrigin() const {
     if (!page || !page->canonicalHost()) return {};
     const int port = page->port() ? std::atoi(page->port()->c_str()) : 0;
     if (page->port() && (port <= 0 || port > 65535)) return {};  // nothing the engine could have loaded
-    return {page->scheme(), *page->canonicalHost(), static_cast<std::uint16_t>(port)};
+    return {page->scheme(), *page->canonicalHost(), port};
 }
 
 void GtkWebView::evaluateJavaScript(const std::string& script,
@@ -342,11 +322,53 @@ gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
     }
 }
 
+platform::Initiator GtkWebView::initiatorOf(WebKitNavigationAction* native) const {
+    platform::Initiator initiator;
+    const auto caller = frames_.caller();
+    if (caller) {
+        initiator.frame = caller->info;
+    } else if (!repeatsAnEarlierRequest(navigationTypeOf(webkit_navigation_action_get_navigation_type(native)))) {
+        initiator.frame = requesterFrame(webkit_navigation_action_get_request(native));
+    }
+    // The engine knows whether a user action is behind it, and gives one to
+    // the frame the user acted in; which one is the frame's latest press.
+    if (webkit_navigation_action_is_user_gesture(native)) {
+        initiator.userGesture = frames_.latestPress(caller ? std::optional(caller->id) : std::nullopt, 0);
+    }
+    return initiator;
+}
+
+platform::NavigationAction GtkWebView::navigationActionFrom(WebKitNavigationAction* native) const {
+    platform::NavigationAction action;
+    if (native == nullptr) return action;
+    action.type = navigationTypeOf(webkit_navigation_action_get_navigation_type(native));
+    WebKitURIRequest* request = webkit_navigation_action_get_request(native);
+    const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+    if (uri != nullptr && *uri != '\0') action.url = uri;
+    action.initiator = initiatorOf(native);
+    // WebKitGTK has no "should download" flag. A link with a download
+    // attribute arrives as an ordinary link activation, and once it is
+    // allowed the engine starts the download itself, which tellDownload()
+    // then hands to the delegate with this action.
+    action.shouldPerformDownload = false;
+    return action;
+}
+
 gboolean GtkWebView::decideNavigationAction(WebKitPolicyDecision* decision) {
     if (navigationDelegate_ == nullptr) return FALSE;
-    const auto action = navigationActionFrom(
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)), context_);
-    navigationDelegate_->decidePolicyForNavigationAction(action, policyCompletion<NavigationActionPolicy>(decision));
+    auto action = navigationActionFrom(
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
+    g_object_ref(decision);
+    navigationDelegate_->decidePolicyForNavigationAction(
+        action, Completion<NavigationActionPolicy>(
+                    [this, action, decision, alive = std::weak_ptr<int>(lifetime_)](NavigationActionPolicy policy) {
+                        if (policy != NavigationActionPolicy::Cancel && action.url && alive.lock()) {
+                            remember(allowedNavigations_, std::pair(*action.url, action));
+                        }
+                        applyPolicy(decision, policy);
+                        g_object_unref(decision);
+                    },
+                    NavigationActionPolicy::Cancel));
     return TRUE;
 }
 
@@ -355,7 +377,7 @@ gboolean GtkWebView::decideNewWindowAction(WebKitPolicyDecision* decision) {
     // A link with a target: WebKit would next ask for a new view ("create").
     // The answer is the same as for window.open, and no view is ever made.
     const auto action = navigationActionFrom(
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)), context_);
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
     uiDelegate_->createWebViewForNavigationAction(action);
     webkit_policy_decision_ignore(decision);
     return TRUE;
@@ -380,20 +402,25 @@ gboolean GtkWebView::decideResponse(WebKitPolicyDecision* decision) {
     }
     answer.canShowMIMEType = webkit_response_policy_decision_is_mime_type_supported(responseDecision);
     answer.forMainFrame = webkit_response_policy_decision_is_main_frame_main_resource(responseDecision);
-    platform::Initiator initiator;
-    initiator.userGesture = recentUserAction(context_);
-    initiator.frameHost = requesterHost(webkit_response_policy_decision_get_request(responseDecision));
-    answer.initiator = initiator;
 
-    navigationDelegate_->decidePolicyForNavigationResponse(answer,
-                                                           policyCompletion<NavigationResponsePolicy>(decision));
+    g_object_ref(decision);
+    navigationDelegate_->decidePolicyForNavigationResponse(
+        answer, Completion<NavigationResponsePolicy>(
+                    [this, answer, decision, alive = std::weak_ptr<int>(lifetime_)](NavigationResponsePolicy policy) {
+                        if (policy == NavigationResponsePolicy::Download && answer.url && alive.lock()) {
+                            remember(downloadResponses_, std::pair(*answer.url, answer));
+                        }
+                        applyPolicy(decision, policy);
+                        g_object_unref(decision);
+                    },
+                    NavigationResponsePolicy::Cancel));
     return TRUE;
 }
 
 GtkWidget* GtkWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     if (view->uiDelegate_ != nullptr) {
-        view->uiDelegate_->createWebViewForNavigationAction(navigationActionFrom(action, view->context_));
+        view->uiDelegate_->createWebViewForNavigationAction(view->navigationActionFrom(action));
     }
     return nullptr;
 }
@@ -403,23 +430,22 @@ gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, 
     platform::UIDelegate* ui = view->uiDelegate_;
     if (ui == nullptr) return FALSE;
     const std::string message = webkit_script_dialog_get_message(dialog);
+    const auto frame = view->dialogFrame();
 
     switch (webkit_script_dialog_get_dialog_type(dialog)) {
     case WEBKIT_SCRIPT_DIALOG_ALERT: {
         webkit_script_dialog_ref(dialog);
-        ui->runJavaScriptAlertPanel(message, Completion<>(std::function<void()>([dialog] {
-                                        webkit_script_dialog_close(dialog);
-                                        webkit_script_dialog_unref(dialog);
+        ui->runJavaScriptAlertPanel(message, frame, Completion<>(std::function<void()>([dialog] {
+                                        closeLater(dialog);
                                     })));
         return TRUE;
     }
     case WEBKIT_SCRIPT_DIALOG_CONFIRM: {
         webkit_script_dialog_ref(dialog);
-        ui->runJavaScriptConfirmPanel(message, Completion<bool>(
+        ui->runJavaScriptConfirmPanel(message, frame, Completion<bool>(
                                                    [dialog](bool confirmed) {
                                                        webkit_script_dialog_confirm_set_confirmed(dialog, confirmed);
-                                                       webkit_script_dialog_close(dialog);
-                                                       webkit_script_dialog_unref(dialog);
+                                                       closeLater(dialog);
                                                    },
                                                    false));
         return TRUE;
@@ -429,13 +455,12 @@ gboolean GtkWebView::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, 
         if (const char* text = webkit_script_dialog_prompt_get_default_text(dialog)) defaultText = text;
         webkit_script_dialog_ref(dialog);
         ui->runJavaScriptTextInputPanel(
-            message, defaultText,
+            message, defaultText, frame,
             Completion<std::optional<std::string>>(
                 [dialog](std::optional<std::string> text) {
                     // No text set means no value: the page's prompt() yields null.
                     if (text) webkit_script_dialog_prompt_set_text(dialog, text->c_str());
-                    webkit_script_dialog_close(dialog);
-                    webkit_script_dialog_unref(dialog);
+                    closeLater(dialog);
                 },
                 std::nullopt));
         return TRUE;
@@ -503,14 +528,22 @@ gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest
 gboolean GtkWebView::onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
     if (view->uiDelegate_ == nullptr) return FALSE;
+    // The engine tells no user action here: the asking frame's own press, if
+    // it is recent, stands for one.
     platform::Initiator initiator;
-    initiator.userGesture = recentUserAction(view->context_);
+    auto caller = view->frames_.takePrintCaller();
+    if (const auto running = view->frames_.caller()) caller = running;
+    if (caller) {
+        initiator.frame = caller->info;
+        initiator.userGesture = view->frames_.latestPress(caller->id, kPressMicroseconds);
+    }
     // Handled here means ended: no dialog, nothing printed.
     return view->uiDelegate_->printFrame(initiator) ? FALSE : TRUE;
 }
 
 void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
     auto* view = static_cast<GtkWebView*>(self);
+    view->frames_.forgetCalls();
     // Ended by reload(), which loads again by itself.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
     if (view->context_.mainWebView == view->view_.get()) view->context_.pageProcessGone = true;
@@ -522,16 +555,36 @@ void GtkWebView::onResponsivenessChanged(WebKitWebView* view, GParamSpec*, gpoin
     if (view == context.mainWebView && !webkit_web_view_get_is_web_process_responsive(view)) pageStoppedAnswering(context);
 }
 
-gboolean GtkWebView::onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) {
-    auto* view = static_cast<GtkWebView*>(self);
-    const GdkEventType type = gdk_event_get_event_type(event);
-    const bool press = type == GDK_BUTTON_PRESS || type == GDK_TOUCH_BEGIN ||
-                       (type == GDK_KEY_PRESS && !gdk_key_event_is_modifier(event));
-    if (press) {
-        ++view->context_.userInputs;
-        view->context_.lastUserInputTime = g_get_monotonic_time();
+gboolean GtkWebView::onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self) {
+    return static_cast<GtkWebView*>(self)->frames_.receive(message) ? TRUE : FALSE;
+}
+
+std::optional<platform::FrameInfo> GtkWebView::dialogFrame() const {
+    const auto caller = frames_.caller();
+    return caller ? std::optional(caller->info) : std::nullopt;
+}
+
+bool GtkWebView::tellDownload(WebKitDownload* native, platform::Download& download) {
+    WebKitURIRequest* request = webkit_download_get_request(native);
+    const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+    if (navigationDelegate_ == nullptr || uri == nullptr) return false;
+    const auto sameURL = [uri](const auto& entry) { return entry.first == uri; };
+    // Newest first: a URL let through twice is downloaded for the later time.
+    if (const auto found = std::find_if(downloadResponses_.rbegin(), downloadResponses_.rend(), sameURL);
+        found != downloadResponses_.rend()) {
+        const auto response = found->second;
+        downloadResponses_.erase(std::next(found).base());
+        navigationDelegate_->navigationResponseDidBecomeDownload(response, download);
+        return true;
     }
-    return FALSE;  // the page still gets it
+    if (const auto found = std::find_if(allowedNavigations_.rbegin(), allowedNavigations_.rend(), sameURL);
+        found != allowedNavigations_.rend()) {
+        const auto action = found->second;
+        allowedNavigations_.erase(std::next(found).base());
+        navigationDelegate_->navigationActionDidBecomeDownload(action, download);
+        return true;
+    }
+    return false;
 }
 
 void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
@@ -541,6 +594,9 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
         if (view->context_.mainWebView == view->view_.get()) view->context_.pageProcessGone = false;
     } else if (event == WEBKIT_LOAD_COMMITTED) {
         view->committedOnce_ = true;
+        // Committing runs no script: a call still open is one of a document
+        // or a process that is gone.
+        view->frames_.forgetCalls();
     } else if (event == WEBKIT_LOAD_FINISHED) {
         // WebKitGTK ends a failed load with "finished" too, and then loads its
         // error page for the failed URL as a load of its own. Neither is a

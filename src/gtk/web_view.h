@@ -2,12 +2,15 @@
 
 #include <webkit/webkit.h>
 
+#include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/platform/defaults.h"
 #include "core/platform/web_view.h"
+#include "frame_reports.h"
 #include "glib_ptr.h"
 #include "page_notifications.h"
 #include "shell_context.h"
@@ -55,7 +58,10 @@ public:
     void setNotificationOrigins(const std::vector<std::string>& origins) override { notifications_->setOrigins(origins); }
 
     WebKitWebView* widget() const { return view_.get(); }
-    platform::NavigationDelegate* navigationDelegate() const { return navigationDelegate_; }
+    // Hands a download the engine started for this view to the navigation
+    // delegate, with the navigation or response it answered that way; false
+    // when it answered none so, and the download is nobody's.
+    bool tellDownload(WebKitDownload* native, platform::Download& download);
 
 private:
     struct MessageBinding {
@@ -77,13 +83,16 @@ private:
     static gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer self);
     static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
     static void onResponsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
-    static gboolean onInput(GtkEventControllerLegacy*, GdkEvent* event, gpointer self);
+    static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self);
 
     void makeContentManager(const platform::WebViewConfiguration& configuration);
     void connectSignals();
     gboolean decideNavigationAction(WebKitPolicyDecision* decision);
     gboolean decideNewWindowAction(WebKitPolicyDecision* decision);
     gboolean decideResponse(WebKitPolicyDecision* decision);
+    platform::NavigationAction navigationActionFrom(WebKitNavigationAction* native) const;
+    platform::Initiator initiatorOf(WebKitNavigationAction* native) const;
+    std::optional<platform::FrameInfo> dialogFrame() const;
     std::string currentHost() const;
     // The origin of the top document now shown.
     platform::SecurityOrigin currentOrigin() const;
@@ -105,6 +114,13 @@ private:
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;
     std::unique_ptr<PageNotifications> notifications_;
+    FrameReports frames_;
+    // What the delegate let through lately, by URL, newest last: the engine
+    // turns some navigations it was allowed into downloads by itself (a link
+    // with a download attribute), and others the delegate answered with one.
+    std::deque<std::pair<std::string, platform::NavigationAction>> allowedNavigations_;
+    std::deque<std::pair<std::string, platform::NavigationResponse>> downloadResponses_;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 // "Error Domain=<domain> Code=<code> "<message>"", the way the desktop

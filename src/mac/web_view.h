@@ -26,6 +26,7 @@ public:
     // From the download's progress, which counts bytes.
     std::optional<std::uint64_t> expectedLength() const override;
     std::uint64_t receivedLength() const override;
+    void cancel() override;
     // The response the body comes with; a coded body is written decoded, at
     // another length than the one announced.
     void noteResponse(NSURLResponse* response);

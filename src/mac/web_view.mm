@@ -32,12 +32,42 @@ corvidale::platform::NavigationType navigationTypeOf(WKNavigationType type) {
     }
 }
 
+std::optional<corvidale::platform::FrameInfo> frameInfoOf(WKFrameInfo* frame) {
+    if (frame == nil) return std::nullopt;
+    WKSecurityOrigin* origin = [frame securityOrigin];
+    corvidale::platform::FrameInfo info;
+    info.isMainFrame = [frame isMainFrame];
+    info.securityOrigin = {corvidale::mac::toStdString([origin protocol]), corvidale::mac::toStdString([origin host]),
+                           static_cast<int>([origin port])};
+    return info;
+}
+
 corvidale::platform::NavigationAction navigationActionFrom(WKNavigationAction* action) {
     corvidale::platform::NavigationAction result;
     result.type = navigationTypeOf([action navigationType]);
     if (NSURL* url = [[action request] URL]) result.url = corvidale::mac::toStdString([url absoluteString]);
     result.shouldPerformDownload = [action shouldPerformDownload];
+    // WKNavigationAction names the asking frame, but has no public word on
+    // whether the user acted.
+    corvidale::platform::Initiator initiator;
+    initiator.frame = frameInfoOf([action sourceFrame]);
+    initiator.knowsUserGestures = false;
+    result.initiator = initiator;
     return result;
+}
+
+corvidale::platform::NavigationResponse navigationResponseFrom(WKNavigationResponse* navigationResponse) {
+    corvidale::platform::NavigationResponse response;
+    NSURLResponse* native = [navigationResponse response];
+    if ([native isKindOfClass:[NSHTTPURLResponse class]]) {
+        response.isHTTP = true;
+        response.contentDisposition = corvidale::mac::optionalString(
+            [static_cast<NSHTTPURLResponse*>(native) valueForHTTPHeaderField:@"Content-Disposition"]);
+    }
+    if (NSURL* url = [native URL]) response.url = corvidale::mac::toStdString([url absoluteString]);
+    response.canShowMIMEType = [navigationResponse canShowMIMEType];
+    response.forMainFrame = [navigationResponse isForMainFrame];
+    return response;
 }
 
 WKNavigationActionPolicy actionPolicyOf(NavigationActionPolicy policy) {
@@ -149,16 +179,8 @@ corvidale::platform::DownloadId nextDownloadId() {
         decisionHandler(WKNavigationResponsePolicyAllow);
         return;
     }
-    corvidale::platform::NavigationResponse response;
-    NSURLResponse* native = [navigationResponse response];
-    if ([native isKindOfClass:[NSHTTPURLResponse class]]) {
-        response.isHTTP = true;
-        response.contentDisposition = corvidale::mac::optionalString(
-            [static_cast<NSHTTPURLResponse*>(native) valueForHTTPHeaderField:@"Content-Disposition"]);
-    }
-    response.canShowMIMEType = [navigationResponse canShowMIMEType];
     delegate->decidePolicyForNavigationResponse(
-        response, Completion<NavigationResponsePolicy>(
+        navigationResponseFrom(navigationResponse), Completion<NavigationResponsePolicy>(
                       [decisionHandler](NavigationResponsePolicy policy) { decisionHandler(responsePolicyOf(policy)); },
                       NavigationResponsePolicy::Cancel));
 }
@@ -168,7 +190,9 @@ corvidale::platform::DownloadId nextDownloadId() {
     didBecomeDownload:(WKDownload*)download {
     if (_owner == nullptr) return;
     auto& adopted = _owner->adopt(download);
-    if (auto* delegate = _owner->navigationDelegate()) delegate->navigationActionDidBecomeDownload(adopted);
+    if (auto* delegate = _owner->navigationDelegate()) {
+        delegate->navigationActionDidBecomeDownload(navigationActionFrom(navigationAction), adopted);
+    }
 }
 
 - (void)webView:(WKWebView*)webView
@@ -176,7 +200,9 @@ corvidale::platform::DownloadId nextDownloadId() {
      didBecomeDownload:(WKDownload*)download {
     if (_owner == nullptr) return;
     auto& adopted = _owner->adopt(download);
-    if (auto* delegate = _owner->navigationDelegate()) delegate->navigationResponseDidBecomeDownload(adopted);
+    if (auto* delegate = _owner->navigationDelegate()) {
+        delegate->navigationResponseDidBecomeDownload(navigationResponseFrom(navigationResponse), adopted);
+    }
 }
 
 - (void)webView:(WKWebView*)webView didFinishNavigation:(WKNavigation*)navigation {
@@ -233,7 +259,7 @@ corvidale::platform::DownloadId nextDownloadId() {
         completionHandler();
         return;
     }
-    delegate->runJavaScriptAlertPanel(corvidale::mac::toStdString(message),
+    delegate->runJavaScriptAlertPanel(corvidale::mac::toStdString(message), frameInfoOf(frame),
                                       Completion<>(std::function<void()>([completionHandler] { completionHandler(); })));
 }
 
@@ -247,7 +273,7 @@ corvidale::platform::DownloadId nextDownloadId() {
         return;
     }
     delegate->runJavaScriptConfirmPanel(
-        corvidale::mac::toStdString(message),
+        corvidale::mac::toStdString(message), frameInfoOf(frame),
         Completion<bool>([completionHandler](bool confirmed) { completionHandler(confirmed ? YES : NO); }, false));
 }
 
@@ -262,7 +288,7 @@ corvidale::platform::DownloadId nextDownloadId() {
         return;
     }
     delegate->runJavaScriptTextInputPanel(
-        corvidale::mac::toStdString(prompt), corvidale::mac::optionalString(defaultText),
+        corvidale::mac::toStdString(prompt), corvidale::mac::optionalString(defaultText), frameInfoOf(frame),
         Completion<std::optional<std::string>>(
             [completionHandler](std::optional<std::string> text) {
                 completionHandler(text ? corvidale::mac::toNSString(*text) : nil);
@@ -373,7 +399,7 @@ corvidale::platform::DownloadId nextDownloadId() {
     WKSecurityOrigin* origin = [frame securityOrigin];
     const NSInteger port = [origin port];
     received.securityOrigin = {corvidale::mac::toStdString([origin protocol]), corvidale::mac::toStdString([origin host]),
-                               static_cast<std::uint16_t>(port > 0 && port <= 65535 ? port : 0)};
+                               static_cast<int>(port > 0 && port <= 65535 ? port : 0)};
     id body = [message body];
     if ([body isKindOfClass:[NSString class]]) received.textBody = corvidale::mac::toStdString(body);
     handler->didReceiveScriptMessage(received);
@@ -389,6 +415,8 @@ std::optional<std::uint64_t> MacDownload::expectedLength() const {
     if (total < 0) return std::nullopt;  // -1: the server named no length
     return static_cast<std::uint64_t>(total);
 }
+
+void MacDownload::cancel() { [download_ cancel:nil]; }
 
 std::uint64_t MacDownload::receivedLength() const {
     const int64_t written = [[download_ progress] completedUnitCount];

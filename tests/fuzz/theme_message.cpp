@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message.fromMainFrame = (data[0] & 1) != 0;
     message.securityOrigin.port = data[1] == 1 ? 8443 : data[1];
     message.name = takeLine(rest);
-    message.securityOrigin.scheme = takeLine(rest);
+    message.securityOrigin.protocol = takeLine(rest);
     message.securityOrigin.host = takeLine(rest);
     if ((data[0] & 2) != 0) message.textBody = std::string(rest);
 
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bridge.didReceiveScriptMessage(message);
     const auto& from = message.securityOrigin;
     // The engine writes schemes and hosts in small letters; written otherwise they are the same origin.
-    const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame && asciiLower(from.scheme) == "https" &&
+    const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame && asciiLower(from.protocol) == "https" &&
                           asciiLower(from.host) == "app.example.com" && from.port == 8443 && message.textBody;
     if (!accepted) {
         FUZZ_CHECK(fake.stored.empty() && !fake.look && fake.err.empty());

@@ -51,6 +51,8 @@ TEST(AppOrigin, IsWrittenAndLoadedInTheEnginesForm) {
     EXPECT_TRUE(idn->ownsOrigin("https", "xn--bcher-kva.example", 8443));
     EXPECT_FALSE(idn->ownsOrigin("https", "xn--bcher-kva.example", 0));
     EXPECT_TRUE(AppOrigin::parse("https://a.test")->ownsOrigin("HTTPS", "a.test", 0));
+    // A port past 16 bits must not wrap onto the origin's own.
+    EXPECT_FALSE(idn->ownsOrigin("https", "xn--bcher-kva.example", 8443 + 65536) || idn->ownsOrigin("https", "xn--bcher-kva.example", -1));
     EXPECT_FALSE(idn->ownsHost(""));
     // The origin of a run that names none owns nothing.
     EXPECT_FALSE(AppOrigin().ownsOrigin("", "", 0) || AppOrigin().ownsURL("https://a.test/"));

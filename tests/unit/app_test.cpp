@@ -13,6 +13,7 @@ namespace {
 
 using namespace platform;
 using testing::Fake;
+using testing::FakeDownload;
 using Kind = PlistValue::Kind;
 using Strings = std::vector<std::string>;
 
@@ -114,6 +115,23 @@ TEST(Startup, AnInvalidOriginEndsTheRunWithTwoOnceTheWindowIsUpAndLoadsNothing) 
         EXPECT_TRUE(launch.did("show"));
         EXPECT_FALSE(launch.p.web->loaded);
     }
+}
+
+TEST(Startup, ADownloadTheEngineStartsGoesOnOnlyWhereTheGateLetsIt) {
+    Launch launch("https://app.example/");
+    launch.run();
+    auto& delegate = *launch.delegate;
+    FakeDownload foreign(1), own(2), asked(3);
+    const auto blob = [](const std::string& host, bool top) {
+        return NavigationAction{NavigationType::LinkActivated, "blob:https://" + host + "/1", false,
+                                Initiator{std::nullopt, FrameInfo{top, {"https", host, 0}}}};
+    };
+    delegate.navigationActionDidBecomeDownload(blob("ads.example", false), foreign);
+    delegate.navigationActionDidBecomeDownload(blob("app.example", true), own);
+    delegate.navigationResponseDidBecomeDownload({true, "attachment", true, "https://app.example/x", true}, asked);
+    EXPECT_TRUE(foreign.cancelled && foreign.delegate == nullptr);
+    EXPECT_TRUE(!own.cancelled && own.delegate != nullptr && asked.delegate != nullptr);
+    EXPECT_EQ(launch.p.web->scripts.size(), 1u) << "the refusal is named in the console";
 }
 
 TEST(ViewCommands, ZoomStepsByATenthBetweenHalfAndThreeAndReloadReloads) {

@@ -17,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace platform;
 using testing::Fake;
+using testing::FakeDownload;
 using Strings = std::vector<std::string>;
 
 struct Folder {
@@ -70,18 +71,6 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
     for (auto bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80"}) EXPECT_FALSE(isValidUtf8(bad));
     EXPECT_TRUE(isValidUtf8("plain, ünïcödé, 語, 😀"));
 }
-
-struct FakeDownload : Download {
-    explicit FakeDownload(DownloadId id) : number(id) {}
-    DownloadId id() const override { return number; }
-    void setDelegate(DownloadDelegate* d) override { delegate = d; }
-    std::optional<std::uint64_t> expectedLength() const override { return expected; }
-    std::uint64_t receivedLength() const override { return received; }
-    DownloadId number;
-    std::optional<std::uint64_t> expected;
-    std::uint64_t received = 0;
-    DownloadDelegate* delegate = nullptr;
-};
 
 // Downloads into a folder of their own, reported to the user.
 struct Downloads : ::testing::Test {
@@ -143,14 +132,15 @@ TEST_F(Downloads, EachGetsAFreeNameAndOnlyWholeFilesCount) {
     EXPECT_EQ(destination(a, "photo.jpg"), folder / "photo.jpg");
 }
 
-TEST_F(Downloads, ABurstShowsTheFolderOnceWithItsFirstFile) {
-    for (DownloadId id = 20; id < 26; ++id) {
+TEST_F(Downloads, TheFolderShowsWithTheFirstFileAndAtMostOnceAMinute) {
+    // A file every 3.5 s, as a frame would pace them to outlast a pause.
+    for (DownloadId id = 20; id < 58; ++id) {
         FakeDownload each(id);
-        destination(each, "batch.txt");
+        destination(each, "paced.txt");
         downloads.downloadDidFinish(each);
-        p.advance(id == 23 ? 3.5 : 1.0);  // a pause ends the burst
+        p.advance(3.5);
     }
-    EXPECT_EQ(p.revealed, (Strings{folder / "batch.txt", folder / "batch 5.txt"}));
+    EXPECT_EQ(p.revealed, (Strings{folder / "paced.txt", folder / "paced 19.txt", folder / "paced 37.txt"}));
 }
 
 TEST_F(Downloads, TheSelfTestStartsOnceAndEndsWithTheFirstOutcome) {

@@ -31,6 +31,20 @@ int exitStatus(Action&& action) try {
 
 struct FakeWebView;
 
+struct FakeDownload : platform::Download {
+    explicit FakeDownload(platform::DownloadId id) : number(id) {}
+    platform::DownloadId id() const override { return number; }
+    void setDelegate(platform::DownloadDelegate* d) override { delegate = d; }
+    std::optional<std::uint64_t> expectedLength() const override { return expected; }
+    std::uint64_t receivedLength() const override { return received; }
+    void cancel() override { cancelled = true; }
+    platform::DownloadId number;
+    std::optional<std::uint64_t> expected;
+    std::uint64_t received = 0;
+    bool cancelled = false;
+    platform::DownloadDelegate* delegate = nullptr;
+};
+
 
 // Tells what is done to it in `calls`.
 struct FakeWindow : platform::Window {

@@ -30,12 +30,19 @@ struct Page : ::testing::Test {
     }
     Fake p;
     FakeWebView web{p, {}};
-    RequestGate gate{p};
+    const std::optional<AppOrigin> origin = AppOrigin::parse("https://app.example.com:8443/home");
+    RequestGate gate{p, origin};
     PageConsole console{web, p};
     ShellPageController shellPage{web, p, p, "https://app.example.com:8443/home"};
-    NavigationPolicy navigation{p, std::string("app.example.com"), gate, console, shellPage};
-    PageDialogs dialogs{p, web, std::string("app.example.com"), gate, console};
+    NavigationPolicy navigation{p, origin, gate, console, shellPage};
+    PageDialogs dialogs{p, web, origin, gate, console};
 };
+
+// Frames as the engine names them: the application's (top or not), the same
+// host on another port, another site, a sandboxed one (an opaque origin).
+const FrameInfo ownTop{true, {"https", "app.example.com", 8443}}, ownFrame{false, {"https", "app.example.com", 8443}},
+    otherPort{false, {"https", "app.example.com", 9999}}, otherSite{false, {"https", "ads.example", 0}},
+    otherTop{true, {"https", "accounts.google.com", 0}}, sandboxed{false, {}};
 
 class Navigation : public Page {};
 
@@ -55,7 +62,7 @@ TEST_F(Navigation, LinksStayForTheOriginHostAndSignInHostsOnly) {
         {L, "http://app.example.com/plain", false, Allow, false},
         {L, "https://app.example.com:9999/", false, Allow, false},
         {L, "https://sub.app.example.com/", false, Cancel, true},
-        {L, "https://APP.EXAMPLE.COM/", false, Cancel, true},
+        {L, "https://APP.EXAMPLE.COM/", false, Allow, false},  // hosts compared as the engine writes them
         {L, "https://app.example.com.evil.test/", false, Cancel, true},
         {L, "https://mail.google.com/", false, Cancel, true},
         {L, "mailto:someone@example.com", false, Cancel, true},
@@ -92,76 +99,114 @@ TEST_F(Navigation, NewWindowsGoToTheBrowserWhenTheirSchemeIsSafe) {
     EXPECT_EQ(p.opened, (Strings{"https://app.example.com:8443/popup", "https://accounts.google.com/", "mailto:a@b.c"}));
 }
 
-TEST_F(Navigation, OneWindowPerUserActionAFewAMinuteFromScriptsNoneForOtherSites) {
+TEST_F(Navigation, EachUserActionAllowsOneThingOfItsFrameAndScriptsOnlyTheApplicationsOwn) {
     struct Case {
-        bool link;  // a link followed away from the window; else a new window
+        std::string kind;  // "link", "window", "download" (a navigation that became one), "print"
         std::optional<std::uint64_t> gesture;
-        std::optional<std::string> frame;
-        std::string refusal;  // the console's reason; empty: opened
+        std::optional<FrameInfo> frame;  // nullopt: the engine did not say
+        std::string refusal;             // the console's reason; empty: done
+        bool knowsGestures = true;
     };
-    const std::string own = "app.example.com", other = "ads.example", tooMany = "more than 3 windows a minute";
+    const std::string foreign = "a frame of another site asked for it without a click or key press in it",
+                      unknown = "it could not tell which frame asked", tooMany = "more than 3 windows a minute",
+                      ownAction = "that takes a click or key press of its own";
     const Case cases[] = {
-        {false, 1, own, ""},
-        {false, 1, own, ""},  // the click is spent; the script's allowance is not
-        {true, 1, own, ""},
-        {false, std::nullopt, own, ""},
-        {false, std::nullopt, own, tooMany},
-        {true, std::nullopt, own, tooMany},
-        {false, 2, other, ""},
-        {false, 2, other, "a frame of another site"},
-        {false, std::nullopt, other, "a frame of another site"},
-        {true, std::nullopt, std::nullopt, "a frame of another site"},  // no referrer: nobody to trust
+        {"window", 1, ownTop, ""},
+        {"window", 1, ownTop, ""},  // the click is spent; the script's allowance is not
+        {"download", 1, otherSite, foreign},  // spent, whatever asks next
+        {"print", 1, ownTop, ownAction},
+        {"link", std::nullopt, ownFrame, ""},
+        {"window", std::nullopt, ownTop, ""},
+        {"window", std::nullopt, ownTop, tooMany},
+        {"download", std::nullopt, ownTop, ""},   // the application's own need no click
+        {"download", std::nullopt, ownFrame, ""},
+        {"download", std::nullopt, otherTop, ""},  // the top document is one the user went to
+        {"window", 2, otherSite, ""},
+        {"window", 2, otherSite, foreign},
+        {"download", 3, otherSite, ""},
+        {"download", 3, otherSite, foreign},
+        {"print", 4, otherSite, ""},
+        {"print", 4, otherSite, ownAction},
+        {"download", std::nullopt, otherPort, foreign},  // the same host on another port is another site
+        {"window", std::nullopt, otherPort, foreign},
+        {"download", std::nullopt, sandboxed, foreign},
+        {"link", std::nullopt, std::nullopt, unknown},
+        {"download", std::nullopt, std::nullopt, unknown},
+        {"download", 2, std::nullopt, unknown},  // an old click is no click
+        // WKWebView names frames but not clicks: the pages the user sees go by the engine's rules.
+        {"window", std::nullopt, ownFrame, "", false},
+        {"link", std::nullopt, otherTop, "", false},
+        {"window", std::nullopt, otherSite, foreign, false},
+        {"download", std::nullopt, otherSite, foreign, false},
+        {"print", std::nullopt, otherSite, "", false},
     };
     int n = 0;
     for (const auto& c : cases) {
         const std::string url = "https://elsewhere.test/" + std::to_string(n++);
         p.opened.clear();
         web.scripts.clear();
-        const NavigationAction action{c.link ? NavigationType::LinkActivated : NavigationType::Other, url, false,
-                                      Initiator{c.gesture, c.frame}};
-        if (c.link) {
+        const Initiator initiator{c.gesture, c.frame, c.knowsGestures};
+        const NavigationAction action{c.kind == "link" ? NavigationType::LinkActivated : NavigationType::Other, url,
+                                      false, initiator};
+        bool done = false;
+        if (c.kind == "link") {
             EXPECT_EQ(decide(action), NavigationActionPolicy::Cancel);
-        } else {
+            done = p.opened == Strings{url};
+        } else if (c.kind == "window") {
             EXPECT_FALSE(navigation.createWebViewForNavigationAction(action));
+            done = p.opened == Strings{url};
+        } else if (c.kind == "download") {
+            done = navigation.mayDownload(action);
+        } else {
+            done = dialogs.printFrame(initiator);
         }
-        EXPECT_EQ(p.opened, c.refusal.empty() ? Strings{url} : Strings{}) << url;
-        const auto warning = "console.warn(\"Corvidale did not open " + url + ": " + c.refusal;
-        EXPECT_EQ(web.scripts.size(), c.refusal.empty() ? 0u : 1u) << url;
-        if (!c.refusal.empty() && !web.scripts.empty()) {
-            EXPECT_TRUE(web.scripts[0].starts_with(warning)) << url;
+        EXPECT_EQ(done, c.refusal.empty()) << url << " " << c.kind;
+        ASSERT_EQ(web.scripts.size(), c.refusal.empty() ? 0u : 1u) << url;
+        if (!c.refusal.empty()) {
+            EXPECT_NE(web.scripts[0].find(c.refusal), std::string::npos) << web.scripts[0];
         }
     }
     // A minute on, the scripts' places are free again.
     p.advance(60);
     p.opened.clear();
-    navigation.createWebViewForNavigationAction({NavigationType::Other, "https://later.test/", false, Initiator{{}, own}});
+    navigation.createWebViewForNavigationAction({NavigationType::Other, "https://later.test/", false, Initiator{{}, ownTop}});
     EXPECT_EQ(p.opened, Strings{"https://later.test/"});
+    EXPECT_FALSE(dialogs.printFrame({std::nullopt, ownTop})) << "nothing prints without a click";
 }
 
-TEST_F(Navigation, FramesOfOtherSitesStartNoDownloadsWithoutAUserAction) {
+TEST_F(Navigation, AResponseAnswersForWhoeverAskedForItsNavigationNotForItsReferer) {
     struct Case {
+        std::optional<Initiator> asked;  // the navigation's, as decided; nullopt: never decided
         bool mainFrame;
-        std::optional<Initiator> initiator;
         std::string disposition;
         NavigationResponsePolicy policy;
     };
     const auto Download = NavigationResponsePolicy::Download, Cancel = NavigationResponsePolicy::Cancel;
-    const std::string own = "app.example.com", other = "ads.example";
-    for (const auto& c : {Case{true, Initiator{{}, other}, "attachment", Download},  // the top document is the user's
-                          Case{false, std::nullopt, "attachment", Download},          // the engine tells nothing
-                          Case{false, Initiator{{}, own}, "attachment", Download},
-                          Case{false, Initiator{3, other}, "attachment", Download},
-                          Case{false, Initiator{{}, other}, "attachment", Cancel},
-                          Case{false, Initiator{{}, std::nullopt}, "attachment", Cancel},
-                          Case{false, Initiator{{}, other}, "inline", NavigationResponsePolicy::Allow}}) {
+    const std::vector<Case> cases = {
+        {Initiator{{}, otherSite}, true, "attachment", Download},  // the top document is the user's
+        {Initiator{{}, ownTop}, false, "attachment", Download},    // the application's own hidden frame
+        {Initiator{{}, otherSite}, false, "attachment", Cancel},
+        {Initiator{5, otherSite}, false, "attachment", Download},
+        {Initiator{5, otherSite}, false, "attachment", Cancel},  // one click, one file
+        {Initiator{{}, std::nullopt}, false, "attachment", Cancel},  // a history traversal names no frame
+        {std::nullopt, false, "attachment", Cancel},              // no navigation this policy let through
+        {Initiator{{}, otherSite}, false, "inline", NavigationResponsePolicy::Allow},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string url = "https://ads.example/f" + std::to_string(n++) + ".zip";
+        if (c.asked) decide({NavigationType::BackForward, url + "#part", false, c.asked});
+        decide({NavigationType::Other, "https://ads.example/unrelated", false, Initiator{{}, ownTop}});
         web.scripts.clear();
+        std::optional<NavigationResponsePolicy> answer;
         navigation.decidePolicyForNavigationResponse(
-            {true, c.disposition, true, "https://ads.example/f.zip", c.mainFrame, c.initiator},
-            Completion<NavigationResponsePolicy>([&](auto policy) { EXPECT_EQ(policy, c.policy); }, Cancel));
-        EXPECT_EQ(web.scripts, c.policy == Cancel ? Strings{"console.warn(\"Corvidale did not download "
-                                                            "https://ads.example/f.zip: a frame of another site asked "
-                                                            "for it without a click or key press.\")"}
-                                                  : Strings{});
+            {true, c.disposition, true, url, c.mainFrame},
+            Completion<NavigationResponsePolicy>([&](auto policy) { answer = policy; }, Cancel));
+        EXPECT_EQ(answer, c.policy) << url;
+        EXPECT_EQ(web.scripts.size(), c.policy == Cancel ? 1u : 0u) << url;
+        if (c.policy == Cancel && !web.scripts.empty()) {
+            EXPECT_TRUE(web.scripts[0].starts_with("console.warn(\"Corvidale did not download " + url + ": ")) << url;
+        }
     }
     // Whatever a URL holds, the console gets a string literal.
     EXPECT_EQ(javaScriptString(std::string("\")\n\xff</script>", 13)), "\"\\\")\\n\uFFFD</script>\"");
@@ -181,7 +226,7 @@ TEST(NavigationResponse, AttachmentsAndUnshowableTypesBecomeDownloads) {
                           Case{true, "AttachMent;filename*=UTF-8''x", true, Download},
                           Case{true, " attachment", true, Allow}, Case{true, "inline", false, Download},
                           Case{false, "attachment", true, Allow}, Case{false, {}, false, Download}}) {
-        EXPECT_EQ(decideNavigationResponse({c.http, c.disposition, c.showable, {}, true, {}}), c.policy)
+        EXPECT_EQ(decideNavigationResponse({c.http, c.disposition, c.showable, {}, true}), c.policy)
             << c.disposition.value_or("none") << " showable " << c.showable;
     }
 }
@@ -195,23 +240,23 @@ TEST_F(PageDialogsTest, EveryRequestIsAnsweredOnceWhateverEndedTheSheet) {
         p.alerts.pop_front();
         alert.done({response, text, false});
     };
-    dialogs.runJavaScriptAlertPanel("Saved!", Completion<>([&] { answers.push_back("alert"); }));
+    dialogs.runJavaScriptAlertPanel("Saved!", ownTop, Completion<>([&] { answers.push_back("alert"); }));
     EXPECT_TRUE(answers.empty()) << "returns while the sheet is up";
     answer(kModalResponseAbort);  // the window closed under it
     for (int response : {kAlertFirstButtonReturn, kAlertFirstButtonReturn + 1, kModalResponseAbort}) {
-        dialogs.runJavaScriptConfirmPanel("Delete?", Completion<bool>([&](bool ok) {
+        dialogs.runJavaScriptConfirmPanel("Delete?", ownFrame, Completion<bool>([&](bool ok) {
             answers.push_back(ok ? "true" : "false");
         }, false));
         EXPECT_EQ(p.alerts.at(0).content.buttons, (Strings{"OK", "Cancel"}));
         answer(response);
     }
     for (auto [response, text] : {std::pair{kAlertFirstButtonReturn, "Grace"}, {kModalResponseAbort, "Ada"}}) {
-        dialogs.runJavaScriptTextInputPanel("Name?", "Ada", Completion<std::optional<std::string>>([&](auto typed) {
+        dialogs.runJavaScriptTextInputPanel("Name?", "Ada", otherTop, Completion<std::optional<std::string>>([&](auto typed) {
             answers.push_back(typed.value_or("null"));
         }, std::nullopt));
         answer(response, text);
     }
-    dialogs.runJavaScriptConfirmPanel("Dropped", Completion<bool>([&](bool ok) { answers.push_back(ok ? "T" : "F"); }, true));
+    dialogs.runJavaScriptConfirmPanel("Dropped", ownTop, Completion<bool>([&](bool ok) { answers.push_back(ok ? "T" : "F"); }, true));
     p.alerts.clear();  // the sheet went away unanswered: the fallback
     dialogs.runOpenPanel({true, false}, Completion<std::optional<Strings>>([&](auto files) {
         answers.push_back(files ? "files" : "no files");
@@ -221,18 +266,61 @@ TEST_F(PageDialogsTest, EveryRequestIsAnsweredOnceWhateverEndedTheSheet) {
     EXPECT_EQ(answers, (Strings{"alert", "true", "false", "false", "Grace", "null", "T", "no files"}));
 }
 
-TEST_F(PageDialogsTest, PrintingTakesAUserActionEachAndAFloodIsToldWhyTwentyTimesAMinute) {
-    Strings printed;
-    for (auto gesture : {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{7}, std::optional<std::uint64_t>{7},
-                         std::optional<std::uint64_t>{8}}) {
-        printed.push_back(dialogs.printFrame({gesture, std::nullopt}) ? "printed" : "refused");
+TEST_F(PageDialogsTest, OnlyTheTopPageAndTheApplicationsFramesSpeakAndNoneTitlesItsOwnWindow) {
+    struct Case {
+        std::optional<FrameInfo> frame;
+        std::string title;  // empty: refused, answered at once as if dismissed
+        std::string console;
+    };
+    const Case cases[] = {
+        {ownTop, "app.example.com:8443 says", ""},
+        {ownFrame, "app.example.com:8443 says", ""},
+        {otherTop, "accounts.google.com says", ""},
+        {otherSite, "", "Corvidale did not show the prompt https://ads.example asked for: only the top page and the "
+                        "application's own frames may show one."},
+        {otherPort, "", "Corvidale did not show the prompt https://app.example.com:9999 asked for"},
+        {sandboxed, "", "Corvidale did not show the prompt null asked for"},
+        {std::nullopt, "", "Corvidale did not show the prompt a frame asked for: it could not tell which frame that was."},
+    };
+    // Outlives the sheets: one dropped unanswered answers with its fallback.
+    Strings answers;
+    for (const auto& c : cases) {
+        web.scripts.clear();
+        p.alerts.clear();
+        answers.clear();
+        const std::string text = "Your session expired. Enter your password";
+        dialogs.runJavaScriptAlertPanel(text, c.frame, Completion<>([&] { answers.push_back("alert"); }));
+        dialogs.runJavaScriptConfirmPanel(text, c.frame, Completion<bool>([&](bool ok) {
+            answers.push_back(ok ? "true" : "false");
+        }, true));
+        dialogs.runJavaScriptTextInputPanel(text, "x", c.frame, Completion<std::optional<std::string>>([&](auto typed) {
+            answers.push_back(typed.value_or("null"));
+        }, "fallback"));
+        if (c.title.empty()) {
+            EXPECT_EQ(answers, (Strings{"alert", "false", "null"})) << c.console;
+            EXPECT_TRUE(p.alerts.empty());
+            EXPECT_EQ(web.scripts.size(), 3u);  // no ASSERT: its return would drop sheets that answer into `answers`
+            if (web.scripts.size() == 3u) {
+                EXPECT_NE(web.scripts[2].find(c.console), std::string::npos) << web.scripts[2];
+            }
+            continue;
+        }
+        EXPECT_EQ(p.alerts.size(), 3u) << c.title;
+        for (const auto& alert : p.alerts) {
+            EXPECT_EQ(alert.content.messageText, text);
+            EXPECT_EQ(alert.content.windowTitle, c.title);
+        }
+        EXPECT_TRUE(answers.empty() && web.scripts.empty());
     }
-    EXPECT_EQ(printed, (Strings{"refused", "printed", "refused", "printed"}));
-    EXPECT_EQ(web.scripts, (Strings(2, "console.warn(\"Corvidale did not print: that takes a click or key press of its own.\")")));
-    for (int i = 0; i < 30; ++i) dialogs.printFrame({std::nullopt, std::nullopt});
+    p.alerts.clear();
+}
+
+TEST_F(PageDialogsTest, AFloodOfRefusalsIsToldWhyTwentyTimesAMinute) {
+    for (int i = 0; i < 30; ++i) dialogs.printFrame({std::nullopt, ownTop});
     EXPECT_EQ(web.scripts.size(), 20u);
+    EXPECT_EQ(web.scripts[0], "console.warn(\"Corvidale did not print: that takes a click or key press of its own.\")");
     p.advance(60);
-    dialogs.printFrame({std::nullopt, std::nullopt});
+    dialogs.printFrame({std::nullopt, ownTop});
     EXPECT_EQ(web.scripts.size(), 21u);
 }
 

@@ -51,12 +51,12 @@ struct Delegate::Controllers {
                 platform::WebView& web, platform::Window& window)
         : downloadReporter(makeDownloadReporter(platform, config.downloadSelfTest)),
           updateReporter(makeUpdateReporter(platform, window, config.updateSelfTest)),
-          gate(platform.mainQueue()),
+          gate(platform.mainQueue(), config.appOrigin),
           console(web, platform.mainQueue()),
           shellPage(web, platform.application(), platform.mainQueue(), origin.url()),
           reach(web, platform.mainQueue(), platform.process(), shellPage, origin),
-          navigation(platform.workspace(), config.originHost(), gate, console, shellPage),
-          dialogs(platform.dialogs(), web, config.originHost(), gate, console),
+          navigation(platform.workspace(), config.appOrigin, gate, console, shellPage),
+          dialogs(platform.dialogs(), web, config.appOrigin, gate, console),
           downloads(platform.workspace(), platform.downloadTemporarySuffix(), *downloadReporter),
           updates(platform, *updateReporter, config.updateSelfTest),
           networkWatch(platform.watchNetwork([this](bool available) { reach.networkChanged(available); })) {}
@@ -197,11 +197,19 @@ void Delegate::decidePolicyForNavigationResponse(
     controllers_->navigation.decidePolicyForNavigationResponse(response, std::move(decisionHandler));
 }
 
-void Delegate::navigationActionDidBecomeDownload(platform::Download& download) {
-    controllers_->downloads.adopt(download);
+void Delegate::navigationActionDidBecomeDownload(const platform::NavigationAction& action,
+                                                 platform::Download& download) {
+    // Only here does the engine say that a navigation it was allowed is a download.
+    if (controllers_->navigation.mayDownload(action)) {
+        controllers_->downloads.adopt(download);
+    } else {
+        download.cancel();
+    }
 }
 
-void Delegate::navigationResponseDidBecomeDownload(platform::Download& download) {
+void Delegate::navigationResponseDidBecomeDownload(const platform::NavigationResponse& /*response*/,
+                                                   platform::Download& download) {
+    // The response's decision asked for it, past the gate.
     controllers_->downloads.adopt(download);
 }
 
@@ -219,17 +227,20 @@ bool Delegate::createWebViewForNavigationAction(const platform::NavigationAction
     return controllers_->navigation.createWebViewForNavigationAction(action);
 }
 
-void Delegate::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
-    controllers_->dialogs.runJavaScriptAlertPanel(message, std::move(completionHandler));
+void Delegate::runJavaScriptAlertPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                       platform::Completion<> completionHandler) {
+    controllers_->dialogs.runJavaScriptAlertPanel(message, frame, std::move(completionHandler));
 }
 
-void Delegate::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
-    controllers_->dialogs.runJavaScriptConfirmPanel(message, std::move(completionHandler));
+void Delegate::runJavaScriptConfirmPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                         platform::Completion<bool> completionHandler) {
+    controllers_->dialogs.runJavaScriptConfirmPanel(message, frame, std::move(completionHandler));
 }
 
 void Delegate::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                           const std::optional<platform::FrameInfo>& frame,
                                            platform::Completion<std::optional<std::string>> completionHandler) {
-    controllers_->dialogs.runJavaScriptTextInputPanel(prompt, defaultText, std::move(completionHandler));
+    controllers_->dialogs.runJavaScriptTextInputPanel(prompt, defaultText, frame, std::move(completionHandler));
 }
 
 void Delegate::runOpenPanel(const platform::OpenPanelParameters& parameters,

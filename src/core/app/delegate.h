@@ -48,17 +48,22 @@ public:
     void decidePolicyForNavigationResponse(
         const platform::NavigationResponse& response,
         platform::Completion<platform::NavigationResponsePolicy> decisionHandler) override;
-    void navigationActionDidBecomeDownload(platform::Download& download) override;
-    void navigationResponseDidBecomeDownload(platform::Download& download) override;
+    void navigationActionDidBecomeDownload(const platform::NavigationAction& action,
+                                           platform::Download& download) override;
+    void navigationResponseDidBecomeDownload(const platform::NavigationResponse& response,
+                                             platform::Download& download) override;
     void didFinishNavigation() override;
     bool didFailNavigation(const platform::LoadFailure& failure) override;
     void webContentProcessDidTerminate() override;
 
     // --- Page dialogs ----------------------------------------------------
     bool createWebViewForNavigationAction(const platform::NavigationAction& action) override;
-    void runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) override;
-    void runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) override;
+    void runJavaScriptAlertPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                 platform::Completion<> completionHandler) override;
+    void runJavaScriptConfirmPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                   platform::Completion<bool> completionHandler) override;
     void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                     const std::optional<platform::FrameInfo>& frame,
                                      platform::Completion<std::optional<std::string>> completionHandler) override;
     void runOpenPanel(const platform::OpenPanelParameters& parameters,
                       platform::Completion<std::optional<std::vector<std::string>>> completionHandler) override;

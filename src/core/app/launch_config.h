@@ -46,12 +46,6 @@ struct LaunchConfig {
     // The scheme of the links that open the application, from the build;
     // nullopt when the bundle names none or one that is no scheme.
     std::optional<std::string> urlScheme;
-
-    // The origin's host in the engine's form, for the checks that still go by
-    // the host alone.
-    std::optional<std::string> originHost() const {
-        return appOrigin ? std::optional(appOrigin->host()) : std::nullopt;
-    }
 };
 
 LaunchConfig readLaunchConfig(const platform::Bundle& bundle, const platform::Environment& environment,

@@ -3,21 +3,21 @@
 namespace corvidale {
 namespace {
 
-// Downloads that finish within this long of each other are one burst.
-constexpr double kRevealBurstSeconds = 3.0;
+// The folder is shown at most this often.
+constexpr double kRevealIntervalSeconds = 60.0;
 
 }  // namespace
 
 void InteractiveDownloadReporter::downloadDidFinish(const std::string& path) {
-    // A page's frames or a batch can bring hundreds of files: the folder is
-    // shown with the first, and not again until the downloads have paused.
-    const bool showing = burst_;
-    burst_ = true;
-    const auto number = ++burstNumber_;
-    queue_.after(kRevealBurstSeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock() && number == burstNumber_) burst_ = false;
+    // A page's frames or a batch can bring hundreds of files, and a page can
+    // pace them to outlast any pause: the folder is shown with the first, and
+    // not again within the minute, however the files come.
+    if (revealedLately_) return;
+    revealedLately_ = true;
+    queue_.after(kRevealIntervalSeconds, [this, alive = std::weak_ptr<int>(lifetime_)] {
+        if (alive.lock()) revealedLately_ = false;
     });
-    if (!showing) workspace_.revealFiles({path});
+    workspace_.revealFiles({path});
 }
 
 void InteractiveDownloadReporter::downloadDidFail(const std::string& name, const platform::Error& error) {

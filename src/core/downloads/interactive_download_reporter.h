@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "core/platform/dialogs.h"
@@ -24,9 +23,8 @@ private:
     platform::Workspace& workspace_;
     platform::Dialogs& dialogs_;
     platform::MainQueue& queue_;
-    // A download finished in the last few seconds: the folder is showing.
-    bool burst_ = false;
-    std::uint64_t burstNumber_ = 0;
+    // The folder was shown in the last minute.
+    bool revealedLately_ = false;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 

@@ -28,6 +28,9 @@ struct Checkbox {
 
 struct AlertContent {
     std::string messageText;
+    // The title of the alert's own window where the platform gives it one (a
+    // sheet has none); nullopt: the message text.
+    std::optional<std::string> windowTitle;
     std::optional<std::string> informativeText;
     std::vector<std::string> buttons;  // response of button i is kAlertFirstButtonReturn + i
     std::optional<TextField> textField;

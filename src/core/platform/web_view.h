@@ -96,14 +96,32 @@ enum class NavigationType {
     Other = -1,
 };
 
+// An origin as the engine names a document's: scheme, host and port, the way
+// WKSecurityOrigin does. An opaque origin (a sandboxed frame, a data: document)
+// has an empty protocol and host.
+struct SecurityOrigin {
+    std::string protocol;
+    std::string host;
+    int port = 0;  // 0: the scheme's default
+};
+
+// A frame as the engine tells of it (WKFrameInfo): whether it is the top one,
+// and the origin of the document it shows.
+struct FrameInfo {
+    bool isMainFrame = false;
+    SecurityOrigin securityOrigin;
+};
+
 // Who is behind a request, as far as the engine tells.
 struct Initiator {
-    // The user's click or key press that led to it, by a number the backend
-    // gives each one; nullopt when no user action did.
+    // The user's click or key press in the asking frame that led to it, by a
+    // number the backend gives each one; nullopt when none did.
     std::optional<std::uint64_t> userGesture;
-    // The host of the document that asked; nullopt when it is withheld (a
-    // page may send no referrer).
-    std::optional<std::string> frameHost;
+    // The frame that asked; nullopt when the engine did not tell which.
+    std::optional<FrameInfo> frame;
+    // False where the engine tells nothing of the user's actions (WKWebView):
+    // userGesture is then always nullopt and proves nothing.
+    bool knowsUserGestures = true;
 };
 
 struct NavigationAction {
@@ -122,19 +140,9 @@ struct NavigationResponse {
     bool canShowMIMEType = true;
     std::optional<std::string> url;
     bool forMainFrame = true;
-    // nullopt where the engine tells nothing of who asked.
-    std::optional<Initiator> initiator;
 };
 
 enum class NavigationResponsePolicy { Cancel = 0, Allow = 1, Download = 2 };
-
-// A document's origin as the engine tells it: scheme and host as the engine
-// writes them, port 0 for the scheme's default.
-struct SecurityOrigin {
-    std::string scheme;
-    std::string host;
-    std::uint16_t port = 0;
-};
 
 struct ScriptMessage {
     std::string name;
@@ -198,6 +206,9 @@ public:
     // engine writes as is (no content coding), and the bytes written so far.
     virtual std::optional<std::uint64_t> expectedLength() const { return std::nullopt; }
     virtual std::uint64_t receivedLength() const { return 0; }
+    // Stops it; the engine then reports it failed, or nothing if it had not
+    // asked for a destination yet.
+    virtual void cancel() = 0;
 };
 
 class NavigationDelegate {
@@ -207,8 +218,10 @@ public:
                                                  Completion<NavigationActionPolicy> decisionHandler) = 0;
     virtual void decidePolicyForNavigationResponse(const NavigationResponse& response,
                                                    Completion<NavigationResponsePolicy> decisionHandler) = 0;
-    virtual void navigationActionDidBecomeDownload(Download& download) = 0;
-    virtual void navigationResponseDidBecomeDownload(Download& download) = 0;
+    // `action` or `response` is the one the delegate answered; a download the
+    // delegate is not told of is cancelled by the backend.
+    virtual void navigationActionDidBecomeDownload(const NavigationAction& action, Download& download) = 0;
+    virtual void navigationResponseDidBecomeDownload(const NavigationResponse& response, Download& download) = 0;
     virtual void didFinishNavigation() = 0;
     // The main frame's navigation failed, before or after it committed.
     // Answers whether the delegate showed a page of its own in its place;
@@ -224,9 +237,13 @@ public:
     virtual ~UIDelegate() = default;
     // Answers whether a web view was created; the shell never creates one.
     virtual bool createWebViewForNavigationAction(const NavigationAction& action) = 0;
-    virtual void runJavaScriptAlertPanel(const std::string& message, Completion<> completionHandler) = 0;
-    virtual void runJavaScriptConfirmPanel(const std::string& message, Completion<bool> completionHandler) = 0;
+    // `frame` is the frame that asked, nullopt when the engine did not tell.
+    virtual void runJavaScriptAlertPanel(const std::string& message, const std::optional<FrameInfo>& frame,
+                                         Completion<> completionHandler) = 0;
+    virtual void runJavaScriptConfirmPanel(const std::string& message, const std::optional<FrameInfo>& frame,
+                                           Completion<bool> completionHandler) = 0;
     virtual void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                             const std::optional<FrameInfo>& frame,
                                              Completion<std::optional<std::string>> completionHandler) = 0;
     virtual void runOpenPanel(const OpenPanelParameters& parameters,
                               Completion<std::optional<std::vector<std::string>>> completionHandler) = 0;

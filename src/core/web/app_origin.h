@@ -45,7 +45,7 @@ public:
     bool ownsHost(std::string_view host) const;
     // An origin given as its parts, the way the engine's security origins
     // come (port 0: the scheme's default).
-    bool ownsOrigin(std::string_view scheme, std::string_view host, std::uint16_t port) const;
+    bool ownsOrigin(std::string_view scheme, std::string_view host, int port) const;
 
 private:
     std::string scheme_;

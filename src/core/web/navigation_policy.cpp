@@ -11,6 +11,12 @@ namespace {
 using platform::NavigationActionPolicy;
 using platform::NavigationResponsePolicy;
 
+// Navigations remembered for the responses that answer them: enough for the
+// frames of a busy page, and a response comes within moments of its request.
+constexpr std::size_t kRememberedNavigations = 64;
+
+std::string withoutFragment(const std::string& url) { return url.substr(0, url.find('#')); }
+
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
@@ -20,8 +26,7 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-ActionDecision decideNavigationAction(const platform::NavigationAction& action,
-                                      const std::optional<std::string>& originHost) {
+ActionDecision decideNavigationAction(const platform::NavigationAction& action, const std::optional<AppOrigin>& origin) {
     if (action.shouldPerformDownload) return {NavigationActionPolicy::Download, std::nullopt};
     if (action.type != platform::NavigationType::LinkActivated) return {NavigationActionPolicy::Allow, std::nullopt};
     if (!action.url) return {NavigationActionPolicy::Allow, std::nullopt};
@@ -37,7 +42,7 @@ ActionDecision decideNavigationAction(const platform::NavigationAction& action,
         if (parsed && parsed->scheme() == "mailto") return {NavigationActionPolicy::Cancel, *action.url};
         return {NavigationActionPolicy::Allow, std::nullopt};
     }
-    if (originHost && *originHost == *host) return {NavigationActionPolicy::Allow, std::nullopt};
+    if (origin && origin->ownsHost(*host)) return {NavigationActionPolicy::Allow, std::nullopt};
     if (std::find(kSignInHosts.begin(), kSignInHosts.end(), *host) != kSignInHosts.end()) {
         return {NavigationActionPolicy::Allow, std::nullopt};
     }
@@ -59,10 +64,10 @@ bool isSafeToOpenExternally(std::string_view url) {
     return (scheme == "http" || scheme == "https") && parsed->host().has_value();
 }
 
-NavigationPolicy::NavigationPolicy(platform::Workspace& workspace, std::optional<std::string> originHost,
-                                   RequestGate& gate, PageConsole& console, ShellPageController& shellPage)
+NavigationPolicy::NavigationPolicy(platform::Workspace& workspace, std::optional<AppOrigin> origin, RequestGate& gate,
+                                   PageConsole& console, ShellPageController& shellPage)
     : workspace_(workspace),
-      originHost_(std::move(originHost)),
+      origin_(std::move(origin)),
       gate_(gate),
       console_(console),
       shellPage_(shellPage) {}
@@ -73,9 +78,13 @@ void NavigationPolicy::decidePolicyForNavigationAction(const platform::Navigatio
         decisionHandler(NavigationActionPolicy::Cancel);
         return;
     }
-    const auto decision = decideNavigationAction(action, originHost_);
+    const auto decision = decideNavigationAction(action, origin_);
     if (decision.openExternally && isSafeToOpenExternally(*decision.openExternally)) {
         openExternally(*decision.openExternally, action.initiator);
+    }
+    if (decision.policy != NavigationActionPolicy::Cancel && action.url) {
+        if (recentNavigations_.size() == kRememberedNavigations) recentNavigations_.pop_front();
+        recentNavigations_.emplace_back(withoutFragment(*action.url), action.initiator);
     }
     decisionHandler(decision.policy);
 }
@@ -86,7 +95,7 @@ bool NavigationPolicy::createWebViewForNavigationAction(const platform::Navigati
 }
 
 void NavigationPolicy::openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator) {
-    const auto verdict = gate_.admitExternalOpen(initiator, originHost_);
+    const auto verdict = gate_.admitExternalOpen(initiator);
     if (verdict == GateVerdict::Allow) {
         workspace_.openURL(url);
     } else {
@@ -97,14 +106,33 @@ void NavigationPolicy::openExternally(const std::string& url, const std::optiona
 void NavigationPolicy::decidePolicyForNavigationResponse(
     const platform::NavigationResponse& response, platform::Completion<NavigationResponsePolicy> decisionHandler) {
     auto policy = decideNavigationResponse(response);
+    const auto initiator = initiatorOf(response);
     if (policy == NavigationResponsePolicy::Download) {
-        const auto verdict = gate_.admitDownload(response, originHost_);
+        const auto verdict = gate_.admitDownload(initiator, response.forMainFrame);
         if (verdict != GateVerdict::Allow) {
             console_.warn(refusalMessage(verdict, "download", response.url.value_or("")));
             policy = NavigationResponsePolicy::Cancel;
         }
     }
     decisionHandler(policy);
+}
+
+std::optional<platform::Initiator> NavigationPolicy::initiatorOf(const platform::NavigationResponse& response) {
+    const std::string url = withoutFragment(response.url.value_or(""));
+    for (auto entry = recentNavigations_.rbegin(); entry != recentNavigations_.rend(); ++entry) {
+        if (entry->first != url) continue;
+        auto initiator = entry->second;
+        recentNavigations_.erase(std::next(entry).base());
+        return initiator;
+    }
+    // Not one this policy let through: nobody the shell can name asked.
+    return platform::Initiator{};
+}
+
+bool NavigationPolicy::mayDownload(const platform::NavigationAction& action) {
+    const auto verdict = gate_.admitDownload(action.initiator, false);
+    if (verdict != GateVerdict::Allow) console_.warn(refusalMessage(verdict, "download", action.url.value_or("")));
+    return verdict == GateVerdict::Allow;
 }
 
 }  // namespace corvidale

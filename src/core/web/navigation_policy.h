@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,10 +28,9 @@ struct ActionDecision {
     std::optional<std::string> openExternally;
 };
 
-// `originHost` is the host of the configured origin in the engine's form
-// (Url::canonicalHost), nullopt if it has none.
-ActionDecision decideNavigationAction(const platform::NavigationAction& action,
-                                      const std::optional<std::string>& originHost);
+// `origin` is the configured origin, nullopt if it is none. Links stay in the
+// window for its host, whatever their scheme and port.
+ActionDecision decideNavigationAction(const platform::NavigationAction& action, const std::optional<AppOrigin>& origin);
 
 platform::NavigationResponsePolicy decideNavigationResponse(const platform::NavigationResponse& response);
 
@@ -42,8 +42,8 @@ bool isSafeToOpenExternally(std::string_view url);
 // become downloads, with what the page may ask of the desktop on top.
 class NavigationPolicy {
 public:
-    // `originHost` as for decideNavigationAction.
-    NavigationPolicy(platform::Workspace& workspace, std::optional<std::string> originHost, RequestGate& gate,
+    // `origin` as for decideNavigationAction.
+    NavigationPolicy(platform::Workspace& workspace, std::optional<AppOrigin> origin, RequestGate& gate,
                      PageConsole& console, ShellPageController& shellPage);
 
     void decidePolicyForNavigationAction(const platform::NavigationAction& action,
@@ -53,16 +53,25 @@ public:
     // The shell never opens a second window: what a page asks to open in one
     // goes to the browser, when it may. Answers false, no web view made.
     bool createWebViewForNavigationAction(const platform::NavigationAction& action);
+    // A navigation this policy let through turned into a download: whether
+    // it may go on. A refusal is named in the page's console.
+    bool mayDownload(const platform::NavigationAction& action);
 
 private:
+    // Who asked for the navigation a response answers: the engine tells it of
+    // the navigation, not of its response.
+    std::optional<platform::Initiator> initiatorOf(const platform::NavigationResponse& response);
     // Hands `url` to the browser when the page may have it opened.
     void openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator);
 
     platform::Workspace& workspace_;
-    std::optional<std::string> originHost_;
+    std::optional<AppOrigin> origin_;
     RequestGate& gate_;
     PageConsole& console_;
     ShellPageController& shellPage_;
+    // The navigations let through lately, newest last, by URL without its
+    // fragment; a page that starts thousands pushes out only its own.
+    std::deque<std::pair<std::string, std::optional<platform::Initiator>>> recentNavigations_;
 };
 
 }  // namespace corvidale

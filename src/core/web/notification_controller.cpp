@@ -185,7 +185,7 @@ void NotificationController::didReceiveScriptMessage(const platform::ScriptMessa
     // The bridge lives in the top frame only; a message from elsewhere, or
     // from a page that is not the application's, is no notification of its.
     const auto& from = message.securityOrigin;
-    const bool own = message.fromMainFrame && origin_.ownsOrigin(from.scheme, from.host, from.port);
+    const bool own = message.fromMainFrame && origin_.ownsOrigin(from.protocol, from.host, from.port);
     if (parsed->type == "request") {
         answerBridge(own && (granted_ || decide(true)));
     } else if (parsed->type == "show" && own && granted_) {

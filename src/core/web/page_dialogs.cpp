@@ -1,7 +1,5 @@
 #include "page_dialogs.h"
 
-#include "core/util/url.h"
-
 namespace corvidale {
 
 std::string pageDialogText(std::string_view text, std::size_t limit) {
@@ -15,40 +13,62 @@ std::string pageDialogText(std::string_view text, std::size_t limit) {
     return std::string(text);
 }
 
+std::string pageDialogTitle(const platform::FrameInfo& frame) {
+    const std::string origin = serializedOrigin(frame.securityOrigin);
+    const auto scheme = origin.find("://");
+    return (scheme == std::string::npos ? "This page" : origin.substr(scheme + 3)) + " says";
+}
+
 using platform::AlertResult;
 using platform::AlertContent;
 using platform::kAlertFirstButtonReturn;
 using platform::Presentation;
 
-PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<std::string> originHost,
+PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin,
                          RequestGate& gate, PageConsole& console)
-    : dialogs_(dialogs), web_(web), originHost_(std::move(originHost)), gate_(gate), console_(console) {}
+    : dialogs_(dialogs), web_(web), origin_(std::move(origin)), gate_(gate), console_(console) {}
 
-void PageDialogs::runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler) {
+std::optional<AlertContent> PageDialogs::admitted(const std::string& kind, const std::string& message,
+                                                  const std::optional<platform::FrameInfo>& frame) {
+    const auto verdict = gate_.admitDialog(frame);
+    if (verdict != GateVerdict::Allow) {
+        console_.warn(refusalMessage(verdict, kind, frame ? serializedOrigin(frame->securityOrigin) : ""));
+        return std::nullopt;
+    }
     AlertContent content;
     content.messageText = pageDialogText(message);
-    content.buttons = {"OK"};
-    dialogs_.showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult) { completionHandler(); });
+    content.windowTitle = pageDialogTitle(*frame);
+    return content;
 }
 
-void PageDialogs::runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler) {
-    AlertContent content;
-    content.messageText = pageDialogText(message);
-    content.buttons = {"OK", "Cancel"};
-    dialogs_.showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+void PageDialogs::runJavaScriptAlertPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                          platform::Completion<> completionHandler) {
+    auto content = admitted("alert", message, frame);
+    if (!content) return completionHandler();
+    content->buttons = {"OK"};
+    dialogs_.showAlert(*content, Presentation::SheetOnWindow, [completionHandler](AlertResult) { completionHandler(); });
+}
+
+void PageDialogs::runJavaScriptConfirmPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                            platform::Completion<bool> completionHandler) {
+    auto content = admitted("confirm", message, frame);
+    if (!content) return completionHandler(false);
+    content->buttons = {"OK", "Cancel"};
+    dialogs_.showAlert(*content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         completionHandler(result.response == kAlertFirstButtonReturn);
     });
 }
 
 void PageDialogs::runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                              const std::optional<platform::FrameInfo>& frame,
                                               platform::Completion<std::optional<std::string>> completionHandler) {
-    AlertContent content;
-    content.messageText = pageDialogText(prompt);
+    auto content = admitted("prompt", prompt, frame);
+    if (!content) return completionHandler(std::nullopt);
     // The field shows what OK answers, so a cut default text is answered cut,
     // with its ellipsis, unless the user edits it.
-    content.textField = platform::TextField{260, 22, pageDialogText(defaultText.value_or(""))};
-    content.buttons = {"OK", "Cancel"};
-    dialogs_.showAlert(content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
+    content->textField = platform::TextField{260, 22, pageDialogText(defaultText.value_or(""))};
+    content->buttons = {"OK", "Cancel"};
+    dialogs_.showAlert(*content, Presentation::SheetOnWindow, [completionHandler](AlertResult result) {
         if (result.response == kAlertFirstButtonReturn) {
             completionHandler(result.text);
         } else {
@@ -71,8 +91,7 @@ void PageDialogs::runOpenPanel(const platform::OpenPanelParameters& parameters,
 void PageDialogs::requestMediaCapturePermission(platform::Completion<platform::PermissionDecision> decisionHandler) {
     // Camera and microphone are for the web application itself: a sign-in
     // page or any other site that ends up as the top-level page gets nothing.
-    const auto pageHost = hostOf(web_.url());
-    const bool ownPage = pageHost && originHost_ && *pageHost == *originHost_;
+    const bool ownPage = origin_ && origin_->ownsURL(web_.url());
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }
 

@@ -22,18 +22,27 @@ inline constexpr std::size_t kPageDialogTextLimit = 10000;
 // with the character before them.
 std::string pageDialogText(std::string_view text, std::size_t limit = kPageDialogTextLimit);
 
+// The window title of a page dialog that `frame` asked for: who asks, never
+// the page's own words.
+std::string pageDialogTitle(const platform::FrameInfo& frame);
+
 // What the page asks the user through the shell: alert, confirm and prompt as
 // sheets on the window, file inputs as open panels, camera and microphone,
 // printing.
 class PageDialogs {
 public:
-    // `originHost` in the engine's form (Url::canonicalHost), nullopt if it has none.
-    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<std::string> originHost,
-                RequestGate& gate, PageConsole& console);
+    // `origin`: the configured origin, nullopt if it is none.
+    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin, RequestGate& gate,
+                PageConsole& console);
 
-    void runJavaScriptAlertPanel(const std::string& message, platform::Completion<> completionHandler);
-    void runJavaScriptConfirmPanel(const std::string& message, platform::Completion<bool> completionHandler);
+    // A dialog the gate refuses is answered at once as if dismissed (nothing,
+    // false, null) and named in the page's console.
+    void runJavaScriptAlertPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                 platform::Completion<> completionHandler);
+    void runJavaScriptConfirmPanel(const std::string& message, const std::optional<platform::FrameInfo>& frame,
+                                   platform::Completion<bool> completionHandler);
     void runJavaScriptTextInputPanel(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                     const std::optional<platform::FrameInfo>& frame,
                                      platform::Completion<std::optional<std::string>> completionHandler);
     void runOpenPanel(const platform::OpenPanelParameters& parameters,
                       platform::Completion<std::optional<std::vector<std::string>>> completionHandler);
@@ -42,9 +51,13 @@ public:
     bool printFrame(const platform::Initiator& initiator);
 
 private:
+    // The alert's content when `frame` may show one, else nullopt (refusal told).
+    std::optional<platform::AlertContent> admitted(const std::string& kind, const std::string& message,
+                                                   const std::optional<platform::FrameInfo>& frame);
+
     platform::Dialogs& dialogs_;
     platform::WebView& web_;
-    std::optional<std::string> originHost_;
+    std::optional<AppOrigin> origin_;
     RequestGate& gate_;
     PageConsole& console_;
 };

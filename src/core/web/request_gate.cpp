@@ -11,22 +11,46 @@ constexpr double kAllowanceSeconds = 60.0;
 // A page may ask for a URL of megabytes; the console needs its start only.
 constexpr std::size_t kShownURLCharacters = 200;
 
-bool fromOwnSite(const platform::Initiator& initiator, const std::optional<std::string>& originHost) {
-    return initiator.frameHost && originHost && *initiator.frameHost == *originHost;
+bool isPageDialog(const std::string& kind) { return kind == "alert" || kind == "confirm" || kind == "prompt"; }
+
+std::string dialogRefusal(GateVerdict verdict, const std::string& kind, const std::string& asker) {
+    if (verdict == GateVerdict::UnknownFrame) {
+        return "Corvidale did not show the " + kind + " a frame asked for: it could not tell which frame that was.";
+    }
+    return "Corvidale did not show the " + kind + " " + asker +
+           " asked for: only the top page and the application's own frames may show one.";
 }
 
 }  // namespace
 
-GateVerdict RequestGate::admitExternalOpen(const std::optional<platform::Initiator>& initiator,
-                                           const std::optional<std::string>& originHost) {
+bool RequestGate::isOwn(const std::optional<platform::FrameInfo>& frame) const {
+    if (!frame || !origin_) return false;
+    const auto& origin = frame->securityOrigin;
+    return origin_->ownsOrigin(origin.protocol, origin.host, origin.port);
+}
+
+bool RequestGate::spendGesture(const platform::Initiator& initiator) {
+    if (!initiator.userGesture || (lastGestureSpent_ && *initiator.userGesture <= *lastGestureSpent_)) return false;
+    lastGestureSpent_ = initiator.userGesture;
+    return true;
+}
+
+GateVerdict RequestGate::whoElse(const platform::Initiator& initiator) const {
+    return initiator.frame ? GateVerdict::ForeignFrame : GateVerdict::UnknownFrame;
+}
+
+GateVerdict RequestGate::admitExternalOpen(const std::optional<platform::Initiator>& initiator) {
     if (!initiator) return GateVerdict::Allow;
     // The engine counts a click as a gesture for everything its handler and
     // the timers it starts ask for; the user asked for one window.
-    if (initiator->userGesture && initiator->userGesture != lastGestureOpened_) {
-        lastGestureOpened_ = initiator->userGesture;
-        return GateVerdict::Allow;
+    if (spendGesture(*initiator)) return GateVerdict::Allow;
+    if (!initiator->knowsUserGestures) {
+        // Nothing tells a click from a script here: the engine's own rules
+        // hold for the pages the user sees, and frames of other sites get nothing.
+        const bool top = initiator->frame && initiator->frame->isMainFrame;
+        return isOwn(initiator->frame) || top ? GateVerdict::Allow : whoElse(*initiator);
     }
-    if (!fromOwnSite(*initiator, originHost)) return GateVerdict::ForeignFrame;
+    if (!isOwn(initiator->frame)) return whoElse(*initiator);
     if (*unrequestedOpens_ >= kUnrequestedOpensPerMinute) return GateVerdict::TooMany;
     ++*unrequestedOpens_;
     queue_.after(kAllowanceSeconds, [count = std::weak_ptr<unsigned>(unrequestedOpens_)] {
@@ -38,29 +62,33 @@ GateVerdict RequestGate::admitExternalOpen(const std::optional<platform::Initiat
 GateVerdict RequestGate::admitPrint(const platform::Initiator& initiator) {
     // A print dialog that comes back after every Cancel keeps the user from
     // the window: each print takes an action of its own.
-    if (!initiator.userGesture || initiator.userGesture == lastGesturePrinted_) return GateVerdict::NoGesture;
-    lastGesturePrinted_ = initiator.userGesture;
-    return GateVerdict::Allow;
+    if (!initiator.knowsUserGestures) return GateVerdict::Allow;
+    return spendGesture(initiator) ? GateVerdict::Allow : GateVerdict::NoGesture;
 }
 
-GateVerdict RequestGate::admitDownload(const platform::NavigationResponse& response,
-                                       const std::optional<std::string>& originHost) const {
+GateVerdict RequestGate::admitDownload(const std::optional<platform::Initiator>& initiator, bool forMainFrame) {
     // The top document is the application's, or one the user went to.
-    if (!response.initiator || response.forMainFrame || response.initiator->userGesture) return GateVerdict::Allow;
-    return fromOwnSite(*response.initiator, originHost) ? GateVerdict::Allow : GateVerdict::ForeignFrame;
+    if (!initiator || forMainFrame) return GateVerdict::Allow;
+    if (isOwn(initiator->frame) || (initiator->frame && initiator->frame->isMainFrame)) return GateVerdict::Allow;
+    return spendGesture(*initiator) ? GateVerdict::Allow : whoElse(*initiator);
 }
 
-std::string refusalMessage(GateVerdict verdict, const std::string& kind, const std::string& url) {
-    const std::string shown = pageDialogText(url, kShownURLCharacters);
-    std::string what;
-    if (kind == "print") {
-        what = "Corvidale did not print";
-    } else {
-        what = "Corvidale did not " + kind + " " + shown;
-    }
+GateVerdict RequestGate::admitDialog(const std::optional<platform::FrameInfo>& frame) const {
+    // A frame of another site, however small, would speak in the
+    // application's name: a password prompt from a 1x1 frame looks like ours.
+    if (frame && (frame->isMainFrame || isOwn(frame))) return GateVerdict::Allow;
+    return frame ? GateVerdict::ForeignFrame : GateVerdict::UnknownFrame;
+}
+
+std::string refusalMessage(GateVerdict verdict, const std::string& kind, const std::string& target) {
+    const std::string shown = pageDialogText(target, kShownURLCharacters);
+    if (isPageDialog(kind)) return dialogRefusal(verdict, kind, shown);
+    const std::string what = kind == "print" ? "Corvidale did not print" : "Corvidale did not " + kind + " " + shown;
     switch (verdict) {
     case GateVerdict::ForeignFrame:
-        return what + ": a frame of another site asked for it without a click or key press.";
+        return what + ": a frame of another site asked for it without a click or key press in it.";
+    case GateVerdict::UnknownFrame:
+        return what + ": it could not tell which frame asked, and no click or key press was behind it.";
     case GateVerdict::TooMany:
         return what + ": more than " + std::to_string(kUnrequestedOpensPerMinute) +
                " windows a minute were asked for without a click or key press.";
@@ -70,6 +98,13 @@ std::string refusalMessage(GateVerdict verdict, const std::string& kind, const s
         break;
     }
     return what + ".";
+}
+
+std::string serializedOrigin(const platform::SecurityOrigin& origin) {
+    if (origin.protocol.empty()) return "null";
+    std::string text = origin.protocol + "://" + origin.host;
+    if (origin.port != 0 && origin.port != defaultPort(origin.protocol)) text += ":" + std::to_string(origin.port);
+    return text;
 }
 
 std::string javaScriptString(const std::string& text) {

@@ -36,7 +36,7 @@ void ThemeBridge::didReceiveScriptMessage(const platform::ScriptMessage& message
     if (message.name != kThemeHandlerName) return;
     if (!message.fromMainFrame) return;
     const auto& from = message.securityOrigin;
-    if (!origin_.ownsOrigin(from.scheme, from.host, from.port)) return;
+    if (!origin_.ownsOrigin(from.protocol, from.host, from.port)) return;
     if (!message.textBody) return;
     applyTheme(*message.textBody);
 }

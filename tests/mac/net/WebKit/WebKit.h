@@ -65,12 +65,14 @@ typedef NS_ENUM(NSInteger, WKPermissionDecision) {
 @end
 
 @interface WKNavigationAction : NSObject
+@property(nonatomic, readonly, copy) WKFrameInfo* sourceFrame;
 @property(nonatomic, readonly) WKNavigationType navigationType;
 @property(nonatomic, readonly, copy) NSURLRequest* request;
 @property(nonatomic, readonly) BOOL shouldPerformDownload API_AVAILABLE(macos(11.3));
 @end
 
 @interface WKNavigationResponse : NSObject
+@property(nonatomic, readonly, getter=isForMainFrame) BOOL forMainFrame;
 @property(nonatomic, readonly, copy) NSURLResponse* response;
 @property(nonatomic, readonly) BOOL canShowMIMEType;
 @end
@@ -138,6 +140,7 @@ API_AVAILABLE(macos(11.3))
 API_AVAILABLE(macos(11.3))
 @interface WKDownload : NSObject <NSProgressReporting>
 @property(nonatomic, weak) id<WKDownloadDelegate> delegate;
+- (void)cancel:(void (^_Nullable)(NSData* _Nullable resumeData))completionHandler;
 @end
 
 @protocol WKNavigationDelegate <NSObject>
