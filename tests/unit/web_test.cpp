@@ -362,6 +362,20 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
     EXPECT_EQ(p.calls.back(), "after 2.00");
 }
 
+TEST_F(Unreachable, WhereTheEngineCannotPutTheScreenInItsPlaceEveryRetryLoadsTheFailedURL) {
+    web.alternateInPlace = false;
+    ReachController reach{web, p, p, shellPage, std::string("app.example.com")};
+    const std::string inbox = "https://app.example.com:8443/inbox";
+    ASSERT_TRUE(reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""}));
+    EXPECT_EQ(p.calls, (Strings{"html ", "after 2.00"})) << "a document of its own";
+    p.calls.clear();
+    p.advance(2);
+    EXPECT_EQ(p.calls, Strings{"load " + inbox}) << "a reload would reload the screen";
+    p.calls.clear();
+    reach.networkChanged(true);  // the screen is left, its retry under way
+    EXPECT_EQ(p.calls, Strings{"load " + inbox});
+}
+
 TEST(UserAgent, EngineAgentOrAThrowAwayViewAskedForAtMostTwoSeconds) {
     struct Case {
         std::optional<ScriptResult> answer;  // none: never answers

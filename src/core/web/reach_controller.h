@@ -57,6 +57,9 @@ private:
     std::optional<std::string> originHost_;
     // The URL whose load the screen stands in for, while it shows.
     std::optional<std::string> failedURL_;
+    // The engine put the screen in the failed load's place, so that a reload
+    // loads that URL again.
+    bool screenInPlace_ = true;
     double delay_ = kFirstRetrySeconds;
     // Bumped whenever a retry is due or no longer needed: a timer of an
     // older one does nothing.
