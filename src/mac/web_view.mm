@@ -383,7 +383,9 @@ namespace corvidale::mac {
 std::optional<std::uint64_t> MacDownload::expectedLength() const {
     if (coded_) return std::nullopt;
     const int64_t total = [[download_ progress] totalUnitCount];
-    if (total < 0) return std::nullopt;  // -1: the server named no length
+    // -1: the server named no length. A fresh progress counts 0, which the
+    // core takes for no length either.
+    if (total < 0) return std::nullopt;
     return static_cast<std::uint64_t>(total);
 }
 
