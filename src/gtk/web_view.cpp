@@ -1,6 +1,9 @@
 #include "web_view.h"
 
+#include <charconv>
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "core/util/url.h"
@@ -306,6 +309,16 @@ void GtkWebView::onScriptMessage(WebKitUserContentManager*, JSCValue* value, gpo
     message.name = binding->name;
     message.fromMainFrame = binding->owner->scriptsTopFrameOnly_;
     message.securityOriginHost = binding->owner->currentHost();
+    if (const auto page = Url::parse(binding->owner->url())) {
+        const std::string port = page->port().value_or("0");
+        std::uint16_t number = 0;
+        const auto read = std::from_chars(port.data(), port.data() + port.size(), number);
+        // A port that is no port leaves the scheme out: such a page owns no origin.
+        if (read.ec == std::errc() && read.ptr == port.data() + port.size()) {
+            message.securityOriginScheme = page->scheme();
+            message.securityOriginPort = number;
+        }
+    }
     if (value != nullptr && jsc_value_is_string(value)) {
         g_autofree gchar* text = jsc_value_to_string(value);
         message.textBody = std::string(text != nullptr ? text : "");

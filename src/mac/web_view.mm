@@ -370,7 +370,11 @@ corvidale::platform::DownloadId nextDownloadId() {
     received.name = name;
     WKFrameInfo* frame = [message frameInfo];
     received.fromMainFrame = [frame isMainFrame];
-    received.securityOriginHost = corvidale::mac::toStdString([[frame securityOrigin] host]);
+    WKSecurityOrigin* origin = [frame securityOrigin];
+    received.securityOriginHost = corvidale::mac::toStdString([origin host]);
+    received.securityOriginScheme = corvidale::mac::toStdString([origin protocol]);
+    const NSInteger port = [origin port];  // 0: the scheme's default
+    received.securityOriginPort = port > 0 && port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
     id body = [message body];
     if ([body isKindOfClass:[NSString class]]) received.textBody = corvidale::mac::toStdString(body);
     handler->didReceiveScriptMessage(received);

@@ -132,6 +132,10 @@ struct ScriptMessage {
     bool fromMainFrame = false;
     std::string securityOriginHost;
     std::optional<std::string> textBody;  // nullopt when the body is not a text
+    // The rest of the sending frame's origin: its scheme, and its port (0:
+    // the scheme's default).
+    std::string securityOriginScheme;
+    std::uint16_t securityOriginPort = 0;
 };
 
 struct OpenPanelParameters {

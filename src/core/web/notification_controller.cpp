@@ -89,7 +89,7 @@ NotificationController::NotificationController(platform::NotificationCenter& cen
       defaults_(defaults),
       queue_(queue),
       origin_(origin ? originString(*origin) : std::nullopt),
-      originHost_(origin ? origin->canonicalHost() : std::nullopt),
+      appOrigin_(origin ? AppOrigin::parse(origin->text()) : std::nullopt),
       bridged_(bridged) {
     const auto remembered = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
     granted_ = origin_ && std::find(remembered.begin(), remembered.end(), *origin_) != remembered.end();
@@ -109,9 +109,7 @@ void NotificationController::attach(platform::WebView& web, PageConsole& console
 }
 
 bool NotificationController::ownPage() const {
-    if (web_ == nullptr || !originHost_) return false;
-    const auto page = Url::parse(web_->url());
-    return page && page->scheme() == "https" && page->canonicalHost() == originHost_;
+    return web_ != nullptr && appOrigin_ && appOrigin_->ownsURL(web_->url());
 }
 
 bool NotificationController::decide(bool fromMainFrame) {
@@ -202,11 +200,16 @@ void NotificationController::didReceiveScriptMessage(const platform::ScriptMessa
     const auto parsed = parseBridgeMessage(*message.textBody);
     if (!parsed) return;
     // The bridge lives in the top frame only; a message from elsewhere, or
-    // from a page that is not the application's, is no notification of its.
-    const bool own = message.fromMainFrame && originHost_ && message.securityOriginHost == *originHost_;
-    if (parsed->type == "request") {
-        answerBridge(own && (granted_ || decide(true)));
-    } else if (parsed->type == "show" && own && granted_) {
+    // from a page that is not the application's (another port or plain http
+    // on the same host included), is no notification of its, and closes none.
+    const bool own = message.fromMainFrame && appOrigin_ &&
+                     appOrigin_->ownsOrigin(message.securityOriginScheme, message.securityOriginHost,
+                                            message.securityOriginPort);
+    if (!own) {
+        if (parsed->type == "request") answerBridge(false);
+    } else if (parsed->type == "request") {
+        answerBridge(granted_ || decide(true));
+    } else if (parsed->type == "show" && granted_) {
         show(parsed->notification);
     } else if (parsed->type == "close") {
         closed(parsed->notification.id);

@@ -14,6 +14,7 @@
 #include "core/platform/notifications.h"
 #include "core/platform/web_view.h"
 #include "core/util/url.h"
+#include "app_origin.h"
 #include "page_console.h"
 
 namespace corvidale {
@@ -77,7 +78,8 @@ private:
     platform::Defaults& defaults_;
     platform::MainQueue& queue_;
     std::optional<std::string> origin_;
-    std::optional<std::string> originHost_;
+    // The same origin, compared by scheme, host and port.
+    std::optional<AppOrigin> appOrigin_;
     const bool bridged_;
     bool granted_ = false;
     bool authorizationAsked_ = false;

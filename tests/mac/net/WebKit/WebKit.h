@@ -52,7 +52,9 @@ typedef NS_ENUM(NSInteger, WKPermissionDecision) {
 } API_AVAILABLE(macos(12.0));
 
 @interface WKSecurityOrigin : NSObject
+@property(nonatomic, readonly, copy) NSString* protocol;
 @property(nonatomic, readonly, copy) NSString* host;
+@property(nonatomic, readonly) NSInteger port;
 @end
 
 @interface WKFrameInfo : NSObject <NSCopying>
