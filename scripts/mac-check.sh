@@ -8,7 +8,8 @@
 # deployment target moves there.
 #   scripts/mac-check.sh [SOURCE_ROOT [FILE...]]
 # SOURCE_ROOT defaults to this checkout; FILEs (relative to it) limit the
-# check to those sources. Exits 1 with clang's diagnostics when a file fails
+# check to those sources (the menu's actions are checked when the menu model
+# or the application delegate is among them). Exits 1 with clang's diagnostics when a file fails
 # the check, 2 when the tools for it are missing.
 set -euo pipefail
 
@@ -51,10 +52,16 @@ grep -q "apple-macos$newest_macos " "$work/newest.rsp" || { echo "mac-check.sh: 
 started=$SECONDS
 objc_files=()
 core_files=()
+menu=yes
 if [ "$#" -gt 1 ]; then
+  menu=no
   for file in "${@:2}"; do
     case "$file" in
+      src/core/app/menu_model.cpp | src/mac/app_delegate.*) menu=yes ;;
+    esac
+    case "$file" in
       *.mm) objc_files+=("$root/$file") ;;
+      *.h) ;;
       *) core_files+=("$root/$file") ;;
     esac
   done
@@ -71,6 +78,11 @@ check() {
 check "$work/objcxx.rsp" "${objc_files[@]}"
 check "$work/newest.rsp" "${objc_files[@]}"
 check "$work/cxx.rsp" "${core_files[@]}"
+# The shell's menu actions must not be selectors the web view, the views or
+# the window answer first.
+if [ "$menu" = yes ]; then
+  bash "$net/menu-actions.sh" "$root" "$work/objcxx.rsp" "$work" || status=1
+fi
 
 verdict=passed
 [ "$status" -eq 0 ] || verdict=FAILED

@@ -39,7 +39,7 @@ gboolean runMenuCommandIfPageCannotAnswer(GtkWidget* widget, GVariant* arguments
     return runMenuCommand(widget, arguments, data);
 }
 
-bool isShellOrReload(std::string_view action) { return isShellCommand(action) || action == "reload"; }
+bool isShellOrReload(std::string_view action) { return isShellCommand(action) || action == "shellReload"; }
 
 GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhase phase, GtkShortcutFunc run,
                                        bool (*wanted)(std::string_view action)) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "core/util/url.h"
@@ -255,11 +256,12 @@ void GtkWebView::loadHTMLString(const std::string& html, const std::string& base
     webkit_web_view_load_html(view_.get(), html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
 }
 
-void GtkWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
+bool GtkWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
     alternateUri_ = unreachableURL;
     // What the engine's own error page is made with: in the failed load's
     // place in the history, and reloading reloads the failed URL.
     webkit_web_view_load_alternate_html(view_.get(), html.c_str(), unreachableURL.c_str(), nullptr);
+    return true;
 }
 
 double GtkWebView::pageZoom() const { return webkit_web_view_get_zoom_level(view_.get()); }

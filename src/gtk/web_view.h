@@ -52,7 +52,7 @@ public:
     void setPageZoom(double zoom) override;
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
-    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
+    bool loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
     void notificationClicked(std::uint64_t id) override { notifications_->clicked(id); }
     void setNotificationOrigins(const std::vector<std::string>& origins) override { notifications_->setOrigins(origins); }

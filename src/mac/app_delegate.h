@@ -13,11 +13,14 @@ class Delegate;
 
 - (instancetype)initWithController:(corvidale::Delegate*)controller;
 
-// The View menu's actions: no argument, as the menu items name them.
-- (void)reload;
-- (void)zoomIn;
-- (void)zoomOut;
-- (void)zoomReset;
+// The View menu's actions: no argument, as the menu items name them. No
+// responder before this one in the chain (the web view, its superviews, the
+// window) may answer these selectors, or the item goes there instead; the
+// type-check on Linux holds them to that.
+- (void)shellReload;
+- (void)shellZoomIn;
+- (void)shellZoomOut;
+- (void)shellZoomReset;
 - (void)checkForUpdates:(id)sender;
 
 @end

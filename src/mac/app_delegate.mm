@@ -32,19 +32,19 @@
     return _controller->applicationShouldTerminateAfterLastWindowClosed() ? YES : NO;
 }
 
-- (void)reload {
+- (void)shellReload {
     _controller->reload();
 }
 
-- (void)zoomIn {
+- (void)shellZoomIn {
     _controller->zoomIn();
 }
 
-- (void)zoomOut {
+- (void)shellZoomOut {
     _controller->zoomOut();
 }
 
-- (void)zoomReset {
+- (void)shellZoomReset {
     _controller->zoomReset();
 }
 

@@ -8,6 +8,9 @@
 // notification that arrives while the application is in front still shows.
 @interface CVDNotificationCenterDelegate : NSObject <UNUserNotificationCenterDelegate>
 @property(nonatomic, assign) corvidale::platform::NotificationCenterDelegate* owner;
+// The requests added while the user has not yet answered whether the
+// application may notify; nil before it asked and after the answer.
+@property(nonatomic, strong) NSMutableArray<UNNotificationRequest*>* waiting;
 @end
 
 @implementation CVDNotificationCenterDelegate
@@ -43,10 +46,25 @@ MacNotificationCenter::MacNotificationCenter() : delegate_([[CVDNotificationCent
 void MacNotificationCenter::setDelegate(platform::NotificationCenterDelegate* delegate) { delegate_.owner = delegate; }
 
 void MacNotificationCenter::requestAuthorization() {
-    // The system asks the user once and remembers; later calls answer at once.
+    if (delegate_.waiting != nil) return;
+    // The system asks the user once and remembers; later calls answer at
+    // once. A request added before the answer could be dropped as not yet
+    // authorized, so what the page shows meanwhile waits for it, denied or
+    // not (a denied application's requests are not shown).
+    delegate_.waiting = [NSMutableArray array];
+    CVDNotificationCenterDelegate* state = delegate_;
     [[UNUserNotificationCenter currentNotificationCenter]
         requestAuthorizationWithOptions:UNAuthorizationOptionAlert | UNAuthorizationOptionSound
-                      completionHandler:^(BOOL, NSError*){
+                      completionHandler:^(BOOL, NSError*) {
+                        // Called on a queue of the system's; the waiting list is the main thread's.
+                        dispatch_async(dispatch_get_main_queue(), ^{
+                          NSArray<UNNotificationRequest*>* answered = state.waiting;
+                          state.waiting = nil;
+                          UNUserNotificationCenter* center = [UNUserNotificationCenter currentNotificationCenter];
+                          for (UNNotificationRequest* request in answered) {
+                              [center addNotificationRequest:request withCompletionHandler:nil];
+                          }
+                        });
                       }];
 }
 
@@ -57,11 +75,21 @@ void MacNotificationCenter::add(const platform::NotificationRequest& request) {
     UNNotificationRequest* native = [UNNotificationRequest requestWithIdentifier:toNSString(request.identifier)
                                                                          content:content
                                                                          trigger:nil];
+    if (delegate_.waiting != nil) {
+        [delegate_.waiting addObject:native];
+        return;
+    }
     [[UNUserNotificationCenter currentNotificationCenter] addNotificationRequest:native withCompletionHandler:nil];
 }
 
 void MacNotificationCenter::remove(const std::string& identifier) {
-    NSArray<NSString*>* identifiers = @[ toNSString(identifier) ];
+    NSString* name = toNSString(identifier);
+    NSIndexSet* withdrawn = [delegate_.waiting indexesOfObjectsPassingTest:^BOOL(UNNotificationRequest* request,
+                                                                               NSUInteger, BOOL*) {
+      return [[request identifier] isEqualToString:name];
+    }];
+    if (withdrawn != nil) [delegate_.waiting removeObjectsAtIndexes:withdrawn];
+    NSArray<NSString*>* identifiers = @[ name ];
     UNUserNotificationCenter* center = [UNUserNotificationCenter currentNotificationCenter];
     [center removePendingNotificationRequestsWithIdentifiers:identifiers];
     [center removeDeliveredNotificationsWithIdentifiers:identifiers];

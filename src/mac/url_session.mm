@@ -6,9 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "core/util/transfer_file.h"
 #include "ns_text.h"
 
 namespace {
@@ -40,7 +44,7 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
 // events on the session's delegate queue; the caller waits on `finished` and
 // reads the outcome only after it was signalled, so the two never touch the
 // same value at once (apart from the byte count, which is atomic).
-@interface CVDTransfer : NSObject <NSURLSessionTaskDelegate>
+@interface CVDTransfer : NSObject <NSURLSessionDataDelegate>
 - (instancetype)initWithMaxBytes:(uint64_t)maxBytes;
 // Signalled once, when the task has ended.
 @property(readonly) dispatch_semaphore_t finished;
@@ -106,28 +110,6 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
     completionHandler(nil);
 }
 
-- (void)URLSession:(NSURLSession*)session task:(NSURLSessionTask*)task didCompleteWithError:(NSError*)error {
-    _response = [task response];
-    _error = error;
-    dispatch_semaphore_signal(_finished);
-}
-
-@end
-
-// A body into memory.
-@interface CVDDataTransfer : CVDTransfer <NSURLSessionDataDelegate>
-// The body received; handed over once.
-- (std::string)takeBody;
-@end
-
-@implementation CVDDataTransfer {
-    std::string _body;
-}
-
-- (std::string)takeBody {
-    return std::move(_body);
-}
-
 - (void)URLSession:(NSURLSession*)session
               dataTask:(NSURLSessionDataTask*)dataTask
     didReceiveResponse:(NSURLResponse*)response
@@ -139,6 +121,28 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
         return;
     }
     completionHandler(NSURLSessionResponseAllow);
+}
+
+- (void)URLSession:(NSURLSession*)session task:(NSURLSessionTask*)task didCompleteWithError:(NSError*)error {
+    _response = [task response];
+    _error = error;
+    dispatch_semaphore_signal(_finished);
+}
+
+@end
+
+// A body into memory.
+@interface CVDDataTransfer : CVDTransfer
+// The body received; handed over once.
+- (std::string)takeBody;
+@end
+
+@implementation CVDDataTransfer {
+    std::string _body;
+}
+
+- (std::string)takeBody {
+    return std::move(_body);
 }
 
 - (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data {
@@ -157,53 +161,53 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
 
 @end
 
-// A body into a file of the caller's.
-@interface CVDDownloadTransfer : CVDTransfer <NSURLSessionDownloadDelegate>
-// Where the body was moved to, or why it could not be; both nil until the
-// download has finished.
-@property(readonly) NSString* filePath;
-@property(readonly) NSError* keepError;
-// Where the body goes; nil: this user's temporary folder.
-@property(copy) NSString* folder;
+// A body into a file of the caller's, made before the request goes out and
+// written as the body arrives, the way the Linux session writes it: a
+// download task would first write into a place of the system's, which a
+// killed process leaves behind where no clean-up of ours looks.
+@interface CVDDownloadTransfer : CVDTransfer
+- (instancetype)initWithFile:(std::unique_ptr<corvidale::TransferFile>)file maxBytes:(uint64_t)maxBytes;
+// The write that failed, if one did; the task was cancelled for it.
+@property(readonly) NSError* writeError;
+// Hands the file over once the task has ended: kept, or nil (and then gone)
+// when closing it failed, with writeError set.
+- (NSString*)keepFile;
 @end
 
-@implementation CVDDownloadTransfer
-
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-                 didWriteData:(int64_t)bytesWritten
-            totalBytesWritten:(int64_t)totalBytesWritten
-    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite {
-    if ([self exceeded]) return;
-    const bool announcedTooLong = totalBytesExpectedToWrite != NSURLSessionTransferSizeUnknown &&
-                                  totalBytesExpectedToWrite > 0 &&
-                                  [self marksExceeded:static_cast<uint64_t>(totalBytesExpectedToWrite)];
-    const uint64_t written = totalBytesWritten > 0 ? static_cast<uint64_t>(totalBytesWritten) : 0;
-    if (announcedTooLong || [self marksExceeded:written]) {
-        [downloadTask cancel];
-        return;
-    }
-    [self noteReceived:written];
+@implementation CVDDownloadTransfer {
+    std::unique_ptr<corvidale::TransferFile> _file;
 }
 
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-    didFinishDownloadingToURL:(NSURL*)location {
-    NSFileManager* files = [NSFileManager defaultManager];
-    // The file itself has the last word on the length, whatever the progress
-    // reports said; one that is too long stays where it is and goes with it.
-    if ([self marksExceeded:[[files attributesOfItemAtPath:[location path] error:nil] fileSize]]) return;
-    // The system deletes `location` as soon as this returns, so the body
-    // moves now, to a name of its own in this user's temporary folder.
-    NSString* name = [@"corvidale-download-" stringByAppendingString:[[NSUUID UUID] UUIDString]];
-    NSString* folder = [self folder] != nil ? [self folder] : NSTemporaryDirectory();
-    NSURL* destination = [NSURL fileURLWithPath:[folder stringByAppendingPathComponent:name]];
-    NSError* error = nil;
-    if ([files moveItemAtURL:location toURL:destination error:&error]) {
-        _filePath = [destination path];
-    } else {
-        _keepError = error;
+- (instancetype)initWithFile:(std::unique_ptr<corvidale::TransferFile>)file maxBytes:(uint64_t)maxBytes {
+    if ((self = [super initWithMaxBytes:maxBytes])) _file = std::move(file);
+    return self;
+}
+
+- (void)noteWriteFailure {
+    NSString* text = [NSString stringWithFormat:@"Couldn't save the download as %@: %s",
+                                                corvidale::mac::toNSString(_file->path()), std::strerror(_file->error())];
+    _writeError = [NSError errorWithDomain:NSPOSIXErrorDomain
+                                      code:_file->error()
+                                  userInfo:@{NSLocalizedDescriptionKey : text}];
+}
+
+- (NSString*)keepFile {
+    if (_file->keep()) return corvidale::mac::toNSString(_file->path());
+    [self noteWriteFailure];
+    return nil;
+}
+
+- (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data {
+    if ([self exceeded] || _writeError != nil) return;
+    const auto outcome = _file->append([data bytes], [data length]);
+    if (outcome == corvidale::TransferFile::Append::TooLong) {
+        [self marksExceeded:_file->size() + [data length]];
+        [dataTask cancel];
+    } else if (outcome == corvidale::TransferFile::Append::Failed) {
+        [self noteWriteFailure];
+        [dataTask cancel];
     }
+    [self noteReceived:_file->size()];
 }
 
 @end
@@ -213,7 +217,7 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
 // session of its own, and this passes each task's events to the transfer
 // filed under that task. A task whose transfer is missing is refused at
 // every step that asks for an answer.
-@interface CVDSessionRouter : NSObject <NSURLSessionDataDelegate, NSURLSessionDownloadDelegate>
+@interface CVDSessionRouter : NSObject <NSURLSessionDataDelegate>
 // Before the task is resumed, so that no event finds it missing.
 - (void)file:(CVDTransfer*)transfer underTask:(NSURLSessionTask*)task;
 @end
@@ -292,30 +296,6 @@ NSError* transferError(NSInteger code, NSString* text, NSURL* url) {
                                                 conformingTo:@protocol(NSURLSessionDataDelegate)
                                                       forget:NO];
     [transfer URLSession:session dataTask:dataTask didReceiveData:data];
-}
-
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-                 didWriteData:(int64_t)bytesWritten
-            totalBytesWritten:(int64_t)totalBytesWritten
-    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite {
-    id<NSURLSessionDownloadDelegate> transfer = [self transferOf:downloadTask
-                                                    conformingTo:@protocol(NSURLSessionDownloadDelegate)
-                                                          forget:NO];
-    [transfer URLSession:session
-                     downloadTask:downloadTask
-                     didWriteData:bytesWritten
-                totalBytesWritten:totalBytesWritten
-        totalBytesExpectedToWrite:totalBytesExpectedToWrite];
-}
-
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-    didFinishDownloadingToURL:(NSURL*)location {
-    id<NSURLSessionDownloadDelegate> transfer = [self transferOf:downloadTask
-                                                    conformingTo:@protocol(NSURLSessionDownloadDelegate)
-                                                          forget:NO];
-    [transfer URLSession:session downloadTask:downloadTask didFinishDownloadingToURL:location];
 }
 
 @end
@@ -485,10 +465,19 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
     @autoreleasepool {
         const Prepared prepared = prepare(request, boundedSeconds(request.timeoutSeconds));
         if (prepared.refusal != nil) return failure(prepared.refusal);
-
-        CVDDownloadTransfer* transfer = [[CVDDownloadTransfer alloc] initWithMaxBytes:limits.maxBytes];
-        if (!folder.empty()) [transfer setFolder:toNSString(folder)];
-        NSURLSessionDownloadTask* task = [session_ downloadTaskWithRequest:prepared.request];
+        // The file is there before the request goes out; until it is kept,
+        // it goes with the transfer.
+        std::unique_ptr<TransferFile> file;
+        try {
+            file = std::make_unique<TransferFile>(folder, limits.maxBytes);
+        } catch (const PosixError& error) {
+            NSString* text = [NSString stringWithFormat:@"Couldn't create a temporary file: %s",
+                                                        std::strerror(error.errorNumber())];
+            return failure(transferError(NSURLErrorCannotCreateFile, text, [prepared.request URL]));
+        }
+        CVDDownloadTransfer* transfer = [[CVDDownloadTransfer alloc] initWithFile:std::move(file)
+                                                                         maxBytes:limits.maxBytes];
+        NSURLSessionDataTask* task = [session_ dataTaskWithRequest:prepared.request];
         [router_ file:transfer underTask:task];
         [task resume];
         Watch watch;
@@ -496,8 +485,10 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
         watch.stallSeconds = limits.stallSeconds;
         const Verdict verdict = waitFor(transfer, task, watch);
 
-        NSError* abandonment = nil;
-        if (verdict == Verdict::Stalled) {
+        // This side cancelled the task for a write that failed or a body
+        // that stalled: that is the error, not the cancellation.
+        NSError* abandonment = [transfer writeError];
+        if (abandonment == nil && verdict == Verdict::Stalled) {
             NSString* text =
                 [NSString stringWithFormat:@"The download stalled: less than %llu bytes a second for %g seconds.",
                                            static_cast<unsigned long long>(limits.minBytesPerSecond),
@@ -505,21 +496,11 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
             abandonment = transferError(NSURLErrorTimedOut, text, [prepared.request URL]);
         }
         platform::URLResult result = outcomeOf(transfer, abandonment);
-        NSString* kept = [transfer filePath];
-        if (!result.error && !result.response.exceededMaxBytes) {
-            if (kept != nil) {
-                result.response.filePath = toStdString(kept);
-                return result;
-            }
-            NSError* why = [transfer keepError];
-            if (why == nil) {
-                why = transferError(NSURLErrorCannotCreateFile, @"The downloaded file could not be kept.",
-                                    [prepared.request URL]);
-            }
-            result = failure(why);
-        }
         // An error or an exceeded limit leaves no file behind.
-        if (kept != nil) [[NSFileManager defaultManager] removeItemAtPath:kept error:nil];
+        if (result.error || result.response.exceededMaxBytes) return result;
+        NSString* kept = [transfer keepFile];
+        if (kept == nil) return failure([transfer writeError]);
+        result.response.filePath = toStdString(kept);
         return result;
     }
 }

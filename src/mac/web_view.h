@@ -59,7 +59,7 @@ public:
     void setPageZoom(double zoom) override;
     std::string url() const override;
     void loadHTMLString(const std::string& html, const std::string& baseURL) override;
-    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
+    bool loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override;
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> completion) override;
     // Pages get their Notification API from the shell's script, which the
     // core answers itself: nothing of WebKit's to tell.
@@ -80,6 +80,10 @@ public:
     bool takeAlternateLoad(WKNavigation* navigation);
 
 private:
+    // A load of the core's own replaces the alternate page's load, whose end
+    // then never comes: the next end is that load's.
+    void forgetAlternateLoad();
+
     WKWebView* view_ = nil;
     CVDWebViewDelegate* delegate_ = nil;
     platform::NavigationDelegate* navigationDelegate_ = nullptr;

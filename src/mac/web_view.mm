@@ -412,7 +412,9 @@ namespace corvidale::mac {
 std::optional<std::uint64_t> MacDownload::expectedLength() const {
     if (coded_) return std::nullopt;
     const int64_t total = [[download_ progress] totalUnitCount];
-    if (total < 0) return std::nullopt;  // -1: the server named no length
+    // -1: the server named no length. A fresh progress counts 0, which the
+    // core takes for no length either.
+    if (total < 0) return std::nullopt;
     return static_cast<std::uint64_t>(total);
 }
 
@@ -479,6 +481,7 @@ void MacWebView::setAllowsBackForwardNavigationGestures(bool allow) {
 void MacWebView::setCustomUserAgent(const std::string& userAgent) { [view_ setCustomUserAgent:toNSString(userAgent)]; }
 
 void MacWebView::load(const platform::URLRequest& request) {
+    forgetAlternateLoad();
     NSURL* url = [NSURL URLWithString:toNSString(request.url)];
     if (url == nil) return;  // nothing Foundation can request
     const auto policy = request.cachePolicy == platform::CachePolicy::ReloadIgnoringLocalCacheData
@@ -487,7 +490,10 @@ void MacWebView::load(const platform::URLRequest& request) {
     [view_ loadRequest:[NSURLRequest requestWithURL:url cachePolicy:policy timeoutInterval:request.timeoutSeconds]];
 }
 
-void MacWebView::reload() { [view_ reload]; }
+void MacWebView::reload() {
+    forgetAlternateLoad();
+    [view_ reload];
+}
 
 double MacWebView::pageZoom() const { return [view_ pageZoom]; }
 
@@ -496,25 +502,32 @@ void MacWebView::setPageZoom(double zoom) { [view_ setPageZoom:zoom]; }
 std::string MacWebView::url() const { return toStdString([[view_ URL] absoluteString]); }
 
 void MacWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    forgetAlternateLoad();
     [view_ loadHTMLString:toNSString(html) baseURL:baseURL.empty() ? nil : [NSURL URLWithString:toNSString(baseURL)]];
 }
 
-void MacWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
+bool MacWebView::loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) {
     NSURL* failed = [NSURL URLWithString:toNSString(unreachableURL)];
     alternateLoading_ = true;
     if (failed != nil && [view_ respondsToSelector:@selector(_loadAlternateHTMLString:baseURL:forUnreachableURL:)]) {
         alternateNavigation_ = nil;
         [view_ _loadAlternateHTMLString:toNSString(html) baseURL:nil forUnreachableURL:failed];
-    } else {
-        alternateNavigation_ = [view_ loadHTMLString:toNSString(html) baseURL:nil];
+        return true;
     }
+    // A document of its own: a reload would reload it, not the failed URL.
+    alternateNavigation_ = [view_ loadHTMLString:toNSString(html) baseURL:nil];
+    return false;
 }
 
 bool MacWebView::takeAlternateLoad(WKNavigation* navigation) {
     if (!alternateLoading_ || navigation != alternateNavigation_) return false;
+    forgetAlternateLoad();
+    return true;
+}
+
+void MacWebView::forgetAlternateLoad() {
     alternateLoading_ = false;
     alternateNavigation_ = nil;
-    return true;
 }
 
 void MacWebView::evaluateJavaScript(const std::string& script,

@@ -143,7 +143,7 @@ TEST(ViewCommands, ZoomStepsByATenthBetweenHalfAndThreeAndReloadReloads) {
     EXPECT_NEAR(zoom, 0.9, 1e-9);
     for (int i = 0; i < 5; ++i) delegate.zoomOut();
     EXPECT_EQ(zoom, 0.5);
-    EXPECT_TRUE(delegate.performMenuAction("zoomReset"));
+    EXPECT_TRUE(delegate.performMenuAction("shellZoomReset"));
     EXPECT_EQ(zoom, 1.0);
     for (int i = 0; i < 19; ++i) delegate.zoomIn();
     EXPECT_NEAR(zoom, 2.9, 1e-9);
@@ -151,7 +151,7 @@ TEST(ViewCommands, ZoomStepsByATenthBetweenHalfAndThreeAndReloadReloads) {
     delegate.zoomIn();
     EXPECT_EQ(zoom, 3.0);
     launch.p.calls.clear();
-    EXPECT_TRUE(delegate.performMenuAction("reload"));
+    EXPECT_TRUE(delegate.performMenuAction("shellReload"));
     EXPECT_EQ(launch.p.calls, Strings{"reload"});
     EXPECT_FALSE(delegate.performMenuAction("copy:")) << "editing belongs to the platform";
     EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());

@@ -91,7 +91,7 @@ struct Downloads : ::testing::Test {
 };
 
 TEST_F(Downloads, EachGetsAFreeNameAndOnlyWholeFilesCount) {
-    FakeDownload a(1), b(2), c(3), never(4), cut(5), nowhere(6);
+    FakeDownload a(1), b(2), c(3), never(4), cut(5), nowhere(6), unannounced(7);
     downloads.adopt(a);
     EXPECT_EQ(a.delegate, &downloads);
     EXPECT_EQ(destination(a, "photo.jpg"), folder / "photo.jpg");
@@ -102,11 +102,16 @@ TEST_F(Downloads, EachGetsAFreeNameAndOnlyWholeFilesCount) {
     EXPECT_EQ(destination(cut, "cut.bin"), folder / "cut.bin");
     std::ofstream(folder / "cut.bin") << "cut";
     cut.expected = 400000, cut.received = 200000;
+    EXPECT_EQ(destination(unannounced, "stream.bin"), folder / "stream.bin");
+    std::ofstream(folder / "stream.bin") << "stream";
+    unannounced.expected = 0, unannounced.received = 6;  // an expected count still at its start
 
     a.expected = a.received = 0;  // declared and written alike
     downloads.downloadDidFinish(a);
     downloads.downloadDidFinish(a);  // no entry any more: nothing
     downloads.downloadDidFinish(cut);  // the engine calls a cut-off transfer finished
+    downloads.downloadDidFinish(unannounced);
+    EXPECT_TRUE(fs::exists(folder / "stream.bin")) << "no length was announced, none is missing";
     EXPECT_EQ(p.revealed, Strings{folder / "photo.jpg"});
     EXPECT_FALSE(fs::exists(folder / "cut.bin")) << "a cut-off file must not pass for a download";
     downloads.downloadDidFail(b, {"The network connection was lost.", "Error Domain=X Code=-1005"});

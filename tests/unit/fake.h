@@ -284,10 +284,15 @@ struct FakeWebView : platform::WebView {
         currentUrl = baseURL.empty() ? "about:blank" : baseURL;
         p.calls.push_back("html " + baseURL);
     }
-    void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override {
+    bool loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) override {
+        if (!alternateInPlace) {
+            loadHTMLString(html, "");
+            return false;
+        }
         shownHTML = html;
         currentUrl = unreachableURL;
         p.calls.push_back("html in place of " + unreachableURL);
+        return true;
     }
     void evaluateJavaScript(const std::string& script, std::function<void(platform::ScriptResult)> done) override {
         scripts.push_back(script);
@@ -301,6 +306,8 @@ struct FakeWebView : platform::WebView {
     platform::WebViewConfiguration config;
     std::optional<platform::URLRequest> loaded;
     double zoom = 1.0;
+    // Whether the engine can show a page in a failed load's place.
+    bool alternateInPlace = true;
     std::string currentUrl;
     std::string shownHTML;
     std::vector<std::string> scripts;

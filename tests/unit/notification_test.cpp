@@ -97,23 +97,36 @@ TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
     auto& n = make(true);
     ASSERT_EQ(configuration.scriptMessageHandlers.size(), 1u);
     EXPECT_NE(configuration.userScripts.at(0).source.find("state = 'default'"), std::string::npos);
-    const SecurityOrigin own{"https", "app.example.com", 8443};
-    const auto send = [&](bool mainFrame, const SecurityOrigin& from, const std::string& body) {
+    struct From { bool mainFrame; SecurityOrigin origin; };
+    const From own{true, {"https", "app.example.com", 8443}};
+    const auto send = [&](const From& from, const std::string& body) {
         web.scripts.clear();
-        n.didReceiveScriptMessage({"corvidaleNotification", mainFrame, from, body});
+        n.didReceiveScriptMessage({"corvidaleNotification", from.mainFrame, from.origin, body});
         return web.scripts.empty() ? std::string() : web.scripts.back();
     };
+    // A frame, another host, port or scheme on the same host: none of them is the application.
+    const std::vector<From> strangers = {{false, {"https", "app.example.com", 8443}},
+                                         {true, {"https", "foreign.test", 8443}},
+                                         {true, {"https", "app.example.com", 0}},
+                                         {true, {"https", "app.example.com", 9443}},
+                                         {true, {"http", "app.example.com", 8443}}};
     const std::string answer = "window.__corvidaleNotifications && __corvidaleNotifications.answer(";
-    EXPECT_EQ(send(false, own, R"({"type":"request"})"), answer + "'denied')");
-    EXPECT_EQ(send(true, {"https", "app.example.com", 9443}, R"({"type":"request"})"), answer + "'denied')");
-    EXPECT_EQ(send(true, {"https", "foreign.test", 8443}, R"({"type":"show","id":5,"title":"x"})"), "");
-    EXPECT_EQ(send(true, own, R"({"type":"request"})"), answer + "'granted')");
+    for (const auto& from : strangers) {
+        EXPECT_EQ(send(from, R"({"type":"request"})"), answer + "'denied')") << from.origin.protocol << from.origin.port;
+    }
+    EXPECT_EQ(send(own, R"({"type":"request"})"), answer + "'granted')");
     EXPECT_EQ(p.stored["notificationOrigins"], kOrigin);
     for (const char* body : {"{", "[]", R"({"type":"show","id":-1})", R"({"type":"show","id":"5"})",
+                             R"({"type":"show","id":6,"title":"Six"})",
                              R"({"type":"show","id":5,"title":"Hi","body":"there","tag":7})"}) {
-        send(true, own, body);
+        send(own, body);
     }
-    EXPECT_EQ(calls("notify"), Strings{"notify page-5 [Hi] [there]"});
+    for (const auto& from : strangers) send(from, R"({"type":"show","id":9,"title":"x"})");
+    for (const auto& from : strangers) send(from, R"({"type":"close","id":6})");
+    EXPECT_EQ(calls("withdraw"), Strings{}) << "only the application closes its notifications";
+    send(own, R"({"type":"close","id":6})");
+    EXPECT_EQ(calls("withdraw"), Strings{"withdraw page-6"});
+    EXPECT_EQ(calls("notify"), (Strings{"notify page-6 [Six] []", "notify page-5 [Hi] [there]"}));
     p.notificationDelegate->didReceiveNotificationResponse("page-5");
     EXPECT_EQ(web.scripts, Strings{"window.__corvidaleNotifications && __corvidaleNotifications.clicked(5)"});
 }

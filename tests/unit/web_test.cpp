@@ -505,6 +505,26 @@ TEST(Theme, OnlyTheOriginsTopDocumentSetsItAndAFloodWritesTheDefaultsOnceASecond
     EXPECT_EQ(p.defaultsWrites, 3) << "at once after a quiet second";
 }
 
+TEST_F(Unreachable, WhereTheEngineCannotPutTheScreenInItsPlaceEveryRetryLoadsTheFailedURL) {
+    web.alternateInPlace = false;
+    const auto origin = *AppOrigin::parse("https://app.example.com:8443/");
+    ReachController reach{web, p, p, shellPage, origin};
+    const std::string inbox = "https://app.example.com:8443/inbox";
+    ASSERT_TRUE(reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""}));
+    EXPECT_EQ(p.calls.at(0), "html ") << "a document of its own";
+    shellPage.pageDidFinishLoading();  // the screen, shown as a page of its own
+    p.calls.clear();
+    p.advance(2);
+    EXPECT_EQ(p.calls, Strings{"load " + inbox}) << "a reload would reload the screen";
+    ASSERT_TRUE(reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""}));
+    shellPage.pageDidFinishLoading();
+    reach.networkChanged(false);
+    p.advance(2);
+    p.calls.clear();
+    reach.networkChanged(true);  // the network's return, ahead of the back-off
+    EXPECT_EQ(p.calls, Strings{"load " + inbox});
+}
+
 TEST(UserAgent, EngineAgentOrAThrowAwayViewAskedForAtMostTwoSeconds) {
     struct Case {
         std::optional<ScriptResult> answer;  // none: never answers

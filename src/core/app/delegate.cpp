@@ -170,13 +170,13 @@ void Delegate::zoomReset() { web_->setPageZoom(1.0); }
 void Delegate::checkForUpdates() { controllers_->updates.checkInteractively(); }
 
 bool Delegate::performMenuAction(const std::string& action) {
-    if (action == "reload") {
+    if (action == "shellReload") {
         reload();
-    } else if (action == "zoomIn") {
+    } else if (action == "shellZoomIn") {
         zoomIn();
-    } else if (action == "zoomOut") {
+    } else if (action == "shellZoomOut") {
         zoomOut();
-    } else if (action == "zoomReset") {
+    } else if (action == "shellZoomReset") {
         zoomReset();
     } else if (action == "checkForUpdates:") {
         checkForUpdates();

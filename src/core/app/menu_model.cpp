@@ -24,12 +24,15 @@ platform::MenuBar buildMainMenu() {
              {"Paste", "paste:", "v"},
              {"Select All", "selectAll:", "a"},
          }},
+        // The shell's own actions bear names no class of the platform
+        // answers: a web view with the focus takes a plain "reload" for its
+        // own, and then the shell never hears of it.
         {"View",
          {
-             {"Reload", "reload", "r"},
-             {"Actual Size", "zoomReset", "0"},
-             {"Zoom In", "zoomIn", "+"},
-             {"Zoom Out", "zoomOut", "-"},
+             {"Reload", "shellReload", "r"},
+             {"Actual Size", "shellZoomReset", "0"},
+             {"Zoom In", "shellZoomIn", "+"},
+             {"Zoom Out", "shellZoomOut", "-"},
              MenuItem::makeSeparator(),
              {"Enter Full Screen", "toggleFullScreen:", "f"},
          }},

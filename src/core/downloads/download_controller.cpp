@@ -18,6 +18,10 @@ platform::Error downloadError(int code, const std::string& text) {
 
 }  // namespace
 
+bool endedShort(std::optional<std::uint64_t> announced, std::uint64_t written) {
+    return announced && *announced != 0 && written != *announced;
+}
+
 DownloadController::DownloadController(platform::Workspace& workspace, std::string temporarySuffix,
                                        DownloadReporter& reporter)
     : workspace_(workspace), temporarySuffix_(std::move(temporarySuffix)), reporter_(reporter) {}
@@ -63,7 +67,7 @@ void DownloadController::downloadDidFinish(platform::Download& download) {
     const std::string destination = entry->second;
     destinations_.erase(entry);
     const auto expected = download.expectedLength();
-    if (expected && download.receivedLength() != *expected) {
+    if (endedShort(expected, download.receivedLength())) {
         // The connection ended early and the engine took the end for the
         // end of the file. A half file must not pass for a download.
         std::remove(destination.c_str());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -9,6 +11,12 @@
 #include "download_reporter.h"
 
 namespace corvidale {
+
+// Whether a finished transfer wrote other than the length announced for its
+// body. An announced 0 counts as none: an engine's expected count may still
+// stand at its starting 0 for a body of unknown length, and where a server
+// did announce 0, nothing can have been cut off.
+bool endedShort(std::optional<std::uint64_t> announced, std::uint64_t written);
 
 // Gives each download a file of its own in the Downloads folder, makes sure
 // only whole files count as downloaded, and hands every end to the reporter.

@@ -6,7 +6,7 @@
 namespace corvidale::platform {
 
 // A menu item as the shell describes it. The action is the selector name the
-// desktop platform uses ("reload", "checkForUpdates:", "copy:"); a backend
+// desktop platform uses ("shellReload", "checkForUpdates:", "copy:"); a backend
 // maps each to its native equivalent. An upper-case key equivalent implies
 // Shift; the platform's command modifier is always implied.
 struct MenuItem {

@@ -74,8 +74,11 @@ public:
     // it fetches nothing and belongs to no site, it takes that load's place in
     // the back-forward list instead of adding one, url() names
     // `unreachableURL`, and reload() loads `unreachableURL` again. Its own
-    // finish is not reported to the navigation delegate.
-    virtual void loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) = 0;
+    // finish is not reported to the navigation delegate. Answers whether the
+    // engine could put it in that place; when it could not, the page is
+    // shown as loadHTMLString(html, "") shows it, and a reload reloads the
+    // page itself.
+    virtual bool loadAlternateHTMLString(const std::string& html, const std::string& unreachableURL) = 0;
     virtual void evaluateJavaScript(const std::string& script, std::function<void(ScriptResult)> completion) = 0;
     // Tells the page that the user clicked its notification `id` (one the UI
     // delegate was shown), which fires the notification's click event.

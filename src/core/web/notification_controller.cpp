@@ -183,12 +183,15 @@ void NotificationController::didReceiveScriptMessage(const platform::ScriptMessa
     const auto parsed = parseBridgeMessage(*message.textBody);
     if (!parsed) return;
     // The bridge lives in the top frame only; a message from elsewhere, or
-    // from a page that is not the application's, is no notification of its.
+    // from a page that is not the application's (another port or plain http
+    // on the same host included), is no notification of its, and closes none.
     const auto& from = message.securityOrigin;
     const bool own = message.fromMainFrame && origin_.ownsOrigin(from.protocol, from.host, from.port);
-    if (parsed->type == "request") {
-        answerBridge(own && (granted_ || decide(true)));
-    } else if (parsed->type == "show" && own && granted_) {
+    if (!own) {
+        if (parsed->type == "request") answerBridge(false);
+    } else if (parsed->type == "request") {
+        answerBridge(granted_ || decide(true));
+    } else if (parsed->type == "show" && granted_) {
         show(parsed->notification);
     } else if (parsed->type == "close") {
         closed(parsed->notification.id);

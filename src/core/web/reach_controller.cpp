@@ -102,7 +102,7 @@ bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
         process_.writeStderr("[reach] " + page.heading + ": " + reasonOf(*problem) + " " + failure.fullDescription);
     }
     failedURL_ = failure.url;
-    shellPage_.showInPlaceOf(page, failure.url);
+    screenInPlace_ = shellPage_.showInPlaceOf(page, failure.url);
     const auto generation = ++generation_;
     earlyRetryAllowed_ = networkCameBack_ = false;
     const auto alive = std::weak_ptr<int>(lifetime_);
@@ -155,12 +155,15 @@ void ReachController::retry(std::uint64_t generation) {
     // network, the other does nothing.
     ++generation_;
     earlyRetryAllowed_ = networkCameBack_ = false;
-    // Through the screen when it still knows itself; the engine reloads the
-    // failed URL in the screen's place either way.
+    // Through the screen when it still knows itself. Otherwise the engine
+    // reloads the failed URL where the screen took its place; where it
+    // could not, a reload would reload the screen, so the URL is loaded.
     if (shellPage_.isShowingInPlaceOf(*failedURL_)) {
         shellPage_.reload();
-    } else {
+    } else if (screenInPlace_) {
         web_.reload();
+    } else {
+        web_.load({*failedURL_, platform::CachePolicy::UseProtocolCachePolicy, 60.0});
     }
 }
 

@@ -59,6 +59,9 @@ private:
     const AppOrigin& origin_;
     // The URL whose load the screen stands in for, while it shows.
     std::optional<std::string> failedURL_;
+    // The engine put the screen in the failed load's place, so that a reload
+    // loads that URL again.
+    bool screenInPlace_ = true;
     double delay_ = kFirstRetrySeconds;
     // The wait before the last try: how soon after it "network back" may try again.
     double lastDelay_ = kFirstRetrySeconds;

@@ -18,9 +18,10 @@ void ShellPageController::show(const ShellPage& page, const std::string& retryUR
     load(page);
 }
 
-void ShellPageController::showInPlaceOf(const ShellPage& page, const std::string& failedURL) {
+bool ShellPageController::showInPlaceOf(const ShellPage& page, const std::string& failedURL) {
     shown_ = Shown{page, {}, failedURL, true};
     load(page);
+    return shown_->tookPlace;
 }
 
 bool ShellPageController::isShowingInPlaceOf(const std::string& failedURL) const {
@@ -39,7 +40,7 @@ void ShellPageController::load(const ShellPage& page) {
     // No base either way: the page belongs to no site, so nothing of the
     // application's origin can reach into it, nor it into the application's data.
     if (shown_->inPlace) {
-        web_.loadAlternateHTMLString(html, shown_->retryURL);
+        shown_->tookPlace = web_.loadAlternateHTMLString(html, shown_->retryURL);
     } else {
         web_.loadHTMLString(html, "");
     }
@@ -92,8 +93,9 @@ void ShellPageController::leave() {
     const Shown left = *shown_;
     shown_.reset();
     // In place of a failed load, a reload tries it again in the same entry
-    // of the history; a new load would add one.
-    if (left.inPlace) {
+    // of the history; a new load would add one. Where the engine could not
+    // put the page there, a reload would only reload the page.
+    if (left.tookPlace) {
         web_.reload();
     } else {
         web_.load({left.retryURL, platform::CachePolicy::UseProtocolCachePolicy, 60.0});

@@ -27,7 +27,10 @@ public:
     void show(const ShellPage& page, const std::string& retryURL);
     // Shows `page` where the failed load of `failedURL` would have been, in
     // its place in the history; its button, and Reload, load it again there.
-    void showInPlaceOf(const ShellPage& page, const std::string& failedURL);
+    // Answers whether the engine could put it in that place; where it could
+    // not, the page is a document of its own, and leaving it loads
+    // `failedURL` anew.
+    bool showInPlaceOf(const ShellPage& page, const std::string& failedURL);
     bool isShowingInPlaceOf(const std::string& failedURL) const;
     // A page of the application has shown since: a screen shown in place of
     // a failed load is gone with it.
@@ -54,8 +57,10 @@ private:
         ShellPage page;
         std::string actionURL;
         std::string retryURL;
-        // Shown as the failed load of retryURL, which a reload then tries again.
+        // Shown for the failed load of retryURL, which leaving it tries again.
         bool inPlace = false;
+        // The engine put it in that load's place, so a reload is that load.
+        bool tookPlace = false;
     };
     std::optional<Shown> shown_;
     // The page's process died a short while ago: another death means a

@@ -97,7 +97,6 @@ typedef NSUInteger NSFileManagerItemReplacementOptions;
 @class NSURLSession;
 @class NSURLSessionTask;
 @class NSURLSessionDataTask;
-@class NSURLSessionDownloadTask;
 
 typedef NS_ENUM(NSInteger, NSURLSessionResponseDisposition) {
     NSURLSessionResponseCancel = 0,
@@ -105,7 +104,6 @@ typedef NS_ENUM(NSInteger, NSURLSessionResponseDisposition) {
     NSURLSessionResponseBecomeDownload = 2,
     NSURLSessionResponseBecomeStream = 3,
 };
-extern "C" const int64_t NSURLSessionTransferSizeUnknown;
 
 @protocol NSURLSessionDelegate <NSObject>
 @end
@@ -126,17 +124,6 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
      completionHandler:(void (^)(NSURLSessionResponseDisposition disposition))completionHandler;
 - (void)URLSession:(NSURLSession*)session dataTask:(NSURLSessionDataTask*)dataTask didReceiveData:(NSData*)data;
 @end
-@protocol NSURLSessionDownloadDelegate <NSURLSessionTaskDelegate>
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-    didFinishDownloadingToURL:(NSURL*)location;
-@optional
-- (void)URLSession:(NSURLSession*)session
-                 downloadTask:(NSURLSessionDownloadTask*)downloadTask
-                 didWriteData:(int64_t)bytesWritten
-            totalBytesWritten:(int64_t)totalBytesWritten
-    totalBytesExpectedToWrite:(int64_t)totalBytesExpectedToWrite;
-@end
 
 @interface NSURLSessionTask : NSObject
 @property(readonly) NSUInteger taskIdentifier;
@@ -146,8 +133,6 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
 @end
 @interface NSURLSessionDataTask : NSURLSessionTask
 @end
-@interface NSURLSessionDownloadTask : NSURLSessionTask
-@end
 @interface NSURLSessionConfiguration : NSObject <NSCopying>
 @property(class, readonly, strong) NSURLSessionConfiguration* defaultSessionConfiguration;
 @end
@@ -156,7 +141,6 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
                                  delegate:(id<NSURLSessionDelegate> _Nullable)delegate
                             delegateQueue:(NSOperationQueue* _Nullable)queue;
 - (NSURLSessionDataTask*)dataTaskWithRequest:(NSURLRequest*)request;
-- (NSURLSessionDownloadTask*)downloadTaskWithRequest:(NSURLRequest*)request;
 - (void)invalidateAndCancel;
 @end
 

@@ -1,7 +1,8 @@
 // The WebKit API the shell uses, declared after Apple's public documentation
 // with the macOS release each piece arrived in, so that a call newer than the
 // deployment target fails the type-check unless it is guarded. A compile net,
-// not the SDK: only what src/mac calls is here.
+// not the SDK: only what src/mac calls is here, and the web view's own
+// actions, which the menu-action check holds the shell's menu apart from.
 #pragma once
 
 #import <AppKit/AppKit.h>
@@ -208,4 +209,21 @@ API_AVAILABLE(macos(11.3))
 - (WKNavigation*)reload;
 - (WKNavigation*)loadHTMLString:(NSString*)string baseURL:(NSURL*)baseURL;
 - (void)evaluateJavaScript:(NSString*)javaScriptString completionHandler:(void (^)(id result, NSError* error))completionHandler;
+// Not called by the shell: what else the view answers, for the menu-action
+// check (a menu item's action reaches the focused web view first).
+- (WKNavigation*)goBack;
+- (WKNavigation*)goForward;
+- (WKNavigation*)reloadFromOrigin;
+- (void)stopLoading;
+@property(nonatomic) BOOL allowsMagnification;
+@property(nonatomic) CGFloat magnification;
+@end
+
+// The view's own menu actions (WKWebView.h, WKIBActions).
+@interface WKWebView (WKIBActions)
+- (IBAction)goBack:(id)sender;
+- (IBAction)goForward:(id)sender;
+- (IBAction)reload:(id)sender;
+- (IBAction)reloadFromOrigin:(id)sender;
+- (IBAction)stopLoading:(id)sender;
 @end
