@@ -155,6 +155,18 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
                 return at == 0 ? sink.write("x", 1) : (std::this_thread::sleep_for(std::chrono::seconds(2)), false);
             });
         }
+        if (request.path.starts_with("/drips/")) {  // /drips/<bytes>[/unsized]: 200 bytes every 50 ms
+            const std::size_t bytes = std::stoul(request.path.substr(7));
+            const auto drip = [bytes](std::size_t at, httplib::DataSink& sink) {
+                if (at >= bytes) return sink.done(), true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return sink.write(std::string(200, 'x').data(), 200);
+            };
+            if (request.path.ends_with("/unsized")) return response.set_chunked_content_provider("text/plain", drip);
+            return response.set_content_provider(bytes, "text/plain", [drip](std::size_t at, std::size_t, auto& sink) {
+                return drip(at, sink);
+            });
+        }
         const auto found = served.find(request.path);
         response.status = found == served.end() ? 404 : found->second.first;
         if (response.status == 302) return response.set_redirect(found->second.second);
@@ -247,6 +259,15 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     EXPECT_TRUE(session.download({origin + "/f/over-cap"}, {kMaxFeedBytes, 0, 0}).response.exceededMaxBytes);
     const auto stalled = session.download({origin + "/stalls"}, {0, 100, 1}).error.value_or(platform::Error{});
     EXPECT_EQ(stalled.fullDescription.substr(0, 26), "Error Domain=curl Code=28 ");
+    // However steadily it moves, a transfer ends when its size says it is late, or at the ceiling without one.
+    for (const auto& [path, average, expected] : std::vector<std::tuple<std::string, std::uint64_t, std::string>>{
+             {"/drips/4000", 8000, "it may take 1 seconds at most."}, {"/drips/4000", 2000, ""},
+             {"/drips/8000/unsized", 2000, "it may take 2 seconds at most."}}) {
+        const auto result = session.download({origin + path}, {0, 0, 0, 0.2, average, 1.5});
+        EXPECT_EQ(result.error ? result.error->localizedDescription : "", expected.empty() ? "" :
+                  "The download took too long: " + expected) << path;
+        if (!result.error) std::filesystem::remove(result.response.filePath);
+    }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // certificate, key, three feeds
     ::unsetenv("TMPDIR");
     server.stop();

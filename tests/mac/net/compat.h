@@ -141,6 +141,7 @@ extern "C" const int64_t NSURLSessionTransferSizeUnknown;
 @interface NSURLSessionTask : NSObject
 @property(readonly) NSUInteger taskIdentifier;
 @property(readonly, copy) NSURLResponse* response;
+@property(readonly) int64_t countOfBytesExpectedToReceive;
 - (void)resume;
 - (void)cancel;
 @end
