@@ -23,7 +23,7 @@ base="$work/base.app"
 mkdir -p "$base/Contents/MacOS" "$base/Contents/Resources"
 printf '#!/bin/sh\necho "Corvidale 2.0 (7)"\n' >"$base/Contents/MacOS/corvidale"
 chmod 755 "$base/Contents/MacOS/corvidale"
-printf '<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.corvidale.desktop</string><key>CFBundleShortVersionString</key><string>2.0</string><key>CFBundleVersion</key><string>7</string></dict></plist>\n' >"$base/Contents/Info.plist"
+printf '<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.corvidale.desktop</string><key>CFBundleShortVersionString</key><string>2.0</string><key>CFBundleVersion</key><string>7</string><key>CorvidaleTeamIdentifier</key><string>%s</string></dict></plist>\n' "$id_a" >"$base/Contents/Info.plist"
 ln -s ../Info.plist "$base/Contents/Resources/link"
 printf a >"$base/Contents/Resources/$(printf 'new\nline')"
 printf b >"$base/Contents/Resources/$(printf 'bad\377byte')"
@@ -209,7 +209,51 @@ else
 fi
 "$image" detach "$work" 2>/dev/null && fail "detach removed a folder that attach did not make"
 
-# A feed that cannot be written (a version that is not UTF-8) leaves the published one as it was.
+# Publishing again into the live folder: name | refused with (=: nothing new published) | options | key |
+# change to the bundle. At every read the feed names an image whose digest it gives; a live image never
+# changes; what is refused leaves the folder as it was.
+publish_cases=(
+  "the same bundle again|=||a|true"
+  "the same build, other bytes|already published with other bytes||a|chmod u+w Contents && echo x >Contents/x"
+  "the same build, other bytes, --republish||--republish|a|chmod u+w Contents && echo x >Contents/x"
+  "signed with a key it does not pin|but pins key $id_a||b|true"
+  "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
+  "pinning no key|pins no signing key||a|sed -i 's|$id_a||' Contents/Info.plist"
+  "a version of two lines|must not hold control characters||a|sed -i 's|>2.0<|>2.0\\nUPDATE SELFTEST: x<|' Contents/Info.plist"
+)
+watch_feed() {
+  while [ ! -e "$work/published" ]; do
+    feed="$(cat "$site/linux.json")"
+    file="$(sed -n 's/.*"file": "\(.*\)".*/\1/p' <<<"$feed")" sum="$(sed -n 's/.*"sha256": "\(.*\)".*/\1/p' <<<"$feed")"
+    [ "$(sha256sum <"$site/$file" 2>/dev/null | cut -c1-64)" = "$sum" ] || echo "$file"
+  done
+}
+for row in "${publish_cases[@]}"; do
+  IFS='|' read -r name refusal options key change <<<"$row"
+  chmod -R u+w "$work/pub.app" 2>/dev/null; rm -rf "$work/pub.app" && cp -a "$base" "$work/pub.app"
+  (cd "$work/pub.app" && eval "$change") || { fail "publish, $name: cannot change the bundle"; continue; }
+  before="$(cd "$site" && sha256sum -- * | sort)"
+  watch_feed >"$work/mismatches" & watcher=$!
+  said="$(cd "$work" && CORVIDALE_BUILD_DIR="$build" "$scripts/publish.sh" $options pub.app "$key.pem" -out 2>&1 >/dev/null)"
+  status=$?
+  touch "$work/published" && wait "$watcher" && rm "$work/published"
+  after="$(cd "$site" && sha256sum -- * | sort)"
+  kept="$(comm -23 <(grep sqfs <<<"$before") <(echo "$after"))"
+  if [ -s "$work/mismatches" ] || [ -n "$kept" ]; then
+    fail "publish, $name: the feed and its image disagreed at $(wc -l <"$work/mismatches") reads; changed: $kept"
+  elif [ "$refusal" = = ] || [ -n "$refusal" ]; then
+    [ "$before" = "$after" ] && [[ $status = 0 && $refusal = = || $status = 1 && $said == *"$refusal"* ]] &&
+      pass "publish, $name" || fail "publish, $name: status $status, said: $said"
+  else
+    [ "$status" = 0 ] && [ "$(comm -13 <(echo "$before") <(echo "$after") | wc -l)" = 2 ] &&
+      pass "publish, $name" || fail "publish, $name: status $status, said: $said"
+  fi
+done
+# The client's rules, and a feed that cannot be written (a version that is not UTF-8) leaves the published one as
+# it was.
+for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9b' CFBundleVersion=7.0; do
+  "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"
+done
 cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && chmod -R u+w "$work/bad.app" &&
   "$build/tools/corvidale-release" set-info "$work/bad.app" CFBundleShortVersionString=$'2.0\xff' || fail "bad version"
 "$build/tools/corvidale-release" feed "$work/bad.app" "$feed_file" "$site/linux.json" 2>/dev/null &&
