@@ -87,6 +87,10 @@ restore && chmod 1777 "$work/inst" && touch "$work/inst/.Corvidale.app.update-lo
   chown 4321:4321 "$work/inst/.Corvidale.app.update-lock"
 attempt "another user's file where the lock lay" installed install
 rm "$work/inst/.Corvidale.app.update-lock" && chmod 755 "$work/inst" && next_run "another user's file"
+restore && echo mine >"$work/notes" && ln "$work/notes" "$work/inst/.Corvidale.app.update-lock"
+attempt "a link to the user's file where the lock lay" installed install
+[ "$(cat "$work/notes")" = mine ] || fail "a link where the lock lay: the linked file now holds $(cat "$work/notes")"
+rm "$work/inst/.Corvidale.app.update-lock" "$work/notes" && next_run "a link to the user's file"
 # Read-only folders.
 for folder in "$work/inst|$work/inst is not writable" "$TMPDIR|Read-only file system"; do
   restore && mount --bind "${folder%%|*}" "${folder%%|*}" && mount -o remount,bind,ro "${folder%%|*}"

@@ -15,8 +15,8 @@ pass() { echo "ok: $*"; }
 id_a="$(cat "$work/a.id")" id_b="$(cat "$work/b.id")"
 [ "$(stat -c %a "$work/a.pem")" = 600 ] || fail "keygen: private key is not 0600"
 "$codesign" keygen "$work/a.pem" >/dev/null 2>&1 && fail "keygen overwrote a key"
-[ "$id_a" = "$(openssl pkey -in "$work/a.pem" -pubout -outform DER | sha256sum | cut -c1-64)" ] ||
-  fail "key id is not the SHA-256 of the DER public key"
+[ "$id_a" = "$(openssl pkey -in "$work/a.pem" -pubout -outform DER | sha256sum | cut -c1-64)" ] &&
+  [ "$("$codesign" keyid "$work/a.pem")" = "$id_a" ] || fail "key id is not the SHA-256 of the DER public key"
 
 # A bundle with a symbolic link and names that need encoding.
 base="$work/base.app"
@@ -67,6 +67,9 @@ for row in "${signing_cases[@]}"; do
   fi
 done
 "$codesign" --verify --deep --strict "$base/" >/dev/null 2>&1 || fail "verify with a trailing slash"
+cp -a "$base" "$work/diff.app" && (cd "$work/diff.app/Contents" && echo y >MacOS/corvidale && touch x && rm Info.plist)
+[ "$("$codesign" --verify --deep --strict "$work/diff.app" 2>&1 | grep -cxE 'corvidale-codesign: (changed: Contents/MacOS/corvidale|added: Contents/x|removed: Contents/Info.plist)')" = 3 ] ||
+  fail "verify does not name what was changed, added and removed"
 cp -a "$base" "$work/writable.app" && chmod g+w "$work/writable.app/Contents/MacOS" &&
   "$codesign" sign --key "$work/a.pem" "$work/writable.app" >/dev/null 2>&1 && fail "sign sealed a folder others may write"
 ln -s "$base" "$work/link.app"
@@ -75,9 +78,9 @@ ln -s "$base" "$work/link.app"
 # Details: the signer's key id, and no way for the bundle to print it itself.
 injected="$work/TeamIdentifier=$id_a.app"
 cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/dev/null
-for row in "$base|$id_a" "$injected|$id_b"; do
-  IFS='|' read -r bundle expected <<<"$row"
-  details="$("$codesign" -dv --verbose=2 "$bundle" 2>&1)"
+for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
+  IFS='|' read -r bundle expected flag <<<"$row"
+  details="$("$codesign" "$flag" --verbose=2 "$bundle" 2>&1)"
   # The updater searches the whole output for its pinned line.
   if [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ]; then
     pass "details of ${bundle##*/}"
@@ -185,6 +188,10 @@ else
   fail "attach kept another user's entries: $(find "$mount" -mindepth 1 -printf '%u:%g %p\n')"
 fi
 "$image" detach "$mount" || fail "detach after attach"
+# Neither a folder as the image nor another user's mount folder.
+mkdir "$mount" && [[ "$("$image" attach "$work" "$mount" 2>&1)" == *"not an image file"* ]] && chown 4321 "$mount" &&
+  [[ "$("$image" attach "$img" "$mount" 2>&1)" == *"belongs to another user"* ]] || fail "attach took a folder or another user's"
+rm -rf "$mount"
 
 # One publication, into a folder whose name reads like an option: the image holds just the signed bundle, the
 # feed describes it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
@@ -251,7 +258,7 @@ for row in "${publish_cases[@]}"; do
 done
 # The client's rules, and a feed that cannot be written (a version that is not UTF-8) leaves the published one as
 # it was.
-for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9b' CFBundleVersion=7.0; do
+for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"
 done
 cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && chmod -R u+w "$work/bad.app" &&

@@ -149,6 +149,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const std::string leftover = "tmp/corvidale-update-" + uuid, record = "cache/corvidale-updates/run-" + uuid;
     const std::string lockFile = state / InstallLock::nameFor({app, apps, "Corvidale.app"}), ok = "= 2.0 (7)";
     const std::string away = "tmp2/corvidale-update-" + uuid, elsewhere = s / away;
+    std::string lowerUUID = uuid;
+    for (char& c : lowerUUID) c = static_cast<char>(std::tolower(c));
     const std::string notOwn = "install(\"" + state.string() + " is not this user's own folder\")";
     struct Row {
         std::string name, expected, log;  // the diagnostic (or "= <version> (<build>)" installed) and the tools that ran
@@ -156,7 +158,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         std::function<void(Release&, InstallTarget&, ToolTable&)> change{};
         std::string installed = "new";
         std::string locked{};  // held locked by someone else during the run, and so left as it was
-        bool leftAlone = false;  // a live run's folder elsewhere, or a dead one's held by an unknown process, stays
+        int kept = 0;  // of a run elsewhere, its folder and record: both for a live one or one held by another
+                       // process, the folder only when it is another user's
     };
     using Change = std::function<void(Release&, InstallTarget&, ToolTable&)>;
     const auto url = [](std::string to) -> Change { return [to](Release& r, auto&, auto&) { r.imageURL = to; }; };
@@ -228,8 +231,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          " (Permission denied)\")", copied, {}, [&](auto&, auto&, ToolTable& t) { t.assess.executable = s / "site/C.sqfs"; }},
         {"the start check changes the app", "signature(\"the signature does not verify\")", copied + " assess verify",
          {{"writes", "assess"}}},
-        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device)\")", copied,
-         {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\n"}}},
+        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device?[2J?)\")", copied,
+         {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\x1b[2J\x7f\n"}}},
         {"replace fails", "install(\"Device busy\")", all, {},
          [&](auto&, auto&, auto&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},
         {"package-managed", "install(\"" + apps.string() + " is managed by the package manager; update Corvidale with it\")",
@@ -252,10 +255,16 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"a killed run elsewhere", ok, "detach " + all, {{away + "/volume/x", ""}},
          ranElsewhere(std::nullopt, 0)},
         {"a live run elsewhere", ok, all, {{away + "/x", ""}},
-         ranElsewhere(identifyProcess(::getppid()), 0), "new", {}, true},
+         ranElsewhere(identifyProcess(::getppid()), 0), "new", {}, 2},
         {"a killed run's tool", ok, all, {{away + "/x", ""}}, ranElsewhere({}, 1)},
         {"a killed run's tool's id, reused", ok, all, {{away + "/x", ""}},
-         ranElsewhere({}, 2), "new", {}, true},
+         ranElsewhere({}, 2), "new", {}, 2},
+        {"a killed run's folder, another user's", ok, all, {{away + "/x", ""}}, [&](auto& r, auto& t, auto& tools) {
+             ranElsewhere(std::nullopt, 0)(r, t, tools);
+             ::chown(elsewhere.c_str(), 4321, 4321);
+         }, "new", {}, 1},
+        {"no folder for caches", "install(\"this user has no folder for caches\")", "", {},
+         doing([&] { files.cache = "relative/cache"; })},
     };
     for (const auto& row : rows) {
         for (const auto& path : {apps, tmp, s / "tmp2", s / "cache", s / "volume", s / "log", s / "fail", s / "said",
@@ -265,7 +274,9 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         put(app / "Contents/id", kId);
         put(app / "Contents/MacOS/corvidale", "old");
         put(apps / ".Corvidale.app.update-notes/x", "");  // not a staging copy: it stays
-        fs::create_directories(tmp);
+        // Not run folders, named otherwise or with a UUID in lower case: they stay.
+        for (const auto& name : {std::string("corvidale-update-notes"), "corvidale-update-" + lowerUUID}) put(tmp / name / "x", "");
+        const auto notRuns = snapshot(tmp);
         put(s / "details", "Identifier=" + kId + "\n" + line + "\n");
         if (std::none_of(row.files.begin(), row.files.end(), [](auto& f) { return f.first.starts_with("volume/"); })) {
             put(s / "volume/Corvidale.app/Contents/id", kId);
@@ -278,6 +289,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         files.refuse.reset();
         files.unreadable.reset();
         files.reads = 0;
+        files.cache = s / "cache";
         files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}};
         files.installedInfo = {{"CFBundleVersion", "1"}, {"CorvidaleTeamIdentifier", pin}};
         InstallTarget target{app, kId, session, files, downloadLimits(std::nullopt)};
@@ -285,7 +297,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         holder = -1;
         if (row.change) row.change(release, target, rowTools);
         auto expected = snapshot(apps);
-        const auto keptTmp = row.locked.empty() ? decltype(expected){} : snapshot(tmp);
+        const auto keptTmp = row.locked.empty() ? notRuns : snapshot(tmp);
         std::string outcome;
         try {
             const auto installed = installRelease(release, target, rowTools);
@@ -306,9 +318,9 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         EXPECT_EQ(snapshot(tmp), keptTmp) << row.name;  // no image, no mount directory
         EXPECT_LE(files.reads, 1) << row.name;  // the candidate's Info.plist is read once
         // Nothing of a run that is over stays, nor its record; of any other, nothing goes.
-        EXPECT_EQ(fs::exists(elsewhere) + fs::exists(s / record), 2 * row.leftAlone) << row.name;
+        EXPECT_EQ(fs::exists(elsewhere) + fs::exists(s / record), row.kept) << row.name;
         if (holder > 0) {
-            EXPECT_EQ(identifyProcess(holder).has_value(), row.leftAlone) << row.name;
+            EXPECT_EQ(identifyProcess(holder).has_value(), row.kept == 2) << row.name;
             ::kill(holder, SIGKILL);
             ::waitpid(holder, nullptr, 0);
         }
@@ -370,6 +382,7 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
     const std::string bytes(3 * 1048576 + 7, 'x'), path = ::testing::TempDir() + "digest";
     put(path, bytes);
     EXPECT_EQ(sha256HexOfFile(path), sha256Hex(bytes));  // read in pieces, same digest
+    EXPECT_THROW(sha256HexOfFile(::testing::TempDir()), std::exception);  // a folder cannot be read
     fs::remove(path);
     EXPECT_TRUE(std::regex_match(makeUUID(), std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
     EXPECT_EQ(downloadLimits("5000000000").maxBytes, 5000000000u);
