@@ -51,14 +51,16 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
 }
 
 // An app's identifier is its Contents/id, its other Info.plist values are
-// those in `info`.
+// those in `info` ("#…" a number, any other a string).
 struct ScratchBundle : platform::Bundle {
     std::string path;
     std::map<std::string, std::string, std::less<>> info;
     std::optional<platform::PlistValue> infoValue(std::string_view key) const override {
         const auto found = info.find(key);
         if (found == info.end()) return std::nullopt;
-        return platform::PlistValue{platform::PlistValue::Kind::String, found->second};
+        using enum platform::PlistValue::Kind;
+        if (found->second.starts_with('#')) return platform::PlistValue{Number, found->second.substr(1)};
+        return platform::PlistValue{String, found->second};
     }
     std::optional<std::string> bundleIdentifier() const override {
         return fs::exists(path + "/Contents/id") ? std::optional(slurp(path + "/Contents/id")) : std::nullopt;
@@ -221,6 +223,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          bundleSays("CFBundleVersion", "3")},
         {"no build number", "install(\"the app in the disk image has no build number\")", team, {},
          bundleSays("CFBundleVersion", "7.0")},
+        {"a number for a build", "install(\"the app in the disk image has no build number\")", team, {},
+         bundleSays("CFBundleVersion", "#7")},
         {"not newer", "install(\"the disk image holds build 7, which is not newer than build 7\")", team, {},
          [](auto&, InstallTarget& t, auto&) { t.runningBuild = 7; }},
         {"its own version", "= 2.0.1 (7)", all, {}, bundleSays("CFBundleShortVersionString", "2.0.1")},
