@@ -188,9 +188,10 @@ else
   fail "attach kept another user's entries: $(find "$mount" -mindepth 1 -printf '%u:%g %p\n')"
 fi
 "$image" detach "$mount" || fail "detach after attach"
-# Neither a folder as the image nor another user's mount folder.
-mkdir "$mount" && [[ "$("$image" attach "$work" "$mount" 2>&1)" == *"not an image file"* ]] && chown 4321 "$mount" &&
-  [[ "$("$image" attach "$img" "$mount" 2>&1)" == *"belongs to another user"* ]] || fail "attach took a folder or another user's"
+# No other command, no folder as the image, no mount folder of another user's.
+mkdir "$mount" && ! "$image" detach "$img" "$mount" 2>/dev/null && [ -z "$(ls -A "$mount")" ] &&
+  [[ "$("$image" attach "$work" "$mount" 2>&1)" == *"not an image file"* ]] && chown 4321 "$mount" &&
+  [[ "$("$image" attach "$img" "$mount" 2>&1)" == *"belongs to another user"* ]] || fail "attach took a folder, another user's or another command"
 rm -rf "$mount"
 
 # One publication, into a folder whose name reads like an option: the image holds just the signed bundle, the
