@@ -172,14 +172,15 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const auto bundleSays = [&](std::string key, std::string value) { return says(&ScratchFiles::info, key, value); };
     const auto installedSays = [&](std::string k, std::string v) { return says(&ScratchFiles::installedInfo, k, v); };
     const auto doing = [](std::function<void()> act) -> Change { return [act](auto&, auto&, auto&) { act(); }; };
-    // A record of a run elsewhere, as a killed run leaves it: the run itself, and its tool when it has one.
+    // A record of a run elsewhere, as a killed run leaves it: the run itself (gone, and one that could not
+    // tell its start time), and its tool when it has one.
     pid_t holder = -1;
     const auto ranElsewhere = [&](std::optional<ProcessIdentity> run, int tool) -> Change {
         return [&, run, tool](auto&, auto&, auto&) {
             std::optional<ProcessIdentity> holding;
             if (tool != 0) holding = identifyProcess(holder = holdLocked(elsewhere));
             if (holding) holding->startTime += tool - 1;  // 2: the id since taken by another process
-            put(s / record, formatRecord({elsewhere, run.value_or(ProcessIdentity{INT_MAX, 1, "/gone"}), holding}));
+            put(s / record, formatRecord({elsewhere, run.value_or(ProcessIdentity{INT_MAX, 0, "/gone"}), holding}));
         };
     };
     std::string upper = sha256Hex(image);
