@@ -349,8 +349,8 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
     for (const auto& [path, arguments, options, expected] :
          std::vector<std::tuple<std::string, std::vector<std::string>, ToolOptions, std::string>>{
              {"/usr/bin/printf", {"%s|", "two words", "$HOME", "'q'", "a\nb"}, {}, "0 two words|$HOME|'q'|a\nb|"},
-             {"/bin/sh", {"-c", "printf 'a\\377b\\355\\240\\200c\\360\\237\\230\\200\\360\\237\\230'; exit 3"}, {},
-              "3 a\uFFFDb\uFFFD\uFFFD\uFFFDc\U0001F600\uFFFD"},
+             {"/bin/sh", {"-c", "printf 'a\\377b\\355\\240\\200\\340\\200\\200\\341\\200\\200c\\360\\237\\230\\200\\360\\237\\230'; exit 3"},
+              {}, "3 a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u1000c\U0001F600\uFFFD"},
              {"/bin/sh", {"-c", "kill -9 $$"}, {}, "9 "},
              {"/no/tool", {}, {}, "-1 Error Domain=NSPOSIXErrorDomain Code=2 \"No such file or directory\" "
                                   "UserInfo={NSFilePath=/no/tool}"},
