@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The real Linux installation of 2.0 (7) over 1.0 (1) under faults: full disks (a small tmpfs as the
 # temporary folder and as the app's folder), read-only folders, a temporary folder where nothing may run,
-# another user's file where the lock once lay, a start check that hangs, leaves a child holding its output,
-# is killed, cannot run or writes into the app, runs killed while it hangs, and each file-system call of one
-# whole installation failing in turn.
+# another user's file or a link to one of the user's own where the lock once lay, a start check that hangs,
+# leaves a child holding its output, is killed, cannot run or writes into the app, runs killed while it
+# hangs, and each file-system call of one whole installation failing in turn.
 # Each time the installed app is exactly the old or the new one, a failure says what went wrong, and the
 # next good run installs 2.0 and leaves nothing behind. A light payload keeps the many runs short.
 # usage: fault_injection_test.sh <install_driver> <fault shim> <build dir>   (root: it mounts)
