@@ -93,8 +93,8 @@ def make_release(bench, shell_bundle, size_mib):
         team = subprocess.run([os.path.join(shell_bundle, "Contents/Helpers/corvidale-codesign"), "keygen", key],
                               check=True, capture_output=True, text=True).stdout.strip()
         shutil.copytree(shell_bundle, source, symlinks=True)
-        subprocess.run([tool, "set-info", source, "CFBundleShortVersionString=2.0", "CFBundleVersion=7"], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run([tool, "set-info", source, "CFBundleShortVersionString=2.0", "CFBundleVersion=7",
+                        "CorvidaleTeamIdentifier=" + team], check=True, stdout=subprocess.DEVNULL)
         files = write_payload(os.path.join(source, "Contents", "Resources", "bench-payload"), size_mib * MIB)
         subprocess.run(["bash", os.path.join(ROOT, "scripts", "publish.sh"), source, key, os.path.join(folder, "out")],
                        check=True, stdout=subprocess.DEVNULL,

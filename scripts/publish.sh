@@ -3,16 +3,29 @@
 # key, packs it into a squashfs image whose top level holds only the bundle,
 # and writes the update feed that names the image.
 #
-#   scripts/publish.sh <built bundle> <private key PEM> <output folder> [feed file name]
+#   scripts/publish.sh [--republish] [--new-key] <built bundle> <private key PEM> <output folder> [feed file name]
 #
 # The feed file name defaults to linux.json. Upload the image and the feed to
 # the same folder of the download site: the feed names the image relative to
 # itself. The build folder whose tools are used is CORVIDALE_BUILD_DIR
 # (default: build/ in this checkout).
+#
+# Publishing into a live folder is safe at every instant: the image is new,
+# named after its own digest, and never rewritten; the feed is replaced last,
+# in one rename. The same bundle gives the same image again. A build that the
+# feed already names with other bytes is published again only with
+# --republish. The key the bundle is signed with must be the key it pins,
+# unless --new-key: a release signed with the key the clients pin that moves
+# them to the new key it pins.
 set -euo pipefail
 
+usage="usage: $0 [--republish] [--new-key] <built bundle> <private key PEM> <output folder> [feed file name]"
+feed_options=()
+while [ "$#" -gt 0 ] && case "$1" in --republish | --new-key) true ;; *) false ;; esac; do
+  feed_options+=("$1") && shift
+done
 if [ "$#" -lt 3 ] || [ "$#" -gt 4 ]; then
-  echo "usage: $0 <built bundle> <private key PEM> <output folder> [feed file name]" >&2
+  echo "$usage" >&2
   exit 2
 fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -36,8 +49,10 @@ if [ ! -d "$bundle" ] || [ -L "$bundle" ] || [ ! -f "$bundle/Contents/Info.plist
   exit 1
 fi
 
+mkdir -p -- "$out"
 work="$(mktemp -d)"
-trap 'rm -rf -- "$work"' EXIT
+packed="$(mktemp "$out/.publish-XXXXXX")" && chmod 0644 "$packed"
+trap 'rm -rf -- "$work" "$packed"' EXIT
 # The image's top level: exactly the bundle, under the app's own name.
 mkdir -m 0755 "$work/image"
 staged="$work/image/Corvidale.app"
@@ -47,10 +62,19 @@ cp -a -- "$bundle" "$staged"
 
 version="$("$release" info "$staged" CFBundleShortVersionString)"
 build_number="$("$release" info "$staged" CFBundleVersion)"
-image_name="$(printf '%s' "Corvidale-$version-$build_number" | tr -c 'A-Za-z0-9._-' '_').sqfs"
-mkdir -p -- "$out"
-rm -f -- "$out/$image_name"
+# Every time the newest of the bundle's own, so that the same bundle packs into the same bytes.
+stamp="$(find "$bundle" -printf '%T@\n' | sort -n | tail -n 1 | cut -d. -f1)"
 # Owners are not part of a release: every file belongs to whoever installs it.
-mksquashfs "$work/image" "$out/$image_name" -noappend -all-root -no-xattrs -quiet -no-progress >/dev/null
-"$release" feed "$staged" "$out/$image_name" "$out/$feed_name"
+mksquashfs "$work/image" "$packed" -noappend -all-root -no-xattrs -quiet -no-progress \
+  -mkfs-time "$stamp" -all-time "$stamp" >/dev/null
+digest="$(sha256sum <"$packed" | cut -c1-16)"
+image_name="$(printf '%s' "Corvidale-$version-$build_number" | tr -c 'A-Za-z0-9._-' '_')-$digest.sqfs"
+made=""
+# A new name only: an image that is there is live, and is the same bytes.
+if ln -- "$packed" "$out/$image_name" 2>/dev/null; then made="$out/$image_name"; fi
+cmp -s -- "$packed" "$out/$image_name" || { echo "publish.sh: $out/$image_name differs from the new image" >&2; exit 1; }
+if ! "$release" feed "${feed_options[@]}" "$staged" "$out/$image_name" "$out/$feed_name"; then
+  [ -z "$made" ] || rm -f -- "$made"
+  exit 1
+fi
 echo "publish.sh: $out/$image_name and $out/$feed_name ($version, build $build_number)"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,10 @@ struct Sink {
     int fd = -1;
     const std::string* path = nullptr;
     int writeErrno = 0;
+    // The transfer's deadline, and the seconds it was given once it ran out.
+    const platform::DownloadLimits* limits = nullptr;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    double overdue = 0;
 };
 
 std::size_t receive(char* data, std::size_t size, std::size_t count, void* user) {
@@ -58,6 +63,18 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
         written += static_cast<std::size_t>(n);
     }
     return length;
+}
+
+// Ends a transfer that has taken longer than its size allows, as soon as
+// that size is announced.
+int checkDeadline(void* user, curl_off_t total, curl_off_t, curl_off_t, curl_off_t) {
+    auto* sink = static_cast<Sink*>(user);
+    const double allowed =
+        sink->limits->secondsFor(total > 0 ? std::optional(static_cast<std::uint64_t>(total)) : std::nullopt);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - sink->started).count();
+    if (allowed <= 0 || elapsed <= allowed) return 0;
+    sink->overdue = allowed;
+    return 1;
 }
 
 long milliseconds(double seconds) {
@@ -112,7 +129,11 @@ platform::URLResult perform(CURL* curl, Sink& sink, const char* errorBuffer) {
                                                       std::strerror(sink.writeErrno)
                            : errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                                     : std::string(curl_easy_strerror(code));
-        result.error = transportError(text, code);
+        if (sink.overdue > 0) {
+            text = "The download took too long: it may take " + std::to_string(std::lround(sink.overdue)) +
+                   " seconds at most.";
+        }
+        result.error = transportError(text, sink.overdue > 0 ? CURLE_OPERATION_TIMEDOUT : code);
         return result;
     }
     const char* scheme = nullptr;
@@ -183,6 +204,13 @@ platform::URLResult CurlURLSession::download(const platform::URLRequest& request
         if (seconds > 0) {
             curl_easy_setopt(handle.get(), CURLOPT_LOW_SPEED_LIMIT, speed);
             curl_easy_setopt(handle.get(), CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(seconds))));
+        }
+        if (limits.maxSeconds > 0) {
+            sink.limits = &limits;
+            curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT_MS, milliseconds(limits.maxSeconds));
+            curl_easy_setopt(handle.get(), CURLOPT_XFERINFOFUNCTION, &checkDeadline);
+            curl_easy_setopt(handle.get(), CURLOPT_XFERINFODATA, &sink);
+            curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 0L);
         }
         result = perform(handle.get(), sink, errorBuffer);
     }

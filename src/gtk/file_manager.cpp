@@ -1,6 +1,7 @@
 #include "file_manager.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <stdio.h>
 
 #include <cerrno>
@@ -16,6 +17,8 @@ std::string LocalFileManager::temporaryDirectory() {
     const auto folder = std::filesystem::temp_directory_path(error);
     return error ? std::string("/tmp") : folder.string();
 }
+
+std::string LocalFileManager::cachesDirectory() { return g_get_user_cache_dir(); }
 
 std::optional<platform::Error> LocalFileManager::replaceItem(const std::string& originalItem,
                                                              const std::string& newItem) {

@@ -7,6 +7,7 @@ namespace corvidale::gtk {
 class LocalFileManager final : public platform::FileManager {
 public:
     std::string temporaryDirectory() override;
+    std::string cachesDirectory() override;
     std::optional<platform::Error> replaceItem(const std::string& originalItem, const std::string& newItem) override;
     std::variant<std::unique_ptr<platform::Bundle>, platform::Error> bundleAt(const std::string& bundlePath) override;
 };

@@ -8,6 +8,7 @@ namespace corvidale::mac {
 class DefaultFileManager final : public platform::FileManager {
 public:
     std::string temporaryDirectory() override;
+    std::string cachesDirectory() override;
     std::optional<platform::Error> replaceItem(const std::string& originalItem, const std::string& newItem) override;
     std::variant<std::unique_ptr<platform::Bundle>, platform::Error> bundleAt(const std::string& bundlePath) override;
 };

@@ -28,6 +28,14 @@ std::string DefaultFileManager::temporaryDirectory() {
     }
 }
 
+std::string DefaultFileManager::cachesDirectory() {
+    @autoreleasepool {
+        NSString* caches =
+            [NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, YES) firstObject];
+        return caches != nil ? toStdString(caches) : std::string();
+    }
+}
+
 std::optional<platform::Error> DefaultFileManager::replaceItem(const std::string& originalItem,
                                                                const std::string& newItem) {
     @autoreleasepool {

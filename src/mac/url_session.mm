@@ -340,7 +340,17 @@ struct Watch {
     std::optional<Clock::time_point> deadline;  // for the whole transfer
     std::uint64_t minBytesPerSecond = 0;        // 0: no pace rule
     double stallSeconds = 0;
+    // A deadline that follows from the size the server announces.
+    const corvidale::platform::DownloadLimits* limits = nullptr;
 };
+
+// How long the task may take from its start, by the size it announces; 0: no
+// such deadline.
+double allowedSeconds(NSURLSessionTask* task, const Watch& watch) {
+    if (watch.limits == nullptr) return 0;
+    const int64_t expected = [task countOfBytesExpectedToReceive];
+    return watch.limits->secondsFor(expected > 0 ? std::optional(static_cast<std::uint64_t>(expected)) : std::nullopt);
+}
 
 // Blocks until the task has ended. A task that outlives the deadline, or
 // that moves slower than the pace rule over a whole stall period once its
@@ -350,16 +360,19 @@ struct Watch {
 Verdict waitFor(CVDTransfer* transfer, NSURLSessionTask* task, const Watch& watch) {
     dispatch_semaphore_t finished = [transfer finished];
     const bool paced = watch.minBytesPerSecond > 0 && watch.stallSeconds > 0 && std::isfinite(watch.stallSeconds);
-    if (!watch.deadline && !paced) {
+    if (!watch.deadline && !paced && watch.limits == nullptr) {
         dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
         return Verdict::Finished;
     }
     std::optional<Clock::time_point> periodStart;
     std::uint64_t periodStartBytes = 0;
+    const auto started = Clock::now();
     while (dispatch_semaphore_wait(finished, dispatch_time(DISPATCH_TIME_NOW, kWatchSliceNanoseconds)) != 0) {
         const auto now = Clock::now();
+        const double allowed = allowedSeconds(task, watch);
         Verdict verdict = Verdict::Finished;
-        if (watch.deadline && now >= *watch.deadline) {
+        if ((watch.deadline && now >= *watch.deadline) ||
+            (allowed > 0 && std::chrono::duration<double>(now - started).count() > allowed)) {
             verdict = Verdict::TimedOut;
         } else if (paced) {
             const std::uint64_t bytes = [transfer receivedBytes];
@@ -483,12 +496,18 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
         Watch watch;
         watch.minBytesPerSecond = limits.minBytesPerSecond;
         watch.stallSeconds = limits.stallSeconds;
+        watch.limits = &limits;
         const Verdict verdict = waitFor(transfer, task, watch);
 
-        // This side cancelled the task for a write that failed or a body
-        // that stalled: that is the error, not the cancellation.
+        // This side cancelled the task for a write that failed, a transfer
+        // past its deadline or a body that stalled: that is the error, not
+        // the cancellation.
         NSError* abandonment = [transfer writeError];
-        if (abandonment == nil && verdict == Verdict::Stalled) {
+        if (abandonment == nil && verdict == Verdict::TimedOut) {
+            NSString* text = [NSString stringWithFormat:@"The download took too long: it may take %.0f seconds at most.",
+                                                        allowedSeconds(task, watch)];
+            abandonment = transferError(NSURLErrorTimedOut, text, [prepared.request URL]);
+        } else if (abandonment == nil && verdict == Verdict::Stalled) {
             NSString* text =
                 [NSString stringWithFormat:@"The download stalled: less than %llu bytes a second for %g seconds.",
                                            static_cast<unsigned long long>(limits.minBytesPerSecond),

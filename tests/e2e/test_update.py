@@ -33,20 +33,21 @@ def version(app):
 @pytest.fixture(scope="module")
 def releases(tmp_path_factory):
     """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered;
-    with key a under a feed that names another version; and 0.9 (0) with key a under a feed that claims build 7."""
+    with key a under a feed that names another version; and 0.9 (5) with key a, as published and under a feed
+    that claims build 7."""
     root = tmp_path_factory.mktemp("releases")
     keys = [run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"]
     (root / "new").mkdir()
     (root / "0.9").mkdir()
     new = bundle(root / "new", "2.0", "7", keys[0], CorvidaleBuild="relaunched-2.0")
     published = {}
-    for name, app, key in [("a", new, "a"), ("b", new, "b"), ("old", bundle(root / "0.9", "0.9", "0", keys[0]), "a")]:
-        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), app, root / f"{key}.pem", root / name,
-                   env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
+    for name, app, key in [("a", new, "a"), ("b", new, "b"), ("old", bundle(root / "0.9", "0.9", "5", keys[0]), "a")]:
+        assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), *["--new-key"] * (key == "b"), app,
+                   root / f"{key}.pem", root / name, env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
         feed = json.loads((root / name / "linux.json").read_text())
         published[name] = feed, (root / name / feed["file"]).read_bytes()
     published["claims 7.7"] = dict(published["a"][0], version="7.7"), published["a"][1]
-    old_feed, old_image = published.pop("old")
+    old_feed, old_image = published["old"]
     published["rollback"] = dict(old_feed, build=7), old_image
     assert run(CODESIGN, "sign", "--key", root / "a.pem", new).returncode == 0
     with open(new / "Contents/MacOS/corvidale", "ab") as executable:
@@ -58,10 +59,10 @@ def releases(tmp_path_factory):
     return keys[0], published
 
 
-def serve(origin, feed, image):
-    origin.routes["/releases/linux.json"] = (json.dumps(feed), "application/json")
-    origin.routes["/releases/" + feed["file"]] = (image, "application/octet-stream")
-    return ["-updateFeed", origin.url("/releases/linux.json")]
+def serve(origin, feed, image, folder="/releases/"):
+    origin.routes[folder + "linux.json"] = (json.dumps(feed), "application/json")
+    origin.routes[folder + feed["file"]] = (image, "application/octet-stream")
+    return ["-updateFeed", origin.url(folder + "linux.json")]
 
 
 def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, releases):
@@ -71,7 +72,7 @@ def test_the_self_test_installs_only_what_verifies(launch, origin, tmp_path, rel
     for case, line in [("tampered", "UPDATE SELFTEST: failed — The download didn't match the published checksum, so "
                                     "it was not installed."),
                        ("b", REFUSED.format("another team")), ("changed", REFUSED.format("the signature does not verify")),
-                       ("rollback", "UPDATE SELFTEST: failed — Couldn't replace the app: the disk image holds build 0, "
+                       ("rollback", "UPDATE SELFTEST: failed — Couldn't replace the app: the disk image holds build 5, "
                                     "not the published build 7"),
                        ("claims 7.7", f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}")]:
         app = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published[case])])
@@ -112,4 +113,18 @@ def test_posted_and_delayed_jobs_run_while_an_application_modal_alert_is_up(laun
     assert not origin.to("/releases/" + published["a"][0]["file"]), "the automatic check ran before the alert was up"
     app.window("^Corvidale was updated to 2.0$")
     assert first in app.windows("^Corvidale 2.0 is available$")
+    assert version(installed) == "Corvidale 2.0 (7)"
+
+
+def test_an_older_copy_still_running_never_installs_over_what_a_newer_one_installed(launch, origin, tmp_path, releases):
+    """Copy A of 1.0 (1) offers 0.9 (5); meanwhile copy B installs 2.0 (7). A's "Update Now" must not put 5 back."""
+    team, published = releases
+    installed = bundle(tmp_path, "1.0", "1", team)
+    exe = str(installed / "Contents/MacOS/corvidale")
+    older = launch(exe=exe, args=["-showUpdates", "YES", *serve(origin, *published["old"])])
+    offer = older.window("^Corvidale 0.9 is available$")
+    newer = launch(exe=exe, args=["-updateSelfTest", "YES", *serve(origin, *published["a"], "/newer/")])
+    assert (newer.wait_exit(), newer.out()) == (0, [f"UPDATE SELFTEST: installed 2.0 (7) at {os.path.realpath(installed)}"])
+    older.key("Return", window=offer)  # "Update Now"
+    older.window("^The update wasn't installed$")
     assert version(installed) == "Corvidale 2.0 (7)"

@@ -2,14 +2,19 @@
 # The real Linux installation of 2.0 (7) over 1.0 (1), SIGKILLed at 40 points (or as many as the third
 # argument says) spread over its run: each time the installed app must be whole and verify (old or
 # new), and the next run, started while the killed run's tools may still be running, must stop them,
-# install 2.0 and leave nothing behind.
+# install 2.0 (unless the killed run did) and leave nothing behind, every other time with another
+# temporary folder than the killed run's. That folder's name holds a line of digits naming the process
+# group of an unrelated process, which must survive it all.
 # usage: crash_safety_test.sh <install_driver> <build dir> [points]
 set -uo pipefail
 driver="$(realpath "$1")" build="$(realpath "$2")"
 codesign="$build/Corvidale.app/Contents/Helpers/corvidale-codesign" release="$build/tools/corvidale-release"
-work="$(mktemp -d)" && trap 'rm -rf -- "$work"' EXIT
-export TMPDIR="$work/tmp" installed="$work/inst/Corvidale.app"
-mkdir -p "$TMPDIR" "$work/inst"
+work="$(mktemp -d)"
+setsid sleep 4716 & victim=$!
+killed_tmp="$work/tmp"$'\n'"$victim"$'\n' other_tmp="$work/tmp2"
+export TMPDIR="$killed_tmp" XDG_CACHE_HOME="$work/cache" installed="$work/inst/Corvidale.app"
+trap 'kill "$victim"; rm -rf -- "$work"' EXIT
+mkdir -p "$TMPDIR" "$other_tmp" "$work/inst"
 failures=0 old=0 new=0 dirty=0 images=0 finished=0 running=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -27,9 +32,13 @@ done
 args=("$installed" "file://$(ls "$work"/site/*.sqfs)" "$(sed -n 's/.*"sha256": "\(.*\)".*/\1/p' "$work/site/linux.json")")
 
 restore() { rm -rf "$installed" && cp -a "$work/1/Corvidale.app" "$installed"; }
-install() { [ "$("$driver" "${args[@]}")" = installed ]; }
+# Installs, or finds that a killed run did; the next run every other time with the other temporary folder.
+install() {
+  local said && said="$(TMPDIR="${1:-$TMPDIR}" "$driver" "${args[@]}")"
+  [ "$said" = installed ] || [[ "${2:-} $said" == "7 "*"which is not newer than build 7\")" ]]
+}
 state() { "$codesign" --verify --deep --strict "$installed" >/dev/null 2>&1 && "$release" info "$installed" CFBundleVersion || echo broken; }
-leftovers() { find "$work/inst" "$TMPDIR" -mindepth 1 -maxdepth 1 ! -path "$installed"; }
+leftovers() { find "$work/inst" "$killed_tmp" "$other_tmp" -mindepth 1 -maxdepth 1 ! -path "$installed"; }
 now() { date +%s%N; }
 # A killed tool is a zombie until whoever adopted it reaps it, which in a container can take a while;
 # a zombie holds nothing, so only the living count.
@@ -55,11 +64,13 @@ for i in $(seq 0 $((points - 1))); do
   esac
   [ -z "$(leftovers)" ] || dirty=$((dirty + 1))
   [ -z "$(find "$TMPDIR" -name 'corvidale-download-*')" ] || images=$((images + 1))
-  ran="" start="$(now)" && install && ran="$(now)" && [ "$(state)" = 7 ] ||
+  next_tmp="$killed_tmp" && [ $((i % 2)) = 0 ] || next_tmp="$other_tmp"
+  ran="" before="$(state)" start="$(now)" && install "$next_tmp" "$before" && ran="$(now)" && [ "$(state)" = 7 ] ||
     fail "killed after ${delay} µs: the next run did not install 2.0 (7)"
   total=$(((2 * total + (${ran:-$(now)} - start) * 11 / 10000) / 3))
   [ -z "$(leftovers)" ] || fail "killed after ${delay} µs: the next run left $(leftovers)"
   [ -z "$(living "$pid")" ] || fail "killed after ${delay} µs: its tools outlived the next run: $(living "$pid")"
+  kill -0 "$victim" || fail "killed after ${delay} µs: the next run killed an unrelated process group"
 done
 echo "$points kills over about ${total} µs ($finished after the end): 1.0 in place after $old, 2.0 after $new;" \
   "$running with its tools still running; $dirty left something ($images a downloaded image), removed by the next run"

@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
     try {
         updater::installRelease({"2.0", 7, argv[2], argv[3]},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
-                                 updater::pinnedTeam(bundle), updater::downloadLimits(std::nullopt),
-                                 /*runningBuild=*/1});  // the 1.0 that started it, even where a killed run put 2.0 in place
+                                 updater::downloadLimits(std::nullopt), /*runningBuild=*/1});
     } catch (...) {
         return std::printf("%s\n", updater::describe(std::current_exception()).diagnostic.c_str()), 1;
     }

@@ -15,15 +15,15 @@ pass() { echo "ok: $*"; }
 id_a="$(cat "$work/a.id")" id_b="$(cat "$work/b.id")"
 [ "$(stat -c %a "$work/a.pem")" = 600 ] || fail "keygen: private key is not 0600"
 "$codesign" keygen "$work/a.pem" >/dev/null 2>&1 && fail "keygen overwrote a key"
-[ "$id_a" = "$(openssl pkey -in "$work/a.pem" -pubout -outform DER | sha256sum | cut -c1-64)" ] ||
-  fail "key id is not the SHA-256 of the DER public key"
+[ "$id_a" = "$(openssl pkey -in "$work/a.pem" -pubout -outform DER | sha256sum | cut -c1-64)" ] &&
+  [ "$("$codesign" keyid "$work/a.pem")" = "$id_a" ] || fail "key id is not the SHA-256 of the DER public key"
 
 # A bundle with a symbolic link and names that need encoding.
 base="$work/base.app"
 mkdir -p "$base/Contents/MacOS" "$base/Contents/Resources"
 printf '#!/bin/sh\necho "Corvidale 2.0 (7)"\n' >"$base/Contents/MacOS/corvidale"
 chmod 755 "$base/Contents/MacOS/corvidale"
-printf '<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.corvidale.desktop</string><key>CFBundleShortVersionString</key><string>2.0</string><key>CFBundleVersion</key><string>7</string></dict></plist>\n' >"$base/Contents/Info.plist"
+printf '<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>com.corvidale.desktop</string><key>CFBundleShortVersionString</key><string>2.0</string><key>CFBundleVersion</key><string>7</string><key>CorvidaleTeamIdentifier</key><string>%s</string></dict></plist>\n' "$id_a" >"$base/Contents/Info.plist"
 ln -s ../Info.plist "$base/Contents/Resources/link"
 printf a >"$base/Contents/Resources/$(printf 'new\nline')"
 printf b >"$base/Contents/Resources/$(printf 'bad\377byte')"
@@ -67,6 +67,9 @@ for row in "${signing_cases[@]}"; do
   fi
 done
 "$codesign" --verify --deep --strict "$base/" >/dev/null 2>&1 || fail "verify with a trailing slash"
+cp -a "$base" "$work/diff.app" && (cd "$work/diff.app/Contents" && echo y >MacOS/corvidale && touch x && rm Info.plist)
+[ "$("$codesign" --verify --deep --strict "$work/diff.app" 2>&1 | grep -cxE 'corvidale-codesign: (changed: Contents/MacOS/corvidale|added: Contents/x|removed: Contents/Info.plist)')" = 3 ] ||
+  fail "verify does not name what was changed, added and removed"
 cp -a "$base" "$work/writable.app" && chmod g+w "$work/writable.app/Contents/MacOS" &&
   "$codesign" sign --key "$work/a.pem" "$work/writable.app" >/dev/null 2>&1 && fail "sign sealed a folder others may write"
 ln -s "$base" "$work/link.app"
@@ -75,9 +78,9 @@ ln -s "$base" "$work/link.app"
 # Details: the signer's key id, and no way for the bundle to print it itself.
 injected="$work/TeamIdentifier=$id_a.app"
 cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/dev/null
-for row in "$base|$id_a" "$injected|$id_b"; do
-  IFS='|' read -r bundle expected <<<"$row"
-  details="$("$codesign" -dv --verbose=2 "$bundle" 2>&1)"
+for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
+  IFS='|' read -r bundle expected flag <<<"$row"
+  details="$("$codesign" "$flag" --verbose=2 "$bundle" 2>&1)"
   # The updater searches the whole output for its pinned line.
   if [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ]; then
     pass "details of ${bundle##*/}"
@@ -185,6 +188,11 @@ else
   fail "attach kept another user's entries: $(find "$mount" -mindepth 1 -printf '%u:%g %p\n')"
 fi
 "$image" detach "$mount" || fail "detach after attach"
+# No other command, no folder as the image, no mount folder of another user's.
+mkdir "$mount" && ! "$image" detach "$img" "$mount" 2>/dev/null && [ -z "$(ls -A "$mount")" ] &&
+  [[ "$("$image" attach "$work" "$mount" 2>&1)" == *"not an image file"* ]] && chown 4321 "$mount" &&
+  [[ "$("$image" attach "$img" "$mount" 2>&1)" == *"belongs to another user"* ]] || fail "attach took a folder, another user's or another command"
+rm -rf "$mount"
 
 # One publication, into a folder whose name reads like an option: the image holds just the signed bundle, the
 # feed describes it, and attach (keeping modes, a read-only folder's too), verify and detach go through.
@@ -209,7 +217,53 @@ else
 fi
 "$image" detach "$work" 2>/dev/null && fail "detach removed a folder that attach did not make"
 
-# A feed that cannot be written (a version that is not UTF-8) leaves the published one as it was.
+# Publishing again into the live folder: name | refused with (=: nothing new published) | options | key |
+# change to the bundle. At every read the feed names an image whose digest it gives; a live image never
+# changes; what is refused leaves the folder as it was.
+publish_cases=(
+  "the same bundle again|=||a|true"
+  "the same build, other bytes|already published with other bytes||a|chmod u+w Contents && echo x >Contents/x"
+  "the same build, other bytes, --republish||--republish|a|chmod u+w Contents && echo x >Contents/x"
+  "signed with a key it does not pin|but pins key $id_a||b|true"
+  "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
+  "pinning no key|pins no signing key||a|sed -i 's|$id_a||' Contents/Info.plist"
+  "a version of two lines|must not hold control characters||a|sed -i 's|>2.0<|>2.0\\nUPDATE SELFTEST: x<|' Contents/Info.plist"
+)
+watch_feed() {
+  while [ ! -e "$work/published" ]; do
+    feed="$(cat "$site/linux.json")"
+    file="$(sed -n 's/.*"file": "\(.*\)".*/\1/p' <<<"$feed")" sum="$(sed -n 's/.*"sha256": "\(.*\)".*/\1/p' <<<"$feed")"
+    [ "$(sha256sum <"$site/$file" 2>/dev/null | cut -c1-64)" = "$sum" ] || echo "$file"
+  done
+}
+for row in "${publish_cases[@]}"; do
+  IFS='|' read -r name refusal options key change <<<"$row"
+  chmod -R u+w "$work/pub.app" 2>/dev/null; rm -rf "$work/pub.app" && cp -a "$base" "$work/pub.app"
+  (cd "$work/pub.app" && eval "$change") || { fail "publish, $name: cannot change the bundle"; continue; }
+  before="$(cd "$site" && sha256sum -- * | sort)"
+  watch_feed >"$work/mismatches" & watcher=$!
+  said="$(cd "$work" && CORVIDALE_BUILD_DIR="$build" "$scripts/publish.sh" $options pub.app "$key.pem" -out 2>&1 >/dev/null)"
+  status=$?
+  touch "$work/published" && wait "$watcher" && rm "$work/published"
+  after="$(cd "$site" && sha256sum -- * | sort)"
+  kept="$(comm -23 <(grep sqfs <<<"$before") <(echo "$after"))"
+  if [ -s "$work/mismatches" ] || [ -n "$kept" ]; then
+    fail "publish, $name: the feed and its image disagreed at $(wc -l <"$work/mismatches") reads; changed: $kept"
+  elif [ "$refusal" = = ] || [ -n "$refusal" ]; then
+    [ "$before" = "$after" ] && [[ $status = 0 && $refusal = = || $status = 1 && $said == *"$refusal"* ]] &&
+      pass "publish, $name" || fail "publish, $name: status $status, said: $said"
+  else
+    [ "$status" = 0 ] && [ "$(comm -13 <(echo "$before") <(echo "$after") | wc -l)" = 2 ] &&
+      pass "publish, $name" || fail "publish, $name: status $status, said: $said"
+  fi
+done
+# The client's rules, and a feed that cannot be written (a version that is not UTF-8) leaves the published one as
+# it was.
+for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
+  "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"
+done
+[[ "$("$build/tools/corvidale-release" feed --republsh a b c 2>&1)" == *"unknown option --republsh"* ]] ||
+  fail "feed took a misspelt option"
 cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && chmod -R u+w "$work/bad.app" &&
   "$build/tools/corvidale-release" set-info "$work/bad.app" CFBundleShortVersionString=$'2.0\xff' || fail "bad version"
 "$build/tools/corvidale-release" feed "$work/bad.app" "$feed_file" "$site/linux.json" 2>/dev/null &&

@@ -70,6 +70,7 @@ struct FakeTimer : platform::Timer {
 // No installation runs against the fake; it only has to exist.
 struct NoFiles : platform::FileManager {
     std::string temporaryDirectory() override { return "/tmp"; }
+    std::string cachesDirectory() override { return {}; }
     std::optional<platform::Error> replaceItem(const std::string&, const std::string&) override {
         return platform::Error{"no files here", "no files here"};
     }

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -92,7 +93,8 @@ TEST(Relaunch, CommandWaitsForTheOldProcessThenReopensExactlyThatBundle) {
     char folder[] = "/tmp/corvidale-relaunch-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const std::string root = folder, smuggle = "touch " + root + "/PWNED";
-    const pid_t old = start({"/bin/sleep", "30"});
+    // The old process: one reaped at once, one left unreaped.
+    const pid_t reaped = start({"/bin/sleep", "30"}), old = start({"/bin/sleep", "30"});
     std::multiset<std::string> expected, ran;
     std::vector<pid_t> shells;
     for (const auto& name : {"Plain.app"s, "a \"q\" $(" + smuggle + ") `" + smuggle + "` \\\" \\ $HOME ${IFS} $0\n"
@@ -102,13 +104,16 @@ TEST(Relaunch, CommandWaitsForTheOldProcessThenReopensExactlyThatBundle) {
         std::ofstream(executable) << "#!/bin/sh\nprintf '%s\\0' \"$0\" >>" << root << "/started\n";
         std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
         expected.insert(executable);
-        shells.push_back(start({"/bin/sh", "-c", relaunchCommand(root + "/" + name, TargetSystem::Linux, old)}));
+        shells.push_back(start({"/bin/sh", "-c", relaunchCommand(root + "/" + name, TargetSystem::Linux,
+                                                                 shells.empty() ? reaped : old)}));
     }
     // Nothing reopens while the old process lives; it is gone once it has
     // exited, even before its parent reaps it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_FALSE(std::filesystem::exists(root + "/started"));
     ::kill(old, SIGKILL);
+    ::kill(reaped, SIGKILL);
+    ::waitpid(reaped, nullptr, 0);
     const auto killed = std::chrono::steady_clock::now();
     for (const pid_t shell : shells) ::waitpid(shell, nullptr, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));
@@ -153,6 +158,18 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         if (request.path == "/stalls") {  // one byte, then nothing for two seconds
             return response.set_chunked_content_provider("text/plain", [](std::size_t at, httplib::DataSink& sink) {
                 return at == 0 ? sink.write("x", 1) : (std::this_thread::sleep_for(std::chrono::seconds(2)), false);
+            });
+        }
+        if (request.path.starts_with("/drips/")) {  // /drips/<bytes>[/unsized]: 200 bytes every 50 ms
+            const std::size_t bytes = std::stoul(request.path.substr(7));
+            const auto drip = [bytes](std::size_t at, httplib::DataSink& sink) {
+                if (at >= bytes) return sink.done(), true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return sink.write(std::string(200, 'x').data(), 200);
+            };
+            if (request.path.ends_with("/unsized")) return response.set_chunked_content_provider("text/plain", drip);
+            return response.set_content_provider(bytes, "text/plain", [drip](std::size_t at, std::size_t, auto& sink) {
+                return drip(at, sink);
             });
         }
         const auto found = served.find(request.path);
@@ -247,6 +264,25 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     EXPECT_TRUE(session.download({origin + "/f/over-cap"}, {kMaxFeedBytes, 0, 0}).response.exceededMaxBytes);
     const auto stalled = session.download({origin + "/stalls"}, {0, 100, 1}).error.value_or(platform::Error{});
     EXPECT_EQ(stalled.fullDescription.substr(0, 26), "Error Domain=curl Code=28 ");
+    // One the disk cannot hold (here: a file size limit) says so.
+    rlimit sizes{};
+    ::getrlimit(RLIMIT_FSIZE, &sizes);
+    const rlimit small{1000, sizes.rlim_max};
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const auto full = session.download({origin + "/f/at-cap"}, {kMaxFeedBytes, 0, 0});
+    ::setrlimit(RLIMIT_FSIZE, &sizes);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_EQ(full.error.value_or(platform::Error{}).localizedDescription.substr(0, 30), "Couldn't save the download as ");
+    // However steadily it moves, a transfer ends when its size says it is late, or at the ceiling without one.
+    for (const auto& [path, average, expected] : std::vector<std::tuple<std::string, std::uint64_t, std::string>>{
+             {"/drips/4000", 8000, "it may take 1 seconds at most."}, {"/drips/4000", 2000, ""},
+             {"/drips/8000/unsized", 2000, "it may take 2 seconds at most."}}) {
+        const auto result = session.download({origin + path}, {0, 0, 0, 0.2, average, 1.5});
+        EXPECT_EQ(result.error ? result.error->localizedDescription : "", expected.empty() ? "" :
+                  "The download took too long: " + expected) << path;
+        if (!result.error) std::filesystem::remove(result.response.filePath);
+    }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // certificate, key, three feeds
     ::unsetenv("TMPDIR");
     server.stop();

@@ -16,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "codesign/keys.h"
+#include "codesign/manifest.h"
 #include "common/fs.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
+#include "core/util/text.h"
 
 namespace corvidale::tools {
 namespace {
@@ -26,7 +29,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
-    "       corvidale-release feed <bundle> <image> <feed file to write>\n";
+    "       corvidale-release feed [--republish] [--new-key] <bundle> <image> <feed file to write>\n";
+constexpr const char* kVersionKey = "CFBundleShortVersionString";
+constexpr const char* kBuildKey = "CFBundleVersion";
+constexpr const char* kPinKey = "CorvidaleTeamIdentifier";
 
 struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -63,6 +69,19 @@ std::string requireString(const Plist& info, const std::string& key) {
     return *value;
 }
 
+// The texts every client refuses, refused here too: a version with control
+// characters (the clients read the whole feed as unreadable), a build that is
+// no whole number (they find no build number in the app).
+void checkInfoValue(const std::string& key, const std::string& value) {
+    if (key == kVersionKey && hasControlCharacter(value)) {
+        throw ToolError(std::string(kVersionKey) + " must not hold control characters, as \"" + encodeName(value) +
+                        "\" does: every client would refuse it");
+    }
+    if (key == kBuildKey && (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string::npos)) {
+        throw ToolError(std::string(kBuildKey) + " must be a whole number, not \"" + encodeName(value) + "\"");
+    }
+}
+
 int printInfo(const std::string& bundle, const std::string& key) {
     std::printf("%s\n", requireString(readInfo(bundle), key).c_str());
     return 0;
@@ -75,6 +94,7 @@ int setInfo(const std::string& bundle, const std::vector<std::string>& assignmen
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
         if (equals == std::string::npos || equals == 0) throw UsageError("expected <key>=<value>");
+        checkInfoValue(assignment.substr(0, equals), assignment.substr(equals + 1));
         plist_dict_set_item(static_cast<plist_t>(info.get()), assignment.substr(0, equals).c_str(),
                             plist_new_string(assignment.substr(equals + 1).c_str()));
     }
@@ -113,12 +133,64 @@ std::string urlPathSegment(const std::string& name) {
     return out;
 }
 
-int writeFeed(const std::string& bundle, const std::string& image, const std::string& feed) {
-    const Plist info = readInfo(bundle);
-    const std::string build = requireString(info, "CFBundleVersion");
-    if (build.empty() || build.size() > 18 || build.find_first_not_of("0123456789") != std::string::npos) {
-        throw ToolError("CFBundleVersion must be a whole number, not \"" + encodeName(build) + "\"");
+struct FeedOptions {
+    // Publish a build again with other bytes than the live feed names.
+    bool republish = false;
+    // The release is signed with the key the clients pin today and pins a new one.
+    bool newKey = false;
+};
+
+// The key the bundle is signed with must be the key it pins, which is the key
+// the clients that run the previous release pin: otherwise every client
+// refuses it. A bundle that pins none would, once installed, refuse every
+// update after it.
+void checkSigningKey(const std::string& bundle, const Plist& info, const FeedOptions& options) {
+    const std::string pin = infoString(info, kPinKey).value_or("");
+    if (pin.empty()) {
+        throw ToolError(std::string("the bundle pins no signing key (") + kPinKey +
+                        " is empty): once installed, it would take no update ever again");
     }
+    std::string pem;
+    try {
+        pem = readSmallFile(AT_FDCWD, withoutTrailingSlashes(bundle) + "/" + kSignatureFolder + "/public-key.pem", 65536);
+    } catch (const PosixError&) {
+        throw ToolError("the bundle is not signed");
+    }
+    const std::string signer = keyId(publicKeyFromPem(pem).get());
+    if (signer != pin && !options.newKey) {
+        throw ToolError("the bundle is signed with key " + signer + " but pins key " + encodeName(pin) +
+                        ": the clients that pin it would refuse the release (--new-key publishes one that is "
+                        "signed with the key they pin and moves them to a new one)");
+    }
+}
+
+// Republishing a build that the live feed names must give the same bytes,
+// unless asked for: clients that read the live feed fetch its image.
+void checkRepublish(const std::string& feed, const std::string& build, const std::string& digest,
+                    const FeedOptions& options) {
+    std::string text;
+    try {
+        text = readSmallFile(AT_FDCWD, feed, 1024 * 1024);
+    } catch (const PosixError& error) {
+        if (error.errorNumber() == ENOENT) return;
+        throw;
+    }
+    const auto live = nlohmann::json::parse(text, nullptr, false);
+    if (options.republish || !live.is_object() || !live.contains("build")) return;
+    const auto& published = live["build"];
+    const bool same = published == std::stoll(build) || published == build;
+    if (same && live.value("sha256", std::string()) != digest) {
+        throw ToolError("build " + build + " is already published with other bytes; --republish replaces it");
+    }
+}
+
+int writeFeed(const std::string& bundle, const std::string& image, const std::string& feed,
+              const FeedOptions& options) {
+    const Plist info = readInfo(bundle);
+    const std::string build = requireString(info, kBuildKey), version = requireString(info, kVersionKey);
+    checkInfoValue(kBuildKey, build);
+    checkInfoValue(kVersionKey, version);
+    checkSigningKey(bundle, info, options);
     const std::size_t slash = image.rfind('/');
     const std::string imageName = slash == std::string::npos ? image : image.substr(slash + 1);
     const std::size_t feedSlash = feed.rfind('/');
@@ -127,11 +199,12 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     if (imageDir != feedDir) throw ToolError("the image and the feed must be in the same folder");
 
     nlohmann::ordered_json document;
-    document["version"] = requireString(info, "CFBundleShortVersionString");
+    document["version"] = version;
     document["build"] = std::stoll(build);
     document["file"] = urlPathSegment(imageName);
     document["sha256"] = sha256HexOfFile(image);
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
+    checkRepublish(feed, build, document["sha256"], options);
     // Whole or not at all: a feed that cannot be written leaves the old one.
     std::string text;
     try {
@@ -155,10 +228,26 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     return 0;
 }
 
+int runFeed(std::vector<std::string> args) {
+    FeedOptions options;
+    while (!args.empty() && args[0].starts_with("--")) {
+        if (args[0] == "--republish") {
+            options.republish = true;
+        } else if (args[0] == "--new-key") {
+            options.newKey = true;
+        } else {
+            throw UsageError("unknown option " + encodeName(args[0]));
+        }
+        args.erase(args.begin());
+    }
+    if (args.size() != 3) throw UsageError("feed needs <bundle> <image> <feed file>");
+    return writeFeed(args[0], args[1], args[2], options);
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "info") return printInfo(args[1], args[2]);
     if (args.size() >= 3 && args[0] == "set-info") return setInfo(args[1], {args.begin() + 2, args.end()});
-    if (args.size() == 4 && args[0] == "feed") return writeFeed(args[1], args[2], args[3]);
+    if (!args.empty() && args[0] == "feed") return runFeed({args.begin() + 1, args.end()});
     throw UsageError("unknown command");
 }
 

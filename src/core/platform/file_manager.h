@@ -18,6 +18,10 @@ public:
     virtual ~FileManager() = default;
     // The folder for temporary items.
     virtual std::string temporaryDirectory() = 0;
+    // This user's folder for caches, which lasts from run to run and which
+    // only this user can write: what one update run leaves for the next is
+    // kept there. Empty when there is none.
+    virtual std::string cachesDirectory() = 0;
     // Puts the item at `newItem` in place of the one at `originalItem`, with
     // no backup: afterwards the old item is gone and nothing is left at
     // `newItem`. An error leaves `originalItem` as the system left it.

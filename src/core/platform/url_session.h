@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +41,22 @@ struct DownloadLimits {
     // counts as broken off (a transport error). 0 bytes: no such rule.
     std::uint64_t minBytesPerSecond = 0;
     double stallSeconds = 0;
+    // However steadily it moves, the whole transfer may take `graceSeconds`
+    // plus its announced size at `minAverageBytesPerSecond`, and never more
+    // than `maxSeconds`, which is all a body of no announced size gets.
+    // `maxSeconds` 0: no deadline.
+    double graceSeconds = 0;
+    std::uint64_t minAverageBytesPerSecond = 0;
+    double maxSeconds = 0;
+
+    // How long a transfer of `size` bytes (nullopt: not announced) may take
+    // from its start; 0 for no deadline.
+    double secondsFor(std::optional<std::uint64_t> size) const {
+        if (!(maxSeconds > 0)) return 0;
+        if (!size || minAverageBytesPerSecond == 0) return maxSeconds;
+        const double atMinimum = static_cast<double>(*size) / static_cast<double>(minAverageBytesPerSecond);
+        return std::min(maxSeconds, graceSeconds + atMinimum);
+    }
 };
 
 // GET requests, shaped like the system URL session: redirects are followed,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/util/text.h"
 #include "core/util/url.h"
 #include "failure.h"
 #include "version.h"
@@ -33,17 +34,6 @@ nlohmann::json parseDocument(const std::string& body) {
         /*allow_exceptions=*/false);
     if (tooDeep || document.is_discarded() || !document.is_object()) unreadable();
     return document;
-}
-
-// Text that reaches the window title, alerts and the self-test line as it
-// is: no C0 or C1 control character, no DEL.
-bool isShowable(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F) return false;
-        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) return false;
-    }
-    return true;
 }
 
 // Where the image may come from: the web, or this machine only when the feed
@@ -114,7 +104,8 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
 
     Release release;
     release.version = requiredString(document, "version");
-    if (!isShowable(release.version)) unreadable();
+    // It reaches the window title, alerts and the self-test line as it is.
+    if (hasControlCharacter(release.version)) unreadable();
     const auto build = parseDecimal(buildText(member(document, "build")));
     if (!build) unreadable();
     release.build = *build;

@@ -18,12 +18,10 @@ struct InstallTarget {
     std::optional<std::string> bundleIdentifier;
     platform::URLSession& session;
     platform::FileManager& files;
-    // The developer team (on Linux, the signing key id) the new app must be
-    // signed by; empty accepts no app at all.
-    std::string team;
     platform::DownloadLimits limits;
     // The build that runs now (or was installed since it started): an update
-    // must be newer.
+    // must be newer than this, and than the installed app's own. The team the
+    // new app must be signed by is the one the installed app pins.
     std::int64_t runningBuild = 0;
 };
 

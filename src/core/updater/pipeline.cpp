@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/util/digest.h"
+#include "core/util/text.h"
 #include "core/util/tree.h"
 #include "failure.h"
 #include "install_run.h"
@@ -45,10 +46,6 @@ public:
 private:
     std::vector<std::function<void()>> actions_;
 };
-
-bool hasControlCharacter(std::string_view name) {
-    return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
 
 // The path extension is exactly "app", after a name of its own.
 bool isAppName(std::string_view name) { return name.size() > 4 && name.ends_with(".app"); }
@@ -129,17 +126,32 @@ std::string attachImage(const ToolTable& tools, ToolPaths& paths, const RunFolde
     return *found;
 }
 
-// The candidate's Info.plist, read once; a file that is there and cannot be
-// read is the system's error, not a different app.
-std::unique_ptr<platform::Bundle> readCandidate(platform::FileManager& files, const std::string& app) {
+// A bundle's Info.plist, read once; a file that is there and cannot be read
+// is the system's error, not a different app.
+std::unique_ptr<platform::Bundle> readBundle(platform::FileManager& files, const std::string& app) {
     auto read = files.bundleAt(app);
     if (auto* error = std::get_if<platform::Error>(&read)) throw SystemError(std::move(*error));
     return std::move(std::get<std::unique_ptr<platform::Bundle>>(read));
 }
 
+// What the candidate has to beat, read under the lock from the installed app
+// as it is now: another copy of the app, started earlier or later, may have
+// put a newer build in place since this one started, or one that pins another
+// key.
+struct Installed {
+    std::int64_t build = 0;
+    std::string team;
+};
+
+Installed readInstalled(const InstallTarget& target, const Location& location) {
+    const auto installed = readBundle(target.files, location.installed);
+    return {std::max(target.runningBuild, currentBuild(*installed)), pinnedTeam(*installed)};
+}
+
 // The candidate's own version. Its build must be the one the feed published
-// and newer than the running one: a genuinely signed old build must never
-// come back under a newer claim.
+// and newer than the installed one: a genuinely signed old build must never
+// come back under a newer claim. Its version text reaches the same places as
+// the feed's, and passes the same test.
 InstalledApp candidateVersion(const platform::Bundle& candidate, const Release& release, std::int64_t runningBuild) {
     const auto value = candidate.infoValue("CFBundleVersion");
     const auto build = value && value->kind == platform::PlistValue::Kind::String ? parseDecimal(value->text)
@@ -152,23 +164,25 @@ InstalledApp candidateVersion(const platform::Bundle& candidate, const Release& 
     if (*build <= runningBuild) {
         throw Failure::install(holds + ", which is not newer than build " + std::to_string(runningBuild));
     }
-    return {versionFromInfo(candidate.infoValue("CFBundleShortVersionString")), *build};
+    const std::string version = versionFromInfo(candidate.infoValue("CFBundleShortVersionString"));
+    if (hasControlCharacter(version)) throw Failure::install("the app in the disk image has a version with control characters");
+    return {version, *build};
 }
 
-// The same app, sealed, by the pinned team, the published build, and it
-// starts; in that order, so that the candidate runs only once its seal has
-// verified. The team line must not come from a name the bundle chose.
-InstalledApp validateApp(const Release& release, const InstallTarget& target, const ToolTable& tools,
-                         const ToolPaths& paths, const ToolOptions& options, const std::string& appName) {
-    const auto candidate = readCandidate(target.files, paths.app);
+// The same app, sealed, by the team the installed app pins, the published
+// build; in that order. The team line must not come from a name the bundle
+// chose.
+InstalledApp validateApp(const Release& release, const InstallTarget& target, const Installed& installed,
+                         const ToolTable& tools, const ToolPaths& paths, const ToolOptions& options,
+                         const std::string& appName) {
+    const auto candidate = readBundle(target.files, paths.app);
     if (candidate->bundleIdentifier() != target.bundleIdentifier) throw Failure::signature("a different app");
     if (runRow(tools.verify, paths, options).status != 0) throw Failure::signature("the signature does not verify");
-    if (hasControlCharacter(appName) || !namesTeam(runRow(tools.details, paths, options).output, tools, target.team)) {
+    if (hasControlCharacter(appName) ||
+        !namesTeam(runRow(tools.details, paths, options).output, tools, installed.team)) {
         throw Failure::signature("another team");
     }
-    const InstalledApp version = candidateVersion(*candidate, release, target.runningBuild);
-    if (runRow(tools.assess, paths, options).status != 0) throw Failure::signature("Gatekeeper refused it");
-    return version;
+    return candidateVersion(*candidate, release, installed.build);
 }
 
 // Flushes the copy to the disk, its files' contents and every folder's
@@ -199,11 +213,29 @@ int syncTree(const std::string& path) {
 #endif
 }
 
+// That the staged copy starts, and that it is still what its seal says,
+// since starting it may have changed it. It runs where it is, beside the
+// installed app, which can run programs (that app does), whatever the
+// temporary folder allows. A copy the system will not even start is told as
+// such.
+void checkStagedCopy(const ToolTable& tools, const ToolPaths& paths, const ToolOptions& options,
+                     const std::string& folder) {
+    ToolPaths staged = paths;
+    staged.app = paths.staging;
+    const auto started = runRow(tools.assess, staged, options);
+    if (started.startError != 0) {
+        throw Failure::install("the system would not run the new app in " + folder + " (" +
+                               std::strerror(started.startError) + ")");
+    }
+    if (started.status != 0) throw Failure::signature("Gatekeeper refused it");
+    if (runRow(tools.verify, staged, options).status != 0) throw Failure::signature("the signature does not verify");
+}
+
 // Copies the new app beside the installed one, on its file system so that
-// the replacement is one rename, and flushes the copy. What it was made from
-// goes before the flush (`cleanUp`), which would otherwise write all of that
-// to the disk as well, only for it to be removed. A copy that failed halfway
-// is not kept.
+// the replacement is one rename, checks the copy and flushes it. What it was
+// made from goes first (`cleanUp`): the flush would otherwise write all of
+// that to the disk as well, only for it to be removed. A copy that fails
+// halfway, or any check, is not kept.
 void stageCopy(const ToolTable& tools, const ToolPaths& paths, const ToolOptions& options, const std::string& folder,
                CleanUp& cleanUp) {
     const auto copied = runRow(tools.copy, paths, options);
@@ -213,9 +245,14 @@ void stageCopy(const ToolTable& tools, const ToolPaths& paths, const ToolOptions
         throw Failure::install(withMessage("couldn't copy the app into " + folder, toolMessage(copied, tools.copy)));
     }
     cleanUp.runNow();
-    if (const int error = syncTree(paths.staging); error != 0) {
+    try {
+        checkStagedCopy(tools, paths, options, folder);
+        if (const int error = syncTree(paths.staging); error != 0) {
+            throw Failure::install("couldn't save the copy in " + folder + ": " + std::strerror(error));
+        }
+    } catch (...) {
         removeTreeQuietly(paths.staging);
-        throw Failure::install("couldn't save the copy in " + folder + ": " + std::strerror(error));
+        throw;
     }
 }
 
@@ -237,7 +274,8 @@ platform::DownloadLimits downloadLimits(const std::optional<std::string>& maxByt
         raised && static_cast<std::uint64_t>(std::max<std::int64_t>(*raised, 0)) > maxBytes) {
         maxBytes = static_cast<std::uint64_t>(*raised);
     }
-    return {maxBytes, kMinDownloadBytesPerSecond, kDownloadStallSeconds};
+    return {maxBytes,           kMinDownloadBytesPerSecond,        kDownloadStallSeconds,
+            kDownloadGraceSeconds, kMinAverageDownloadBytesPerSecond, kMaxDownloadSeconds};
 }
 
 std::string pinnedTeam(const platform::Bundle& bundle, TargetSystem system) {
@@ -252,7 +290,6 @@ InstallTarget installTarget(platform::Platform& platform) {
             bundle.bundleIdentifier(),
             platform.urlSession(),
             platform.fileManager(),
-            pinnedTeam(bundle),
             downloadLimits(platform.defaults().string(kMaxDownloadBytesKey)),
             currentBuild(bundle)};
 }
@@ -261,17 +298,21 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     const Location location = locateInstalledApp(target);
     // One installation of this app at a time: a second one would take the
     // first's staging copy for a leftover.
-    const InstallLock lock(location);
+    const StateFolder state(target.files.cachesDirectory());
+    const InstallLock lock(location, state);
+    const Installed installed = readInstalled(target, location);
+    // Found out now, before the download: the lock no longer lies beside the app.
+    if (::access(location.folder.c_str(), W_OK) != 0) throw Failure::install(location.folder + " is not writable");
     ToolPaths paths;
     paths.helpers = location.installed + "/Contents/Helpers";
     const std::string temporary = target.files.temporaryDirectory();
-    removeLeftovers(location, temporary, tools, paths, lock);
-    const RunFolder work(temporary, lock);
+    removeLeftovers(location, temporary, tools, paths, state);
+    const RunFolder work(temporary, state);
     CleanUp cleanUp;  // runs before the folder goes
 
     paths.image = downloadAndCheckDigest(release, target, work.path());
     const std::string appName = attachImage(tools, paths, work, cleanUp);
-    const InstalledApp candidate = validateApp(release, target, tools, paths, work.toolOptions(), appName);
+    const InstalledApp candidate = validateApp(release, target, installed, tools, paths, work.toolOptions(), appName);
     paths.staging = stagingPath(location);
     stageCopy(tools, paths, work.toolOptions(), location.folder, cleanUp);
     swapIn(target.files, location, paths.staging);

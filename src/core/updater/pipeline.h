@@ -16,6 +16,12 @@ inline constexpr const char* kMaxDownloadBytesKey = "updateMaxDownloadBytes";
 // A download slower than this for this long is broken off.
 inline constexpr std::uint64_t kMinDownloadBytesPerSecond = 1024;
 inline constexpr double kDownloadStallSeconds = 60;
+// However steadily it moves, a download may take a minute plus its size at
+// 16 KiB a second (ten minutes for 9 MB), and four hours at most: a server
+// that drips keeps the installation, and so the next one, waiting no longer.
+inline constexpr double kDownloadGraceSeconds = 60;
+inline constexpr std::uint64_t kMinAverageDownloadBytesPerSecond = 16 * 1024;
+inline constexpr double kMaxDownloadSeconds = 4 * 3600;
 // The team every macOS release is signed by.
 inline constexpr const char* kMacTeamIdentifier = "K4W9PZ2TQ7";
 // Dropped by the system package beside the bundle it installs: that bundle is

@@ -37,8 +37,8 @@ ToolResult runTool(const std::string& path, const std::vector<std::string>& argu
     child.sharedFd = options.sharedFd;
     child.started = options.started;
     const ChildResult run = runChild(path, arguments, child);
-    if (run.startError != 0) return {-1, platform::posixError(run.startError, path).fullDescription};
-    return {run.status, decodeUTF8(run.output)};
+    if (run.startError != 0) return {-1, platform::posixError(run.startError, path).fullDescription, run.startError};
+    return {run.status, decodeUTF8(run.output), 0};
 }
 
 std::string decodeUTF8(std::string_view bytes) {

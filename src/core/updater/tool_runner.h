@@ -17,6 +17,8 @@ struct ToolResult {
     // Standard output and standard error as one stream, decoded as UTF-8; the
     // start error's text when it could not be started.
     std::string output;
+    // Why it could not be started (an errno value), or 0.
+    int startError = 0;
 };
 
 // How long a tool may take unless its row says otherwise, and how much of its

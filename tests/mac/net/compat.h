@@ -128,6 +128,7 @@ typedef NS_ENUM(NSInteger, NSURLSessionResponseDisposition) {
 @interface NSURLSessionTask : NSObject
 @property(readonly) NSUInteger taskIdentifier;
 @property(readonly, copy) NSURLResponse* response;
+@property(readonly) int64_t countOfBytesExpectedToReceive;
 - (void)resume;
 - (void)cancel;
 @end
