@@ -2,7 +2,7 @@
 # Type-checks the macOS backend (src/mac, Objective-C++ with ARC) and the
 # portable core (src/core) for macOS 13 on x86-64, on Linux, without an Apple
 # SDK: clang parses them against GNUstep's Foundation and AppKit headers plus
-# the small compile net in tests/mac/net (see the README). Nothing is linked.
+# the small compile net in tests/mac/net (see docs/macos.md). Nothing is linked.
 # The Objective-C++ files are parsed a second time for the newest macOS, so
 # that a call the SDK has deprecated since fails now, not the day the
 # deployment target moves there.

@@ -7,7 +7,7 @@
 # may name only the system's frameworks and libraries and the build's own
 # archives: a package manager's library in the app's load commands breaks it
 # on every Mac without that package manager. This machine's own libraries
-# stand in for such a package manager's. The configure line is the README's
+# stand in for such a package manager's. The configure line is the Mac guide's
 # own, as a Mac developer types it, with Ninja for Xcode (which Linux lacks)
 # and nothing ever downloaded.
 #   tests/mac/apple_configure.sh [SOURCE_ROOT]
@@ -27,10 +27,10 @@ done
 frameworks=" AppKit WebKit UserNotifications Foundation CoreFoundation Security Network "
 libraries=" curl c++ System objc z "
 
-# The README's Mac configure line: the first "cmake -S" after "## macOS".
-readme_line="$(awk '/^## macOS/ { mac = 1 } mac && /^    cmake -S / { sub(/#.*/, ""); print; exit }' "$root/README.md")"
+# The Mac guide's configure line: its first "cmake -S".
+readme_line="$(awk '/^    cmake -S / { sub(/#.*/, ""); print; exit }' "$root/docs/macos.md")"
 read -ra readme_args <<<"$readme_line"
-[ "${#readme_args[@]}" -gt 0 ] || { echo "FAIL: no Mac configure line in the README"; exit 1; }
+[ "${#readme_args[@]}" -gt 0 ] || { echo "FAIL: no Mac configure line in docs/macos.md"; exit 1; }
 args=()
 for ((i = 1; i < ${#readme_args[@]}; i++)); do
   case "${readme_args[i]}" in
@@ -47,7 +47,7 @@ if ! PATH="$work/bin:$PATH" cmake "${args[@]}" \
   -DCMAKE_CXX_COMPILER_TARGET=x86_64-apple-macos13 -DCMAKE_OBJCXX_COMPILER_TARGET=x86_64-apple-macos13 \
   -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON \
   -DFETCHCONTENT_FULLY_DISCONNECTED=ON >"$work/configure.log" 2>&1; then
-  echo "FAIL: configuring the macOS branch as the README says (cmake ${readme_line#*cmake }) failed:"
+  echo "FAIL: configuring the macOS branch as docs/macos.md says (cmake ${readme_line#*cmake }) failed:"
   cat "$work/configure.log"
   exit 1
 fi
