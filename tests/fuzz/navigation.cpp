@@ -16,6 +16,7 @@ using platform::NavigationActionPolicy;
 namespace {
 
 const std::string kOriginHost = "app.example.com";
+const std::optional<AppOrigin> kOrigin = AppOrigin::parse("https://" + kOriginHost);
 
 bool isOwnHost(std::string host) {
     std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return g_ascii_tolower(c); });
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::NavigationAction action;
     action.type = platform::NavigationType::LinkActivated;
     action.url = url;
-    const auto decision = decideNavigationAction(action, kOriginHost);
+    const auto decision = decideNavigationAction(action, kOrigin);
     FUZZ_CHECK((decision.policy == NavigationActionPolicy::Cancel) == decision.openExternally.has_value());
     if (decision.openExternally) FUZZ_CHECK(*decision.openExternally == url);
     if (decision.policy == NavigationActionPolicy::Allow) {
@@ -55,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(parsed && (parsed->scheme() == "http" || parsed->scheme() == "https" || parsed->scheme() == "mailto"));
     }
     action.shouldPerformDownload = true;
-    FUZZ_CHECK(decideNavigationAction(action, kOriginHost).policy == NavigationActionPolicy::Download);
+    FUZZ_CHECK(decideNavigationAction(action, kOrigin).policy == NavigationActionPolicy::Download);
     return 0;
 }
