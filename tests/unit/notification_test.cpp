@@ -127,6 +127,10 @@ TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
     send(own, R"({"type":"close","id":6})");
     EXPECT_EQ(calls("withdraw"), Strings{"withdraw page-6"});
     EXPECT_EQ(calls("notify"), (Strings{"notify page-6 [Six] []", "notify page-5 [Hi] [there]"}));
+    // The largest message the bridge takes is 1 MiB: one of exactly that size is shown, one byte more is not.
+    const std::string head = R"({"type":"show","id":8,"title":")", tail = R"("})";
+    for (std::size_t extra : {1u, 0u}) send(own, head + std::string((1u << 20) - head.size() - tail.size() + extra, 'x') + tail);
+    EXPECT_EQ(calls("notify").size(), 3u);
     p.notificationDelegate->didReceiveNotificationResponse("page-5");
     EXPECT_EQ(web.scripts, Strings{"window.__corvidaleNotifications && __corvidaleNotifications.clicked(5)"});
 }

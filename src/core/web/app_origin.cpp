@@ -70,7 +70,6 @@ bool AppOrigin::ownsURL(const Url& url) const {
 bool AppOrigin::ownsHost(std::string_view host) const { return !host.empty() && asciiLower(std::string(host)) == host_; }
 
 bool AppOrigin::ownsOrigin(std::string_view scheme, std::string_view host, int port) const {
-    if (port < 0 || port > 65535) return false;  // not narrowed onto a port that would match
     const auto lowerScheme = asciiLower(std::string(scheme));
     if (port == 0) port = defaultPort(lowerScheme);
     return lowerScheme == scheme_ && port == port_ && ownsHost(host);
