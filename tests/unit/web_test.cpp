@@ -208,6 +208,14 @@ TEST_F(Navigation, AResponseAnswersForWhoeverAskedForItsNavigationNotForItsRefer
             EXPECT_TRUE(web.scripts[0].starts_with("console.warn(\"Corvidale did not download " + url + ": ")) << url;
         }
     }
+    // Only what went ahead is remembered: a flood of refused links keeps what the application's frame asked for.
+    const std::string kept = "https://ads.example/kept.zip";
+    decide({NavigationType::Other, kept, false, Initiator{{}, ownTop}});
+    for (int i = 0; i < 100; ++i) decide({NavigationType::LinkActivated, "https://evil.test/" + std::to_string(i), false, {}});
+    std::optional<NavigationResponsePolicy> answer;
+    navigation.decidePolicyForNavigationResponse({true, "attachment", true, kept, false},
+                                                 Completion<NavigationResponsePolicy>([&](auto p) { answer = p; }, Cancel));
+    EXPECT_EQ(answer, Download);
     // Whatever a URL holds, the console gets a string literal.
     EXPECT_EQ(javaScriptString(std::string("\")\n\xff</script>", 13)), "\"\\\")\\n\uFFFD</script>\"");
 }
