@@ -212,6 +212,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
         {"the line twice", otherTeam, team, {{"details", line + "\n" + line + "\n"}}},
         {"no pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "")},
+        {"a number for a pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "#" + pin)},
         {"the pin and more", otherTeam, team, {{"details", line + "0\n"}}},
         {"the pin cut short", otherTeam, team, {{"details", line.substr(0, line.size() - 1) + "\n"}}},
         {"a newline in the name", otherTeam, "attach verify detach", {{"volume/A\n" + line + ".app/Contents/id", kId}}},
