@@ -50,18 +50,6 @@ TEST(LaunchConfiguration, PlistStringThenEnvironmentThenDefault) {
     }
 }
 
-TEST(LaunchConfiguration, ValidOriginsAreHttpsInAnyCaseWithAHost) {
-    for (auto good : {"https://a.b", "https://a.b:8443/path?q#f", "https://127.0.0.1:1/", "https://[::1]:99/",
-                      "HTTPS://A.B/", "Https://a.b"}) {
-        EXPECT_TRUE(isValidOrigin(good)) << good;
-    }
-    for (auto bad : {"", "http://a.b", "HTTP://a.b", "HTTPSS://a.b", "ftp://a.b", "https:/path", "https:///path",
-                     "https://a b.com", " https://a.b", "a.b", "https://", "mailto:x@a.b", "file:///etc/passwd",
-                     "https://a.b:0/", "https://a.b:99999/"}) {
-        EXPECT_FALSE(isValidOrigin(bad)) << bad;
-    }
-}
-
 // One launch of the shell with `origin`.
 struct Launch {
     explicit Launch(const std::string& origin) { p.env["CORVIDALE_ORIGIN"] = origin; }
@@ -84,10 +72,8 @@ TEST(Startup, TheWindowOpensInTheLastThemeLoadsTheOriginAndChecksForUpdatesIfAsk
         EXPECT_EQ(launch.run(), -1);
         EXPECT_EQ(launch.p.look, asked ? Appearance::Light : Appearance::Dark);
         EXPECT_EQ(launch.p.stored["lastAppTheme"], asked ? "light" : "dark");
-        for (auto call : {"createWindow 1100x760 style 15", "minSize 420x480", "autosave CorvidaleMain", "show",
-                          "title Corvidale", "setMainMenu", "activate"}) {
-            EXPECT_TRUE(launch.did(call)) << call;
-        }
+        // The size and title show in every end-to-end run; the smallest size and the remembered frame do not.
+        for (auto call : {"minSize 420x480", "autosave CorvidaleMain", "activate"}) EXPECT_TRUE(launch.did(call)) << call;
         const auto& calls = launch.p.calls;
         // The first request already carries the shell's agent.
         EXPECT_LT(std::find(calls.begin(), calls.end(), "userAgent Engine/1.0 CorvidaleShell/linux-57"),
