@@ -7,8 +7,6 @@ import stat
 import subprocess
 import time
 
-import pytest
-
 from conftest import APP, APP_HOST, FOREIGN_HOST, IDN_HOST, SIGNIN_HOST, Origin, page, run, steps_page, wait_for
 
 TO_LIGHT, TO_DARK = "[theme] window appearance → light", "[theme] window appearance → dark"
