@@ -394,12 +394,13 @@ TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
               "Corvidale tries again by itself. | Try Again");
 }
 
-class Unreachable : public Page {};
+// The application's pages out of reach; its inbox the page that failed.
+struct Unreachable : Page {
+    ReachController reach{web, p, p, shellPage, *origin};
+    const std::string inbox = "https://app.example.com:8443/inbox";
+};
 
 TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItShows) {
-    const auto origin = *AppOrigin::parse("https://app.example.com:8443/home");
-    ReachController reach{web, p, p, shellPage, origin};
-    const std::string inbox = "https://app.example.com:8443/inbox";
     EXPECT_FALSE(reach.didFailNavigation({inbox, "NSURLErrorDomain", -999, ""})) << "cancelled";
     for (auto other : {"https://accounts.google.com/", "https://app.example.com:1/", "http://app.example.com:8443/"}) {
         EXPECT_FALSE(reach.didFailNavigation({other, "g-io-error-quark", 39, ""})) << "not the origin: " << other;
@@ -505,9 +506,6 @@ TEST(Theme, OnlyTheOriginsTopDocumentSetsItAndAFloodWritesTheDefaultsOnceASecond
 
 TEST_F(Unreachable, WhereTheEngineCannotPutTheScreenInItsPlaceEveryRetryLoadsTheFailedURL) {
     web.alternateInPlace = false;
-    const auto origin = *AppOrigin::parse("https://app.example.com:8443/");
-    ReachController reach{web, p, p, shellPage, origin};
-    const std::string inbox = "https://app.example.com:8443/inbox";
     ASSERT_TRUE(reach.didFailNavigation({inbox, "g-io-error-quark", 39, ""}));
     EXPECT_EQ(p.calls.at(0), "html ") << "a document of its own";
     shellPage.pageDidFinishLoading();  // the screen, shown as a page of its own
