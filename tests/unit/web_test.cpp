@@ -376,8 +376,7 @@ TEST_F(PageProcess, ADeadPageReloadsOnceThenTheShellsOwnPageOffersAReloadOnlyItC
 
 TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
     using R = ReachProblem;
-    // Decisions a reader could get wrong: a connection dropped mid-handshake is lost, not insecure; a cancelled
-    // load or one a policy stopped (a download) is no outage.
+    // Easy to get wrong: a handshake cut off is a lost connection, not an insecure one; cancelled loads are no outage.
     const std::vector<std::tuple<std::string, long, std::optional<R>>> cases = {
         {"NSURLErrorDomain", -1009, R::NoNetwork},       {"NSURLErrorDomain", -1005, R::ConnectionLost},
         {"NSURLErrorDomain", -1202, R::Insecure},        {"NSURLErrorDomain", -999, std::nullopt},
@@ -394,7 +393,6 @@ TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
               "Corvidale tries again by itself. | Try Again");
 }
 
-// The application's pages out of reach; its inbox the page that failed.
 struct Unreachable : Page {
     ReachController reach{web, p, p, shellPage, *origin};
     const std::string inbox = "https://app.example.com:8443/inbox";
