@@ -408,6 +408,17 @@ def launch(world, profile):
 
 
 @pytest.fixture
+def session_bus():
+    """The address of a private session bus that starts no services (so no portal either)."""
+    conf = Path(__file__).parents[1] / "packaging/session-bus.conf"
+    daemon = subprocess.Popen(["dbus-daemon", f"--config-file={conf}", "--nofork", "--print-address=1"],
+                              stdout=subprocess.PIPE, text=True, preexec_fn=dies_with_us)
+    yield daemon.stdout.readline().strip()
+    daemon.kill()
+    daemon.wait(10)
+
+
+@pytest.fixture
 def bundle_copy(tmp_path):
     """A copy of the built bundle whose Info.plist a test may change."""
     import plistlib

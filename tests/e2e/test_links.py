@@ -1,8 +1,5 @@
 """Links of the application's own scheme: they start the shell at their page, or reach the running one."""
-import subprocess
 from pathlib import Path
-
-import pytest
 
 from conftest import APP, page, wait_for
 
@@ -12,17 +9,6 @@ addEventListener('pagehide', function () { navigator.sendBeacon('/report', 'left
 </script>""")
 HOSTILE = ["corvidale://evil.test/settings", "corvidale://open//evil.test/x", "corvidale://open/%2F%2Fevil.test",
            "javascript:alert(document.domain)"]
-
-
-@pytest.fixture
-def bus():
-    """A session bus that starts no services, as on a desktop without any: the shell is single-instance on it."""
-    conf = Path(__file__).parents[1] / "packaging/session-bus.conf"
-    daemon = subprocess.Popen(["dbus-daemon", f"--config-file={conf}", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE, text=True)
-    yield daemon.stdout.readline().strip()
-    daemon.terminate()
-    daemon.wait(10)
 
 
 def open_over_bus(address, links):
@@ -36,9 +22,10 @@ def open_over_bus(address, links):
 
 
 def test_a_link_starts_the_shell_at_its_page_reaches_the_running_one_and_hostile_links_change_nothing(
-        launch, origin, bus):
+        launch, origin, session_bus):
     origin.routes["/"] = origin.routes["/settings"] = (AT,)
-    shell = lambda link: launch(exe="/usr/bin/env", args=(f"DBUS_SESSION_BUS_ADDRESS={bus}", Path(APP).resolve(), link))
+    bus = f"DBUS_SESSION_BUS_ADDRESS={session_bus}"  # single-instance on it, as on a desktop with no services
+    shell = lambda link: launch(exe="/usr/bin/env", args=(bus, Path(APP).resolve(), link))
     first = shell("corvidale://open/settings?tab=2")
     assert origin.wait_report("at ") == "at /settings?tab=2"
     assert not origin.to("/"), "the start page was loaded too"
@@ -50,7 +37,7 @@ def test_a_link_starts_the_shell_at_its_page_reaches_the_running_one_and_hostile
     for link in HOSTILE:
         assert shell(link).wait_exit() == 0
     # Longer than any command line can carry: straight to the running shell, as a program on the bus may.
-    open_over_bus(bus, ["corvidale://open/" + "a" * (1 << 20)])
+    open_over_bus(session_bus, ["corvidale://open/" + "a" * (1 << 20)])
     refusals = lambda: [line for line in first.said() if line.startswith("[link] refused")]
     refused = wait_for(lambda: len(refusals()) == 5 and refusals(), "five refusals")
     assert [line.split("): ", 1)[1] for line in refused[:4]] == HOSTILE

@@ -3,7 +3,6 @@ where python3-dbusmock's notification server records every Notify."""
 import os
 import subprocess
 import time
-from pathlib import Path
 
 import pytest
 
@@ -27,18 +26,14 @@ FRAME = page("""<button style="width:100%;height:100vh"
 
 
 @pytest.fixture
-def notification_bus(tmp_path):
-    config = Path(__file__).resolve().parents[1] / "packaging/session-bus.conf"
-    bus = subprocess.Popen(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, text=True, preexec_fn=dies_with_us)
-    env = {**os.environ, "DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().strip()}
+def notification_bus(tmp_path, session_bus):
+    env = {**os.environ, "DBUS_SESSION_BUS_ADDRESS": session_bus}
     log = tmp_path / "notify.log"
     server = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "-t", "notification_daemon", "-l", str(log)],
                               env=env, stdout=subprocess.DEVNULL, preexec_fn=dies_with_us)
     wait_for(log.exists, "the notification server")
     yield env, log
     server.kill()
-    bus.kill()
 
 
 def test_the_own_page_notifies_the_desktop_and_a_click_brings_it_back(launch, origin, notification_bus):

@@ -2,7 +2,6 @@
 // two flags (main frame, text body), the second the origin's port; then lines:
 // handler name, the origin's scheme, its host, body.
 #include "../unit/fake.h"
-#include "core/util/curl_url.h"
 #include "core/web/theme_bridge.h"
 #include "fuzz.h"
 
@@ -19,24 +18,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message.securityOrigin.host = takeLine(rest);
     if ((data[0] & 2) != 0) message.textBody = std::string(rest);
 
-    corvidale::testing::Fake fake;
     const auto origin = *AppOrigin::parse("https://app.example.com:8443");
-    ThemeBridge bridge(fake, fake, fake, fake, origin);
-    bridge.didReceiveScriptMessage(message);
-    const auto& from = message.securityOrigin;
-    // The engine writes schemes and hosts in small letters; written otherwise they are the same origin.
-    const bool accepted = message.name == kThemeHandlerName && message.fromMainFrame && asciiLower(from.protocol) == "https" &&
-                          asciiLower(from.host) == "app.example.com" && from.port == 8443 && message.textBody;
-    if (!accepted) {
-        FUZZ_CHECK(fake.stored.empty() && !fake.look && fake.err.empty());
+    // What one message does to a window that starts dark and has stored nothing.
+    const auto post = [&](const platform::ScriptMessage& m) {
+        auto fake = std::make_unique<corvidale::testing::Fake>();
+        ThemeBridge bridge(*fake, *fake, *fake, *fake, origin);
+        bridge.didReceiveScriptMessage(m);
+        bridge.didReceiveScriptMessage(m);  // the same theme again shows nothing new
+        return fake;
+    };
+    const auto fake = post(message);
+    if (fake->stored.empty()) {
+        FUZZ_CHECK(!fake->look && fake->err.empty());
         return 0;
     }
-    const bool light = *message.textBody == "light";
-    FUZZ_CHECK(fake.stored.at(std::string(kLastAppThemeKey)) == (light ? "light" : "dark"));
-    FUZZ_CHECK(fake.look == (light ? platform::Appearance::Light : platform::Appearance::Dark));
-    FUZZ_CHECK(fake.err.size() == 1 && fake.err[0] == "[theme] window appearance → " + *message.textBody);
-    // The same theme again changes nothing that shows.
-    bridge.didReceiveScriptMessage(message);
-    FUZZ_CHECK(fake.err.size() == 1);
+    // Taken: "light" is light and anything else dark, stored as the word and shown once.
+    const bool light = message.textBody == "light";
+    FUZZ_CHECK(fake->stored.at(std::string(kLastAppThemeKey)) == (light ? "light" : "dark"));
+    FUZZ_CHECK(fake->look == (light ? platform::Appearance::Light : platform::Appearance::Dark));
+    FUZZ_CHECK(fake->err == std::vector<std::string>{"[theme] window appearance → " + *message.textBody});
+    // The same message from a frame, another port, another host or plain http changes nothing.
+    auto frame = message, port = message, host = message, http = message;
+    frame.fromMainFrame = false;
+    port.securityOrigin.port = 8444;
+    host.securityOrigin.host = "x" + host.securityOrigin.host;
+    http.securityOrigin.protocol = "http";
+    for (const auto& other : {frame, port, host, http}) FUZZ_CHECK(post(other)->stored.empty());
     return 0;
 }

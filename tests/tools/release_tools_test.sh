@@ -60,11 +60,8 @@ for row in "${signing_cases[@]}"; do
   (cd "$copy" && eval "$tamper") || { fail "$name: tampering failed"; continue; }
   "$codesign" --verify --deep --strict "$copy" >"$work/out" 2>&1
   status=$?
-  if [ "$((status != 0))" = "$expected" ]; then
-    pass "verify, $name ($status)"
-  else
-    fail "verify, $name: status $status"; cat "$work/out"
-  fi
+  [ "$((status != 0))" = "$expected" ] && pass "verify, $name ($status)" ||
+    { fail "verify, $name: status $status"; cat "$work/out"; }
 done
 "$codesign" --verify --deep --strict "$base/" >/dev/null 2>&1 || fail "verify with a trailing slash"
 cp -a "$base" "$work/diff.app" && (cd "$work/diff.app/Contents" && echo y >MacOS/corvidale && touch x && rm Info.plist)
@@ -82,11 +79,8 @@ for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
   IFS='|' read -r bundle expected flag <<<"$row"
   details="$("$codesign" "$flag" --verbose=2 "$bundle" 2>&1)"
   # The updater searches the whole output for its pinned line.
-  if [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ]; then
-    pass "details of ${bundle##*/}"
-  else
+  [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ] && pass "details of ${bundle##*/}" ||
     fail "details of ${bundle##*/}: $details"
-  fi
 done
 
 # Runs `corvidale-image attach <image> <folder>` and prints its status and the names it created in the folder.
@@ -127,11 +121,8 @@ for row in "${plist_cases[@]}"; do
   (cd "$work/case.app" && eval "$make") || { fail "info, $name: cannot make it"; continue; }
   printed="$(timeout 10 "$release" info "$work/case.app" CFBundleVersion 2>/dev/null)"
   status=$?
-  if [ "$status" = "$expected" ] && [ "$printed" = "$([ "$expected" = 0 ] && echo 7)" ]; then
-    pass "info, $name ($status)"
-  else
+  [ "$status" = "$expected" ] && [ "$printed" = "$([ "$expected" = 0 ] && echo 7)" ] && pass "info, $name ($status)" ||
     fail "info, $name: status $status, printed $printed"
-  fi
 done
 
 # Hostile images: name | refused from the listing, before anything is extracted (1) | tree to build | name to
@@ -169,24 +160,19 @@ assert len(old) == len(new) and data.count(old) == 1, "patch"
 open(path, "wb").write(data.replace(old, new))' "$img" "$old" "$new" || { fail "$name: patch"; continue; }
   made="$(attach_watched "$img" "$mount")"
   status="${made%% *}"
-  if [ "$status" != 0 ] && [ -z "$(find "$outside" "$mount" -mindepth 1)" ] &&
-    { [ "$early" = 0 ] || [ "$made" = "$status .corvidale-mount" ]; }; then
-    pass "attach refused: $name"
-  else
+  [ "$status" != 0 ] && [ -z "$(find "$outside" "$mount" -mindepth 1)" ] &&
+    { [ "$early" = 0 ] || [ "$made" = "$status .corvidale-mount" ]; } && pass "attach refused: $name" ||
     fail "attach, $name: status and created: $made, left: $(find "$outside" "$mount" -mindepth 1)"
-  fi
 done
 
 # Entries of another user, extracted as root, are the runner's.
 rm -rf "$src" "$mount" && mkdir -p "$src/A.app/Contents" "$mount" && echo x >"$src/A.app/Contents/f"
 mksquashfs "$src" "$img" -noappend -quiet -no-progress -force-uid 4321 -force-gid 4321 >/dev/null 2>&1
-if unsquashfs -lln "$img" | grep -q ' 4321/4321 ' && "$image" attach "$img" "$mount" &&
+unsquashfs -lln "$img" | grep -q ' 4321/4321 ' && "$image" attach "$img" "$mount" &&
   [ "$(find "$mount" -mindepth 1 -user "$(id -u)" -group "$(id -g)" | wc -l)" = 4 ] &&
-  [ -z "$(find "$mount" -mindepth 1 \( ! -user "$(id -u)" -o ! -group "$(id -g)" \))" ]; then
-  pass "attach gives the runner every entry"
-else
+  [ -z "$(find "$mount" -mindepth 1 \( ! -user "$(id -u)" -o ! -group "$(id -g)" \))" ] &&
+  pass "attach gives the runner every entry" ||
   fail "attach kept another user's entries: $(find "$mount" -mindepth 1 -printf '%u:%g %p\n')"
-fi
 "$image" detach "$mount" || fail "detach after attach"
 # No other command, no folder as the image, no mount folder of another user's.
 mkdir "$mount" && ! "$image" detach "$img" "$mount" 2>/dev/null && [ -z "$(ls -A "$mount")" ] &&
@@ -207,14 +193,11 @@ image = os.path.join(os.path.dirname(sys.argv[1]), feed["file"])
 assert (feed["version"], feed["build"], feed["bundleId"]) == ("2.0", 7, "com.corvidale.desktop"), feed
 assert feed["sha256"] == hashlib.sha256(open(image, "rb").read()).hexdigest(), "sha256"
 print(image)' "$site/linux.json")" || fail "feed: $(cat "$site/linux.json")"
-if "$image" attach "$feed_file" "$mount" && [ "$(ls "$mount")" = Corvidale.app ] &&
+"$image" attach "$feed_file" "$mount" && [ "$(ls "$mount")" = Corvidale.app ] &&
   "$codesign" --verify --deep --strict "$mount/Corvidale.app" >/dev/null &&
   [ "$(stat -c %a "$mount/Corvidale.app/Contents/Resources")" = 555 ] &&
-  "$image" detach "$mount" && [ ! -e "$mount" ]; then
-  pass "publish, attach, verify, detach"
-else
+  "$image" detach "$mount" && [ ! -e "$mount" ] && pass "publish, attach, verify, detach" ||
   fail "publish, attach, verify, detach"
-fi
 "$image" detach "$work" 2>/dev/null && fail "detach removed a folder that attach did not make"
 
 # Publishing again into the live folder: name | refused with (=: nothing new published) | options | key |

@@ -40,6 +40,12 @@ TEST(AppOrigin, OwnsItsSchemeHostAndPortAndNothingElse) {
     }
 }
 
+TEST(AppOrigin, IsHttpsInAnyCaseWithAHostAndAPort) {
+    for (auto good : {"https://127.0.0.1:1/", "Https://a.b"}) EXPECT_TRUE(AppOrigin::parse(good)) << good;
+    for (auto bad : {"HTTPSS://a.b", "ftp://a.b", "https:/path", "https:///path", "https://", "https://a b.com",
+                     " https://a.b", "a.b", "https://a.b:0/", "https://a.b:99999/"}) EXPECT_FALSE(AppOrigin::parse(bad)) << bad;
+}
+
 TEST(AppOrigin, IsWrittenAndLoadedInTheEnginesForm) {
     const auto idn = AppOrigin::parse("HTTPS://Bücher.Example:8443/Start?q=%2F");
     ASSERT_TRUE(idn);

@@ -95,7 +95,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     platform::URLSession& urlSession() override { return *this; }
     platform::FileManager& fileManager() override { return files; }
     platform::NotificationCenter& notificationCenter() override { return *this; }
-    bool webViewHasNotificationAPI() const override { return !notificationBridge; }
+    bool webViewHasNotificationAPI() const override { return true; }
     // Runs the job at once, or with `workerThreads` on a thread of its own
     // until joinWorkers(): what it posts waits for the clock.
     void runInBackground(std::function<void()> job) override {
@@ -240,7 +240,6 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     std::function<void()> onTurn;
     std::function<void(bool)> networkChanged;
     bool workerThreads = false;
-    bool notificationBridge = false;
     platform::NotificationCenterDelegate* notificationDelegate = nullptr;
     std::vector<std::thread> workers;
 

