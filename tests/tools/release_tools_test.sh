@@ -211,6 +211,7 @@ publish_cases=(
   "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
   "pinning no key|pins no signing key||a|sed -i 's|$id_a||' Contents/Info.plist"
   "a version of two lines|must not hold control characters||a|sed -i 's|>2.0<|>2.0\\nUPDATE SELFTEST: x<|' Contents/Info.plist"
+  "a live feed it cannot read|File too large||a|cp $site/linux.json $work/live.json && head -c 2M /dev/zero >>$site/linux.json"
 )
 watch_feed() {
   while [ ! -e "$work/published" ]; do
@@ -240,6 +241,7 @@ for row in "${publish_cases[@]}"; do
       pass "publish, $name" || fail "publish, $name: status $status, said: $said"
   fi
 done
+mv "$work/live.json" "$site/linux.json"
 # The client's rules, and a feed that cannot be written (a version that is not UTF-8) leaves the published one as
 # it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
