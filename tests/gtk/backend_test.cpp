@@ -272,16 +272,9 @@ TEST_F(Replacement, IsOneExchangeThatNeverLeavesTheInstalledPathEmpty) {
 
 TEST(Accelerators, CommandIsPrimaryUpperCaseAddsShiftAndZoomKeysHaveAlternatives) {
     const std::pair<std::string, Strings> cases[] = {
-        {"q", {"<Primary>q"}},
-        {"Z", {"<Primary><Shift>z"}},
-        {"0", {"<Primary>0"}},
-        {"f", {"<Primary>f"}},
-        {"+", {"<Primary>plus", "<Primary>equal", "<Primary>KP_Add"}},
-        {"-", {"<Primary>minus", "<Primary>KP_Subtract"}},
-        {"", {}},
-        {"ab", {}},
-        {"\xff", {}},
-    };
+        {"q", {"<Primary>q"}}, {"Z", {"<Primary><Shift>z"}}, {"0", {"<Primary>0"}}, {"f", {"<Primary>f"}},
+        {"+", {"<Primary>plus", "<Primary>equal", "<Primary>KP_Add"}}, {"-", {"<Primary>minus", "<Primary>KP_Subtract"}},
+        {"", {}}, {"ab", {}}, {"\xff", {}}};
     for (const auto& [key, accelerators] : cases) EXPECT_EQ(acceleratorsForKeyEquivalent(key), accelerators) << key;
     EXPECT_EQ(menuLabel("Save_As…"), "Save__As…");
 }

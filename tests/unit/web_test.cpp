@@ -213,10 +213,8 @@ TEST_F(Navigation, AResponseAnswersForWhoeverAskedForItsNavigationNotForItsRefer
     const std::string kept = "https://ads.example/kept.zip";
     decide({NavigationType::Other, kept, false, Initiator{{}, ownTop}});
     for (int i = 0; i < 100; ++i) decide({NavigationType::LinkActivated, "https://evil.test/" + std::to_string(i), false, {}});
-    std::optional<NavigationResponsePolicy> answer;
-    navigation.decidePolicyForNavigationResponse({true, "attachment", true, kept, false},
-                                                 Completion<NavigationResponsePolicy>([&](auto p) { answer = p; }, Cancel));
-    EXPECT_EQ(answer, Download);
+    navigation.decidePolicyForNavigationResponse({true, "attachment", true, kept, false}, Completion<NavigationResponsePolicy>(
+        [&](auto policy) { EXPECT_EQ(policy, Download); }, Cancel));
     // Whatever a URL holds, the console gets a string literal.
     EXPECT_EQ(javaScriptString(std::string("\")\n\xff</script>", 13)), "\"\\\")\\n\uFFFD</script>\"");
 }

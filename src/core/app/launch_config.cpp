@@ -11,7 +11,6 @@ std::string configuredText(const platform::Bundle& bundle, const platform::Envir
     return std::string(fallback);
 }
 
-bool isValidOrigin(std::string_view text) { return AppOrigin::parse(text).has_value(); }
 
 namespace {
 

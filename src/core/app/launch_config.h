@@ -27,9 +27,6 @@ inline constexpr std::string_view kURLSchemeInfoKey = "CorvidaleURLScheme";
 std::string configuredText(const platform::Bundle& bundle, const platform::Environment& environment,
                            std::string_view infoKey, std::string_view variable, std::string_view fallback);
 
-// Parses, scheme "https" in any case, has a host with an engine form
-// (Url::canonicalHost) and a port a connection can be made to.
-bool isValidOrigin(std::string_view text);
 
 // What the shell was launched with. Read once: the sources do not change while
 // the process runs, and nothing that answers the page may end it.
