@@ -105,10 +105,8 @@ TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
         return web.scripts.empty() ? std::string() : web.scripts.back();
     };
     // A frame, another host, port or scheme on the same host: none of them is the application.
-    const std::vector<From> strangers = {{false, {"https", "app.example.com", 8443}},
-                                         {true, {"https", "foreign.test", 8443}},
-                                         {true, {"https", "app.example.com", 0}},
-                                         {true, {"https", "app.example.com", 9443}},
+    const std::vector<From> strangers = {{false, {"https", "app.example.com", 8443}}, {true, {"https", "foreign.test", 8443}},
+                                         {true, {"https", "app.example.com", 0}}, {true, {"https", "app.example.com", 9443}},
                                          {true, {"http", "app.example.com", 8443}}};
     const std::string answer = "window.__corvidaleNotifications && __corvidaleNotifications.answer(";
     for (const auto& from : strangers) {
@@ -127,10 +125,11 @@ TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
     send(own, R"({"type":"close","id":6})");
     EXPECT_EQ(calls("withdraw"), Strings{"withdraw page-6"});
     EXPECT_EQ(calls("notify"), (Strings{"notify page-6 [Six] []", "notify page-5 [Hi] [there]"}));
-    // The largest message the bridge takes is 1 MiB: one of exactly that size is shown, one byte more is not.
-    const std::string head = R"({"type":"show","id":8,"title":")", tail = R"("})";
+    const std::string head = R"({"type":"show","id":8,"title":")", tail = R"("})";  // of 1 MiB shown, 1 byte more not
     for (std::size_t extra : {1u, 0u}) send(own, head + std::string((1u << 20) - head.size() - tail.size() + extra, 'x') + tail);
-    EXPECT_EQ(calls("notify").size(), 3u);
+    EXPECT_EQ(calls("notify").size(), 3u);  // and a tag replaces the one shown under it, and only that one:
+    for (const char* id : {"10,\"tag\":\"t\"", "11,\"tag\":\"u\"", "12,\"tag\":\"t\""}) send(own, R"({"type":"show","title":"x","id":)" + std::string(id) + "}");
+    EXPECT_EQ(calls("withdraw"), (Strings{"withdraw page-6", "withdraw page-10"}));
     p.notificationDelegate->didReceiveNotificationResponse("page-5");
     EXPECT_EQ(web.scripts, Strings{"window.__corvidaleNotifications && __corvidaleNotifications.clicked(5)"});
 }
