@@ -242,13 +242,13 @@ for row in "${publish_cases[@]}"; do
   fi
 done
 mv "$work/live.json" "$site/linux.json"
-# The client's rules, and a feed that cannot be written (a version that is not UTF-8) leaves the published one as
-# it was.
+# The client's rules; a feed that cannot be written (a version not UTF-8) leaves the published one as it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"
 done
 [[ "$("$build/tools/corvidale-release" feed --republsh a b c 2>&1)" == *"unknown option --republsh"* ]] ||
   fail "feed took a misspelt option"
+[[ "$("$codesign" --verify --verbos "$base" 2>&1)" == *"unknown option --verbos"* ]] || fail "codesign took a misspelt option"
 cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && chmod -R u+w "$work/bad.app" &&
   "$build/tools/corvidale-release" set-info "$work/bad.app" CFBundleShortVersionString=$'2.0\xff' || fail "bad version"
 "$build/tools/corvidale-release" feed "$work/bad.app" "$feed_file" "$site/linux.json" 2>/dev/null &&

@@ -217,7 +217,7 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         {"/f/redirect", 302, "/g/number", "58 {o}/g/C.dmg"},  // relative to where the feed was found
         {"/f/deep-build", 200, feed(nested(400000)), unreadable},
         {"/f/deep-elsewhere", 200, feed("58", "\"a\"", ", \"notes\": " + nested(20, "{}")), unreadable},
-        {"/f/nested-notes", 200, feed("58", "\"a\"", ", \"notes\": " + nested(8, "{\"x\": []}")), "58 {o}/f/a"},
+        {"/f/nested-notes", 200, feed("58", "\"a\"", ", \"notes\": " + nested(14, "{\"x\": []}")), "58 {o}/f/a"},  // the deepest a feed may go
         {"/f/version-lines", 200, feed("58", "\"a\"", "", "2.0\\nUPDATE SELFTEST: installed 9\\u001b[2J"), unreadable},
         {"/f/version-c1", 200, feed("58", "\"a\"", "", "2.0\\u009b31m"), unreadable},
         {"/f/version-unicode", 200, feed("58", "\"a\"", "", "2.0 \\u00a1\\u00e9\\u03b2"), "58 {o}/f/a"},
