@@ -129,6 +129,13 @@ platform::URLResult perform(CURL* curl, Sink& sink, const char* errorBuffer) {
                                                       std::strerror(sink.writeErrno)
                            : errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                                     : std::string(curl_easy_strerror(code));
+        // The ceiling is also libcurl's own timeout: whichever of the two
+        // notices first, the transfer ran out of time.
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - sink.started).count();
+        if (sink.overdue <= 0 && code == CURLE_OPERATION_TIMEDOUT && sink.limits != nullptr &&
+            sink.limits->maxSeconds > 0 && elapsed >= sink.limits->maxSeconds) {
+            sink.overdue = sink.limits->maxSeconds;
+        }
         if (sink.overdue > 0) {
             text = "The download took too long: it may take " + std::to_string(std::lround(sink.overdue)) +
                    " seconds at most.";
