@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 
+#include "core/util/posix.h"
+
 namespace corvidale::curl {
 namespace {
 
@@ -52,17 +54,8 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
         sink->body->append(data, length);
         return length;
     }
-    std::size_t written = 0;
-    while (written < length) {
-        const ssize_t n = ::write(sink->fd, data + written, length - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            sink->writeErrno = errno;
-            return 0;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return length;
+    sink->writeErrno = writeAll(sink->fd, data, length);
+    return sink->writeErrno == 0 ? length : 0;
 }
 
 // Ends a transfer that has taken longer than its size allows, as soon as

@@ -69,12 +69,8 @@ void writeNewFile(int dirFd, const std::string& name, std::string_view data, mod
     if (!fd) throw PosixError(errno, "cannot create", name);
     // The umask must not decide the mode of a key or a signature file.
     if (::fchmod(fd.get(), mode) != 0) throw PosixError(errno, "cannot set the mode of", name);
-    while (!data.empty()) {
-        const ssize_t wrote = ::write(fd.get(), data.data(), data.size());
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) throw PosixError(wrote < 0 ? errno : EIO, "cannot write", name);
-        data.remove_prefix(static_cast<std::size_t>(wrote));
-    }
+    if (const int code = writeAll(fd.get(), data.data(), data.size()); code != 0)
+        throw PosixError(code, "cannot write", name);
     if (::close(fd.release()) != 0) throw PosixError(errno, "cannot write", name);
 }
 

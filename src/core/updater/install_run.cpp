@@ -112,12 +112,7 @@ int writeRecord(int stateFd, const std::string& name, std::string_view text) {
     {
         Fd fd(::openat(stateFd, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd) return errno;
-        while (code == 0 && !text.empty()) {
-            const ssize_t wrote = ::write(fd.get(), text.data(), text.size());
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) code = wrote < 0 ? errno : EIO;
-            if (wrote > 0) text.remove_prefix(static_cast<std::size_t>(wrote));
-        }
+        code = writeAll(fd.get(), text.data(), text.size());
         if (code == 0 && ::close(fd.release()) != 0) code = errno;
     }
     if (code == 0 && ::renameat(stateFd, temporary.c_str(), stateFd, name.c_str()) != 0) code = errno;

@@ -1,9 +1,8 @@
 #include "line_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
+
+#include "core/util/posix.h"
 
 namespace corvidale {
 
@@ -11,17 +10,8 @@ void writeLine(std::FILE* stream, int fd, std::string_view line) {
     std::string text(line);
     text += '\n';
     std::fflush(stream);
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    // Nowhere is left to report a line that could not be written.
+    (void)writeAll(fd, text.data(), text.size());
 }
 
 }  // namespace corvidale

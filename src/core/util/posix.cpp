@@ -74,6 +74,22 @@ std::vector<std::string> listDirectory(const std::string& path) {
     return listDirectory(openDirectory(AT_FDCWD, path, true).get(), path);
 }
 
+int writeAll(int fd, const void* data, std::size_t size) {
+    const auto* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t wrote = ::write(fd, next, size);
+        if (wrote > 0) {
+            next += wrote;
+            size -= static_cast<std::size_t>(wrote);
+        } else if (wrote == 0) {
+            return EIO;
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
 std::string readSmallFile(int dirFd, const std::string& name, std::size_t limit, bool followLink) {
     Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | (followLink ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) throw PosixError(errno, "cannot open", name);

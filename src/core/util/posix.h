@@ -51,6 +51,11 @@ Fd openDirectory(int at, const std::string& path, bool followLink = false);
 std::vector<std::string> listDirectory(int dirFd, const std::string& name = ".");
 std::vector<std::string> listDirectory(const std::string& path);
 
+// Writes all `size` bytes to `fd`, going on after an interruption or a
+// short write. Answers 0 or the errno of the failure (EIO when the system
+// wrote nothing and said nothing).
+int writeAll(int fd, const void* data, std::size_t size);
+
 // The bytes of the regular file `name` in `dirFd`, of at most `limit` bytes:
 // a link is not followed unless `followLink`, and a device or a pipe is
 // neither read nor waited for. A folder fails with EISDIR, anything else but

@@ -31,18 +31,9 @@ TransferFile::~TransferFile() {
 
 TransferFile::Append TransferFile::append(const void* bytes, std::size_t size) {
     if (maxBytes_ != 0 && size > maxBytes_ - size_) return Append::TooLong;
-    const auto* next = static_cast<const char*>(bytes);
-    for (std::size_t left = size; left > 0;) {
-        const ssize_t wrote = ::write(fd_.get(), next, left);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            error_ = wrote < 0 ? errno : EIO;
-            return Append::Failed;
-        }
-        next += wrote;
-        left -= static_cast<std::size_t>(wrote);
-        size_ += static_cast<std::uint64_t>(wrote);
-    }
+    error_ = writeAll(fd_.get(), bytes, size);
+    if (error_ != 0) return Append::Failed;
+    size_ += size;
     return Append::Written;
 }
 
