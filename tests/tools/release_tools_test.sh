@@ -82,6 +82,9 @@ for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
   [ "$(grep -o 'TeamIdentifier=[^/ ]*' <<<"$details")" = "TeamIdentifier=$expected" ] && pass "details of ${bundle##*/}" ||
     fail "details of ${bundle##*/}: $details"
 done
+cp -a "$base" "$work/unsigned.app" && chmod -R u+w "$work/unsigned.app" && rm -r "$work/unsigned.app/Contents/_CodeSignature"
+! "$codesign" -dv "$work/unsigned.app" >"$work/out" 2>"$work/err" && [ "$(cat "$work/out")" = "TeamIdentifier=not set" ] &&
+  grep -q 'not signed' "$work/err" || fail "details of an unsigned bundle: $(cat "$work/out" "$work/err")"
 
 # Runs `corvidale-image attach <image> <folder>` and prints its status and the names it created in the folder.
 attach_watched() {

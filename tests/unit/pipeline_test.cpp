@@ -237,8 +237,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          " (Permission denied)\")", copied, {}, [&](auto&, auto&, ToolTable& t) { t.assess.executable = s / "site/C.sqfs"; }},
         {"the start check changes the app", "signature(\"the signature does not verify\")", copied + " assess verify",
          {{"writes", "assess"}}},
-        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device?[2J?)\")", copied,
-         {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\x1b[2J\x7f\n"}}},
+        {"copy fails", "install(\"couldn't copy the app into " + apps.string() + " (No space left on device?[2J? \u00e9)\")",
+         copied, {{"fail", "copy"}, {"said", "odd\n" + tool + ": No space left on device\x1b[2J\x7f \u00e9\n"}}},
         {"replace fails", "install(\"Device busy\")", all, {},
          [&](auto&, auto&, auto&) { files.refuse = platform::Error{"Device busy", "EBUSY"}; }},
         {"package-managed", "install(\"" + apps.string() + " is managed by the package manager; update Corvidale with it\")",
@@ -291,7 +291,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         for (const auto& [path, content] : row.files) put(s / path, content);
         const int held = row.locked.empty() ? -1 : ::open((s / row.locked).c_str(), O_RDONLY | O_CLOEXEC);
         if (held >= 0) ::flock(held, LOCK_EX);
-        Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
+        Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image), {}};
         files.refuse.reset();
         files.unreadable.reset();
         files.reads = 0;
