@@ -19,6 +19,7 @@ constexpr int kDialogSpacing = 12;
 constexpr int kMessageWidthChars = 50;
 // Taller messages scroll inside the alert.
 constexpr int kMessageMaxHeight = 400;
+constexpr int kNotesHeight = 160;
 // Pango's word wrapping takes time that grows with the square of a word's
 // length (a 10 000-character word takes seconds); past this many characters
 // without a space the text is wrapped anywhere instead.
@@ -44,7 +45,9 @@ void setContentEnabled(ShellContext& context, bool enabled) {
     if (content == nullptr) return;
     gtk_widget_set_sensitive(content, enabled);
     // Disabling took the keyboard focus away from the page; give it back.
-    if (enabled && gtk_window_get_focus(context.mainWindow) == nullptr) gtk_widget_grab_focus(content);
+    if (enabled && gtk_window_get_focus(context.mainWindow) == nullptr) {
+        gtk_widget_grab_focus(context.mainWebView != nullptr ? GTK_WIDGET(context.mainWebView) : content);
+    }
 }
 
 void onSheetDestroy(GtkWidget* sheet, gpointer data) {
@@ -163,6 +166,26 @@ GtkWidget* alertTexts(const platform::AlertContent& alert) {
     gtk_box_append(GTK_BOX(texts), wrappedLabel(alert.messageText, true));
     if (alert.informativeText) gtk_box_append(GTK_BOX(texts), wrappedLabel(*alert.informativeText, false));
     return scrollingWhenTall(texts);
+}
+
+// Read-only and scrolling, whatever its length; reachable with Tab for a
+// screen reader to read.
+GtkWidget* alertNotes(const std::string& notes) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    GtkWidget* heading = wrappedLabel("What's new", true);
+    GtkWidget* view = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), notes.c_str(), -1);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(view), GTK_ACCESSIBLE_PROPERTY_LABEL, "What's new", -1);
+    GtkWidget* scroller = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_has_frame(GTK_SCROLLED_WINDOW(scroller), TRUE);
+    gtk_widget_set_size_request(scroller, -1, kNotesHeight);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), view);
+    gtk_box_append(GTK_BOX(box), heading);
+    gtk_box_append(GTK_BOX(box), scroller);
+    return box;
 }
 
 GtkWidget* alertTextField(const platform::TextField& field, AlertState* state) {
@@ -343,6 +366,7 @@ void GtkDialogs::showAlert(const platform::AlertContent& alert, platform::Presen
     gtk_widget_set_margin_start(content, kDialogMargin);
     gtk_widget_set_margin_end(content, kDialogMargin);
     gtk_box_append(GTK_BOX(content), alertTexts(alert));
+    if (alert.notes) gtk_box_append(GTK_BOX(content), alertNotes(*alert.notes));
     GtkWidget* entry = alert.textField ? alertTextField(*alert.textField, state) : nullptr;
     if (entry != nullptr) gtk_box_append(GTK_BOX(content), entry);
     if (alert.checkbox) gtk_box_append(GTK_BOX(content), alertCheckbox(*alert.checkbox, state));

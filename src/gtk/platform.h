@@ -14,6 +14,7 @@
 #include "dialogs.h"
 #include "downloads.h"
 #include "file_manager.h"
+#include "launcher_entry.h"
 #include "notifications.h"
 #include "shell_context.h"
 #include "main_queue.h"
@@ -48,6 +49,7 @@ public:
     platform::URLSession& urlSession() override { return urlSession_; }
     platform::FileManager& fileManager() override { return fileManager_; }
     platform::NotificationCenter& notificationCenter() override { return notifications_; }
+    platform::LauncherProgress& launcherProgress() override { return launcher_; }
     void runInBackground(std::function<void()> job) override;
 
     std::unique_ptr<platform::WebView> createWebView(const platform::WebViewConfiguration& configuration) override;
@@ -74,6 +76,7 @@ private:
     LocalFileManager fileManager_;
     DownloadCenter downloads_;
     GtkNotificationCenter notifications_{context_};
+    LauncherEntry launcher_{bundle_};
 };
 
 }  // namespace corvidale::gtk

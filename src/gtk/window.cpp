@@ -78,7 +78,13 @@ void GtkShellWindow::setMinSize(platform::Size size) {
 
 void GtkShellWindow::setContentView(platform::WebView& view) {
     auto& webView = static_cast<GtkWebView&>(view);
-    gtk_window_set_child(window_.get(), GTK_WIDGET(webView.widget()));
+    // The strip of long work goes under the page, never over it.
+    if (GtkWidget* old = gtk_widget_get_parent(strip_.widget())) gtk_box_remove(GTK_BOX(old), strip_.widget());
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_vexpand(GTK_WIDGET(webView.widget()), TRUE);
+    gtk_box_append(GTK_BOX(content), GTK_WIDGET(webView.widget()));
+    gtk_box_append(GTK_BOX(content), strip_.widget());
+    gtk_window_set_child(window_.get(), content);
     if (context_.mainWindow == window_.get()) context_.mainWebView = webView.widget();
 }
 

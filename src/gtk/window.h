@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/platform/defaults.h"
+#include "activity_strip.h"
 #include "core/platform/window.h"
 #include "glib_ptr.h"
 #include "shell_context.h"
@@ -27,6 +28,10 @@ public:
     void setFrameAutosaveName(const std::string& name) override;
     void center() override;
     void makeKeyAndOrderFront() override;
+    void showActivity(const std::vector<platform::ActivityRow>& rows) override { strip_.show(rows); }
+    void setActivityCancelHandler(std::function<void(std::uint64_t)> cancel) override {
+        strip_.setCancelHandler(std::move(cancel));
+    }
 
     GtkWindow* widget() const { return window_.get(); }
 
@@ -40,6 +45,7 @@ private:
     ShellContext& context_;
     platform::Defaults& defaults_;
     GLibPtr<GtkWindow> window_;  // destroyed in the destructor, released after it
+    ActivityStrip strip_;
     std::string autosaveKey_;
     std::string savedFrame_;
     guint saveTimer_ = 0;

@@ -9,19 +9,45 @@ namespace {
 
 constexpr CGFloat kAccessorySpacing = 8;
 
-// The text field, the checkbox, or both stacked with the field on top.
-NSView* accessoryView(NSTextField* field, NSButton* checkbox) {
-    if (field == nil || checkbox == nil) return field != nil ? static_cast<NSView*>(field) : checkbox;
+constexpr CGFloat kNotesWidth = 360;
+constexpr CGFloat kNotesHeight = 160;
+
+// A release's notes: read-only, scrolling, titled for a screen reader.
+NSView* notesView(const std::string& notes) {
+    NSScrollView* scroller = [[NSScrollView alloc] initWithFrame:NSMakeRect(0, 0, kNotesWidth, kNotesHeight)];
+    [scroller setHasVerticalScroller:YES];
+    [scroller setBorderType:NSBezelBorder];
+    NSTextView* text = [[NSTextView alloc] initWithFrame:NSMakeRect(0, 0, kNotesWidth, kNotesHeight)];
+    [text setEditable:NO];
+    [text setRichText:NO];
+    [text setString:toNSString(notes)];
+    [text setAccessibilityLabel:@"What's new"];
+    [scroller setDocumentView:text];
+    return scroller;
+}
+
+// The notes, the text field and the checkbox that are given, stacked in that
+// order from the top.
+NSView* accessoryView(NSView* notes, NSTextField* field, NSButton* checkbox) {
     [checkbox sizeToFit];
-    const NSSize fieldSize = [field frame].size;
-    const NSSize boxSize = [checkbox frame].size;
-    NSView* stack = [[NSView alloc]
-        initWithFrame:NSMakeRect(0, 0, std::max(fieldSize.width, boxSize.width),
-                                 fieldSize.height + kAccessorySpacing + boxSize.height)];
-    [checkbox setFrameOrigin:NSMakePoint(0, 0)];
-    [field setFrameOrigin:NSMakePoint(0, boxSize.height + kAccessorySpacing)];
-    [stack addSubview:checkbox];
-    [stack addSubview:field];
+    NSMutableArray<NSView*>* parts = [NSMutableArray array];
+    for (NSView* part : {notes, static_cast<NSView*>(field), static_cast<NSView*>(checkbox)}) {
+        if (part != nil) [parts addObject:part];
+    }
+    if ([parts count] <= 1) return [parts firstObject];
+    CGFloat width = 0;
+    CGFloat height = -kAccessorySpacing;
+    for (NSView* part in parts) {
+        width = std::max(width, [part frame].size.width);
+        height += [part frame].size.height + kAccessorySpacing;
+    }
+    NSView* stack = [[NSView alloc] initWithFrame:NSMakeRect(0, 0, width, height)];
+    for (NSView* part in parts) {
+        height -= [part frame].size.height;
+        [part setFrameOrigin:NSMakePoint(0, height)];
+        height -= kAccessorySpacing;
+        [stack addSubview:part];
+    }
     return stack;
 }
 
@@ -61,7 +87,8 @@ void MacDialogs::showAlert(const platform::AlertContent& content, platform::Pres
         checkbox = [NSButton checkboxWithTitle:toNSString(content.checkbox->title) target:nil action:nil];
         [checkbox setState:content.checkbox->on ? NSControlStateValueOn : NSControlStateValueOff];
     }
-    if (NSView* accessory = accessoryView(field, checkbox)) [alert setAccessoryView:accessory];
+    NSView* notes = content.notes ? notesView(*content.notes) : nil;
+    if (NSView* accessory = accessoryView(notes, field, checkbox)) [alert setAccessoryView:accessory];
     // Typing goes to the field at once, as in a browser's own prompt.
     if (field != nil) [[alert window] setInitialFirstResponder:field];
 

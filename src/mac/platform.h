@@ -1,5 +1,6 @@
 #pragma once
 
+#include "activity.h"
 #include "application.h"
 #include "bundle.h"
 #include "core/platform/platform.h"
@@ -29,6 +30,7 @@ public:
     platform::URLSession& urlSession() override { return urlSession_; }
     platform::FileManager& fileManager() override { return fileManager_; }
     platform::NotificationCenter& notificationCenter() override { return notifications_; }
+    platform::LauncherProgress& launcherProgress() override { return dock_; }
     // WKWebView on macOS 13 gives pages no Notification API: the shell's own stands in.
     bool webViewHasNotificationAPI() const override { return false; }
 
@@ -55,6 +57,7 @@ private:
     MacURLSession urlSession_;
     DefaultFileManager fileManager_;
     MacNotificationCenter notifications_;
+    DockProgress dock_;
 };
 
 }  // namespace corvidale::mac

@@ -2,6 +2,7 @@
 
 #import <AppKit/AppKit.h>
 
+#include "activity.h"
 #include "core/platform/window.h"
 
 namespace corvidale::mac {
@@ -19,11 +20,19 @@ public:
     void setFrameAutosaveName(const std::string& name) override;
     void center() override;
     void makeKeyAndOrderFront() override;
+    void showActivity(const std::vector<platform::ActivityRow>& rows) override;
+    void setActivityCancelHandler(std::function<void(std::uint64_t)> cancel) override {
+        strip_.setCancelHandler(std::move(cancel));
+    }
 
     NSWindow* window() const { return window_; }
 
 private:
+    void layOut(CGFloat stripHeight);
+
     NSWindow* window_;
+    NSView* webView_ = nil;
+    ActivityStrip strip_;
 };
 
 }  // namespace corvidale::mac

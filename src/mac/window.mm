@@ -24,7 +24,30 @@ void MacWindow::setMovableByWindowBackground(bool movable) { [window_ setMovable
 void MacWindow::setMinSize(platform::Size size) { [window_ setMinSize:NSMakeSize(size.width, size.height)]; }
 
 void MacWindow::setContentView(platform::WebView& view) {
-    [window_ setContentView:static_cast<MacWebView&>(view).view()];
+    // The strip of long work goes under the page, never over it.
+    webView_ = static_cast<MacWebView&>(view).view();
+    NSView* content = [[NSView alloc] initWithFrame:[webView_ frame]];
+    [webView_ setAutoresizingMask:NSViewWidthSizable | NSViewHeightSizable];
+    [strip_.view() setAutoresizingMask:NSViewWidthSizable | NSViewMaxYMargin];
+    [content addSubview:webView_];
+    [content addSubview:strip_.view()];
+    [window_ setContentView:content];
+    layOut(0);
+}
+
+void MacWindow::showActivity(const std::vector<platform::ActivityRow>& rows) {
+    NSView* strip = strip_.view();
+    [strip setFrameSize:NSMakeSize([[strip superview] bounds].size.width, [strip frame].size.height)];
+    layOut(strip_.show(rows));
+}
+
+void MacWindow::layOut(CGFloat stripHeight) {
+    NSView* content = [strip_.view() superview];
+    if (content == nil || webView_ == nil) return;
+    const NSRect bounds = [content bounds];
+    [strip_.view() setFrame:NSMakeRect(0, 0, bounds.size.width, stripHeight)];
+    [strip_.view() setHidden:stripHeight > 0 ? NO : YES];
+    [webView_ setFrame:NSMakeRect(0, stripHeight, bounds.size.width, bounds.size.height - stripHeight)];
 }
 
 void MacWindow::setFrameAutosaveName(const std::string& name) { [window_ setFrameAutosaveName:toNSString(name)]; }

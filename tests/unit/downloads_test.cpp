@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 using namespace platform;
 using testing::Fake;
 using testing::FakeDownload;
+using testing::FakeWindow;
 using Strings = std::vector<std::string>;
 
 struct Folder {
@@ -74,7 +75,10 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
 
 // Downloads into a folder of their own, reported to the user.
 struct Downloads : ::testing::Test {
-    Downloads() { p.downloadsFolder = folder.path; }
+    Downloads() {
+        p.downloadsFolder = folder.path;
+        board.setWindow(&window);
+    }
     std::string destination(FakeDownload& download, const std::string& name) {
         std::optional<std::string> answer;
         to->decideDestination(download, name, Completion<std::optional<std::string>>([&](auto path) {
@@ -84,9 +88,11 @@ struct Downloads : ::testing::Test {
     }
     Fake p;
     Folder folder;
-    InteractiveDownloadReporter interactive{p, p, p};
+    FakeWindow window{p.calls};
+    ActivityBoard board{p, p};
+    InteractiveDownloadReporter interactive{p, p, p, board};
     DownloadSelfTest selfTest{p, p};
-    DownloadController downloads{p, "", interactive};
+    DownloadController downloads{p, ".part", interactive};
     DownloadController* to = &downloads;  // where destination() asks
 };
 
@@ -146,6 +152,43 @@ TEST_F(Downloads, TheFolderShowsWithTheFirstFileAndAtMostOnceAMinute) {
         p.advance(3.5);
     }
     EXPECT_EQ(p.revealed, (Strings{folder / "paced.txt", folder / "paced 19.txt", folder / "paced 37.txt"}));
+}
+
+TEST_F(Downloads, RunningOnesShowInOneStripAndTheUsersCancelTakesTheirFileAway) {
+    FakeDownload big(60), stream(61), kept(62);
+    for (auto* each : {&big, &stream, &kept}) destination(*each, "f" + std::to_string(each->number) + ".bin");
+    big.expected = 300000000, big.received = 120000000;
+    stream.received = 999;
+    p.advance(0.6);
+    ASSERT_EQ(window.rows.size(), 3u);
+    EXPECT_EQ(window.rows[0].text, "f60.bin \u2014 120 MB of 300 MB");
+    EXPECT_EQ(window.rows[0].fraction, 0.4);
+    EXPECT_EQ(window.rows[1].text, "f61.bin \u2014 999 bytes");
+    EXPECT_EQ(window.rows[1].fraction, std::nullopt);
+    EXPECT_EQ(window.rows[1].cancelName, "Cancel the download of f61.bin");
+    EXPECT_EQ(p.launcher.back(), 0.4) << "the launcher counts what has a length";
+    big.received = 180000000;
+    p.advance(0.6);
+    EXPECT_EQ(window.rows[0].fraction, 0.6);
+    // The engine has started writing beside the name it was given.
+    std::ofstream(folder / "f61.bin.part") << "partial";
+    downloads.cancel(0);  // no such download: nothing
+    window.cancel(window.rows[1].id);
+    window.cancel(window.rows[1].id);  // pressed twice, cancelled once
+    EXPECT_TRUE(stream.cancelled);
+    p.advance(0.3);
+    EXPECT_EQ(window.rows[1].cancelName, "") << "a cancelled row offers no second Cancel";
+    downloads.downloadDidFail(stream, {"Cancelled.", ""});
+    big.received = 300000000;
+    downloads.downloadDidFinish(big);
+    EXPECT_EQ(window.rows.size(), 1u) << "ended downloads leave the strip at once";
+    EXPECT_FALSE(fs::exists(folder / "f61.bin.part"));
+    EXPECT_FALSE(fs::exists(folder / "f61.bin"));
+    EXPECT_TRUE(p.alerts.empty()) << "the user's own cancel is no failure";
+    downloads.downloadDidFail(kept, {"Lost.", ""});
+    EXPECT_TRUE(window.rows.empty());
+    EXPECT_EQ(p.launcher.back(), std::nullopt);
+    EXPECT_EQ(p.alerts.size(), 1u);
 }
 
 TEST_F(Downloads, TheSelfTestStartsOnceAndEndsWithTheFirstOutcome) {

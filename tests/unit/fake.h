@@ -58,7 +58,11 @@ struct FakeWindow : platform::Window {
     void setFrameAutosaveName(const std::string& name) override { calls.push_back("autosave " + name); }
     void center() override {}
     void makeKeyAndOrderFront() override { calls.push_back("show"); }
+    void showActivity(const std::vector<platform::ActivityRow>& r) override { rows = r; }
+    void setActivityCancelHandler(std::function<void(std::uint64_t)> c) override { cancel = std::move(c); }
     std::vector<std::string>& calls;
+    std::vector<platform::ActivityRow> rows;
+    std::function<void(std::uint64_t)> cancel;
     std::string currentTitle;
 };
 
@@ -83,7 +87,7 @@ struct NoFiles : platform::FileManager {
 // `calls` and the line vectors; what it is given is set in the public maps.
 struct Fake : platform::Platform, platform::Bundle, platform::Environment, platform::Defaults, platform::Application,
               platform::Workspace, platform::Dialogs, platform::MainQueue, platform::Process, platform::URLSession,
-              platform::NotificationCenter {
+              platform::NotificationCenter, platform::LauncherProgress {
     platform::Bundle& bundle() override { return *this; }
     platform::Environment& environment() override { return *this; }
     platform::Defaults& defaults() override { return *this; }
@@ -95,6 +99,9 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     platform::URLSession& urlSession() override { return *this; }
     platform::FileManager& fileManager() override { return files; }
     platform::NotificationCenter& notificationCenter() override { return *this; }
+    platform::LauncherProgress& launcherProgress() override { return *this; }
+    void setProgress(std::optional<double> f) override { launcher.push_back(f); }
+    std::vector<std::optional<double>> launcher;
     bool webViewHasNotificationAPI() const override { return true; }
     // Runs the job at once, or with `workerThreads` on a thread of its own
     // until joinWorkers(): what it posts waits for the clock.

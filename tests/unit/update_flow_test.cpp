@@ -138,7 +138,7 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(shell.fetches(), before);
 }
 
-const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab"};
+const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab", "What's new in 2.0"};
 const std::string kChecksum = "The download didn't match the published checksum, so it was not installed.";
 
 TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {

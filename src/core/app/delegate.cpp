@@ -27,10 +27,16 @@ constexpr double kZoomMin = 0.5;
 constexpr double kZoomMax = 3.0;
 constexpr double kUpdateCheckDelaySeconds = 2.0;
 
-std::unique_ptr<DownloadReporter> makeDownloadReporter(platform::Platform& platform, bool selfTest) {
+std::unique_ptr<DownloadReporter> makeDownloadReporter(platform::Platform& platform, ActivityBoard& board,
+                                                       bool selfTest) {
     if (selfTest) return std::make_unique<DownloadSelfTest>(platform.process(), platform.mainQueue());
     return std::make_unique<InteractiveDownloadReporter>(platform.workspace(), platform.dialogs(),
-                                                         platform.mainQueue());
+                                                         platform.mainQueue(), board);
+}
+
+ActivityBoard& onWindow(ActivityBoard& board, platform::Window& window) {
+    board.setWindow(&window);
+    return board;
 }
 
 std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& platform, platform::Window& window,
@@ -49,7 +55,8 @@ std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& 
 struct Delegate::Controllers {
     Controllers(platform::Platform& platform, const LaunchConfig& config, const AppOrigin& origin,
                 platform::WebView& web, platform::Window& window)
-        : downloadReporter(makeDownloadReporter(platform, config.downloadSelfTest)),
+        : activity(platform.mainQueue(), platform.launcherProgress()),
+          downloadReporter(makeDownloadReporter(platform, onWindow(activity, window), config.downloadSelfTest)),
           updateReporter(makeUpdateReporter(platform, window, config.updateSelfTest)),
           gate(platform.mainQueue(), config.appOrigin),
           console(web, platform.mainQueue()),
@@ -61,6 +68,8 @@ struct Delegate::Controllers {
           updates(platform, *updateReporter, config.updateSelfTest),
           networkWatch(platform.watchNetwork([this](bool available) { reach.networkChanged(available); })) {}
 
+    // The long work the window's strip and the launcher show.
+    ActivityBoard activity;
     // How the download and update flows show their outcomes: to the user, or
     // as an unattended self-test. Chosen once, here.
     std::unique_ptr<DownloadReporter> downloadReporter;

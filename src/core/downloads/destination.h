@@ -59,6 +59,8 @@ Destination uniqueDestination(const std::string& folder, std::string_view sugges
 // Removes the empty file uniqueDestination() created at `path` when the
 // download it was made for never wrote to it; anything with content stays.
 void releaseUnusedClaim(const std::string& path);
+// Removes the regular file at `path`, never what a link there points to.
+void removePartial(const std::string& path);
 
 // Whether `bytes` are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);

@@ -48,8 +48,32 @@ void DownloadController::decideDestination(platform::Download& download, const s
                 completionHandler);
         return;
     }
-    destinations_[download.id()] = destination.path;
+    const auto id = download.id();
+    destinations_[id] = destination.path;
+    running_[id] = &download;
+    std::weak_ptr<int> alive = lifetime_;
+    reporter_.downloadDidStart(download, lastComponent(destination.path), [this, alive, id] {
+        if (!alive.expired()) cancel(id);
+    });
     completionHandler(destination.path);
+}
+
+void DownloadController::cancel(platform::DownloadId id) {
+    const auto found = running_.find(id);
+    if (found == running_.end()) return;
+    cancelled_.insert(id);
+    found->second->cancel();
+}
+
+std::string DownloadController::end(platform::Download& download) {
+    const auto id = download.id();
+    running_.erase(id);
+    const auto entry = destinations_.find(id);
+    if (entry == destinations_.end()) return {};
+    reporter_.downloadDidEnd(id);
+    std::string destination = std::move(entry->second);
+    destinations_.erase(entry);
+    return destination;
 }
 
 void DownloadController::decline(platform::Download& download, const std::string& suggestedFilename,
@@ -62,10 +86,13 @@ void DownloadController::decline(platform::Download& download, const std::string
 }
 
 void DownloadController::downloadDidFinish(platform::Download& download) {
-    const auto entry = destinations_.find(download.id());
-    if (entry == destinations_.end()) return;
-    const std::string destination = entry->second;
-    destinations_.erase(entry);
+    const std::string destination = end(download);
+    if (destination.empty()) return;
+    if (cancelled_.erase(download.id()) != 0) {
+        // Cancelled as it ended: the user did not want it.
+        std::remove(destination.c_str());
+        return;
+    }
     const auto expected = download.expectedLength();
     if (endedShort(expected, download.receivedLength())) {
         // The connection ended early and the engine took the end for the
@@ -83,11 +110,15 @@ void DownloadController::downloadDidFinish(platform::Download& download) {
 void DownloadController::downloadDidFail(platform::Download& download, const platform::Error& error) {
     std::string name = "The file";
     platform::Error reported = error;
-    if (const auto entry = destinations_.find(download.id()); entry != destinations_.end()) {
-        name = lastComponent(entry->second);
+    if (const auto destination = end(download); !destination.empty()) {
+        name = lastComponent(destination);
         // Our placeholder must not linger as an empty file that looks like a download.
-        releaseUnusedClaim(entry->second);
-        destinations_.erase(entry);
+        releaseUnusedClaim(destination);
+        if (cancelled_.erase(download.id()) != 0) {
+            // What the engine wrote so far goes too, whether or not it removed it itself.
+            removePartial(destination + temporarySuffix_);
+            return;
+        }
     } else if (const auto declined = declined_.find(download.id()); declined != declined_.end()) {
         name = declined->second.first;
         reported = declined->second.second;

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/platform/web_view.h"
@@ -33,8 +35,12 @@ public:
                            platform::Completion<std::optional<std::string>> completionHandler) override;
     void downloadDidFinish(platform::Download& download) override;
     void downloadDidFail(platform::Download& download, const platform::Error& error) override;
+    // The user's own Cancel: the download stops, its file goes, no failure is shown.
+    void cancel(platform::DownloadId id);
 
 private:
+    // Forgets a running download; answers where it was writing ("" if it was not running).
+    std::string end(platform::Download& download);
     void decline(platform::Download& download, const std::string& suggestedFilename, platform::Error reason,
                  platform::Completion<std::optional<std::string>>& completionHandler);
 
@@ -43,9 +49,13 @@ private:
     DownloadReporter& reporter_;
     // Where each running download writes.
     std::unordered_map<platform::DownloadId, std::string> destinations_;
+    // The running downloads themselves, while the engine keeps them.
+    std::unordered_map<platform::DownloadId, platform::Download*> running_;
+    std::unordered_set<platform::DownloadId> cancelled_;
     // Downloads refused a destination, with the name and the reason to report
     // when the engine tells of their end.
     std::unordered_map<platform::DownloadId, std::pair<std::string, platform::Error>> declined_;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 
 }  // namespace corvidale

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "core/platform/web_view.h"
@@ -13,6 +16,14 @@ public:
     virtual ~DownloadReporter() = default;
     // A page finished loading in the window.
     virtual void pageDidFinishLoading(platform::WebView& web) = 0;
+    // A download has its file and runs under `name`: `running` tells it
+    // while it does, until downloadDidEnd, and offers its Cancel.
+    virtual void downloadDidStart(const platform::Download& running, const std::string& name,
+                                  std::function<void()> cancel) {
+        (void)running, (void)name, (void)cancel;
+    }
+    // Told before the end is reported (or not, for a download the user cancelled).
+    virtual void downloadDidEnd(platform::DownloadId id) { (void)id; }
     // A download is complete, in full, at `path`.
     virtual void downloadDidFinish(const std::string& path) = 0;
     // The file `name` could not be saved.

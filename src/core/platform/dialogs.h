@@ -32,6 +32,9 @@ struct AlertContent {
     // sheet has none); nullopt: the message text.
     std::optional<std::string> windowTitle;
     std::optional<std::string> informativeText;
+    // Plain text shown read-only and scrollable under the informative text,
+    // under the heading "What's new" (a release's notes).
+    std::optional<std::string> notes;
     std::vector<std::string> buttons;  // response of button i is kAlertFirstButtonReturn + i
     std::optional<TextField> textField;
     std::optional<Checkbox> checkbox;

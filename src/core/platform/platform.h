@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "activity.h"
 #include "application.h"
 #include "bundle.h"
 #include "defaults.h"
@@ -38,6 +39,7 @@ public:
     virtual URLSession& urlSession() = 0;
     virtual FileManager& fileManager() = 0;
     virtual NotificationCenter& notificationCenter() = 0;
+    virtual LauncherProgress& launcherProgress() = 0;
 
     // Runs `job` on a worker thread, away from the main thread; the job hands
     // its result back through mainQueue().post. The job must not touch the

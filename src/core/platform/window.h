@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "activity.h"
 
 namespace corvidale::platform {
 
@@ -45,6 +50,13 @@ public:
     virtual void setFrameAutosaveName(const std::string& name) = 0;
     virtual void center() = 0;
     virtual void makeKeyAndOrderFront() = 0;
+    // Shows `rows` in a strip beside the web view, which it never covers, in
+    // place of the rows it showed; no rows hide the strip. A row keeps its
+    // controls (and their keyboard focus) while its id stays.
+    virtual void showActivity(const std::vector<ActivityRow>& rows) = 0;
+    // `cancel` runs on the main thread with the id of the row whose Cancel
+    // button the user pressed.
+    virtual void setActivityCancelHandler(std::function<void(std::uint64_t id)> cancel) = 0;
 };
 
 }  // namespace corvidale::platform

@@ -10,6 +10,7 @@
 #include "core/util/text.h"
 #include "core/util/url.h"
 #include "failure.h"
+#include "release_notes.h"
 #include "version.h"
 
 namespace corvidale::updater {
@@ -122,6 +123,11 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
         if (!running.bundleIdentifier || bundleId->get<std::string>() != *running.bundleIdentifier) {
             throw Failure::feed("it is for another app");
         }
+    }
+
+    // The notes are only ever shown: a feed is never unreadable for them.
+    if (const auto* notes = member(document, "notes"); notes != nullptr && notes->is_string()) {
+        release.notes = plainNotes(notes->get_ref<const std::string&>());
     }
 
     if (!isNewer(release.build, running.build)) return std::nullopt;

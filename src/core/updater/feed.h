@@ -18,6 +18,7 @@ struct Release {
     std::int64_t build = 0;
     std::string imageURL;      // absolute URL of the image
     std::string sha256;   // as published
+    std::optional<std::string> notes;  // plain text, cleaned; nothing when the feed has none worth showing
 };
 
 // The running application, as the feed is checked against it.

@@ -27,6 +27,7 @@ platform::AlertContent checkAlert(const CheckOutcome& outcome, const platform::B
         alert.informativeText =
             "You have " + running + ". The update is downloaded, checked and installed; Corvidale then relaunches.";
         alert.buttons = {"Update Now", "Later"};
+        alert.notes = outcome.release->notes;
     }
     alert.checkbox = platform::Checkbox{"Update automatically when a new version is released", autoUpdate};
     return alert;
@@ -44,6 +45,7 @@ void InteractiveUpdateReporter::showCheckOutcome(const CheckOutcome& outcome, bo
 
 void InteractiveUpdateReporter::installationStarted(const Release& release) {
     window_.setTitle(std::string(kWindowTitle) + " — updating to " + release.version + "\u2026");
+    notes_ = release.notes;
 }
 
 void InteractiveUpdateReporter::installationSucceeded(const InstalledApp& installed, bool automatic,
@@ -53,6 +55,7 @@ void InteractiveUpdateReporter::installationSucceeded(const InstalledApp& instal
     alert.messageText = automatic ? "Corvidale was updated to " + installed.version
                                   : "Corvidale " + installed.version + " is installed";
     alert.informativeText = "Relaunch to start using it.";
+    alert.notes = notes_;
     alert.buttons = {"Relaunch Now", "Later"};
     dialogs_.showAlert(alert, platform::Presentation::ApplicationModal,
                        [relaunch = std::move(relaunch)](platform::AlertResult result) {

@@ -32,6 +32,8 @@ protected:
 private:
     platform::Dialogs& dialogs_;
     platform::Window& window_;
+    // The notes of the release being installed, for the alert that ends it.
+    std::optional<std::string> notes_;
 };
 
 }  // namespace corvidale::updater

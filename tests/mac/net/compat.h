@@ -154,6 +154,11 @@ typedef NSInteger NSModalResponse;
 // The successor of activateIgnoringOtherApps:, declared so that calling it
 // unguarded on macOS 13 fails the check.
 - (void)activate API_AVAILABLE(macos(14.0));
+@property(readonly, strong) NSDockTile* dockTile;
+@end
+
+@interface NSView (CVDNet)
+- (void)setAccessibilityLabel:(NSString* _Nullable)accessibilityLabel;
 @end
 
 @interface NSAlert (CVDNet)
