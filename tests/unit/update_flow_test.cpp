@@ -49,7 +49,7 @@ struct Updating {
         publish(build);
     }
     void publish(const std::string& build) {
-        const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab"})";
+        const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab", "notes": "Faster."})";
         p.urlResults["https://feed.test/linux.json"] = {std::nullopt, {true, 200, false, body, "", ""}};
     }
     long fetches() const {
@@ -62,6 +62,7 @@ struct Updating {
         std::string text = content.messageText + " | " + content.informativeText.value_or("") + " |";
         for (const auto& button : content.buttons) text += " " + button;
         if (content.checkbox) text += (content.checkbox->on ? " | [x] " : " | [ ] ") + content.checkbox->title;
+        if (content.notes) text += " | What's new: " + *content.notes;
         return presentation == platform::Presentation::ApplicationModal ? text : text + " (sheet)";
     }
     int advanceUntilExit(double seconds) {
@@ -86,7 +87,7 @@ TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {
              {"", "Couldn't check for updates | not found | OK" + kBox},
              {"57", "Corvidale is up to date | You have the latest version, 1.4.0 (57). | OK" + kBox},
              {"58", "Corvidale 2.0 is available | You have 1.4.0 (57). The update is downloaded, checked and "
-                    "installed; Corvidale then relaunches. | Update Now Later" + kBox}}) {
+                    "installed; Corvidale then relaunches. | Update Now Later" + kBox + " | What's new: Faster."}}) {
         Updating shell(build);
         if (build.empty()) shell.p.urlResults.clear();  // the fetch fails
         shell.p.stored["autoUpdate"] = "YES";
@@ -114,7 +115,8 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(Lines(shell.p.calls.end() - 2, shell.p.calls.end()), (Lines{"after 5.00", "repeating 21600"}));
     shell.p.advance(5);  // the automatic check installs what was declined, without asking
     EXPECT_EQ(shell.installer->installed, Lines{"2.0 /Applications/Corvidale.app com.corvidale.desktop over 57"});
-    EXPECT_EQ(shell.alert(), "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later");
+    EXPECT_EQ(shell.alert(),
+              "Corvidale was updated to 2.0 | Relaunch to start using it. | Relaunch Now Later | What's new: Faster.");
     shell.answer({kFirst + 1, "", false});
     // "Later": the bundle still says 57, but 58 is installed; the same release
     // is not installed again, a newer one is.
@@ -138,7 +140,8 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(shell.fetches(), before);
 }
 
-const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab", "What's new in 2.0"};
+const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab", "Faster."};
+const std::string kNotes = " | What's new: Faster.";
 const std::string kChecksum = "The download didn't match the published checksum, so it was not installed.";
 
 TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {
@@ -150,8 +153,8 @@ TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {
         std::string alert{}, log{};
     };
     for (const auto& row : std::vector<Row>{
-             {false, nullptr, "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later"},
-             {true, nullptr, "Corvidale was updated to 2.0.1 | Relaunch to start using it. | Relaunch Now Later"},
+             {false, nullptr, "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later" + kNotes},
+             {true, nullptr, "Corvidale was updated to 2.0.1 | Relaunch to start using it. | Relaunch Now Later" + kNotes},
              {false, checksum, "The update wasn't installed | " + kChecksum + " | OK"},
              {true, transport, "", "auto update failed: Domain=x Code=5 \"%s %n\""}}) {
         Updating shell;
@@ -189,7 +192,7 @@ TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {
         shell.updates.installUpdate(kRelease, false);
         EXPECT_EQ(shell.installer->installed.size(), row.error ? 2u : 1u);
         if (!row.error) {
-            EXPECT_EQ(shell.alert(), "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later");
+            EXPECT_EQ(shell.alert(), "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later" + kNotes);
         }
     }
 }

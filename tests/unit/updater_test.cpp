@@ -145,6 +145,26 @@ std::string check(platform::URLSession& session, const std::string& url,
     }
 }
 
+TEST(Feed, NotesArePlainTextCutAtACharacterAndNeverMakeTheFeedUnreadable) {
+    const std::string a(16380, 'a');
+    const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
+        {R"("Fixes.\nFaster.\tNow.")", "Fixes.\nFaster.\tNow."},
+        {R"("a\u0000b\u001b[2J\r\nc\u0085d\u007f")", "ab[2J\ncd"},
+        {R"("\u202eevil\u2066x\u2069\u200f ok\u2028")", "evilx ok\n"},
+        {R"("<b>bold</b> <a href=x>y</a>")", "<b>bold</b> <a href=x>y</a>"},  // shown as it reads, never as markup
+        {"42", std::nullopt}, {R"({"x": "y"})", std::nullopt}, {R"("\u0000\u0001 \n")", std::nullopt},
+        {"\"" + std::string(1 << 20, 'x') + "\"", std::string(16381, 'x') + "\u2026"},
+        {"\"" + a + "\u00e9bbbbbbbbbb\"", a + "\u2026"},
+        {"\"" + a + "\u00e9bb\"", a + "\u00e9bb"},  // exactly as long as allowed
+    };
+    for (const auto& [notes, expected] : rows) {
+        platform::URLResponse response{true, 200, false, feed("58", "\"a\"", ", \"notes\": " + notes), "", ""};
+        const auto release = readFeed(response, "https://x/f.json", {"com.corvidale.desktop", 57});
+        ASSERT_TRUE(release) << notes.substr(0, 40);
+        EXPECT_EQ(release->notes, expected) << notes.substr(0, 40);
+    }
+}
+
 TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     char folder[] = "/tmp/corvidale-feed-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
