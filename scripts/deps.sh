@@ -27,6 +27,8 @@ packages=(
   fonts-dejavu-core dbus
   # a recording notification server on that bus, for the notification test
   python3-dbusmock
+  # the accessibility bus and a reader of its tree, for the progress strip and the notes
+  at-spi2-core python3-pyatspi
   # packaging: icons rendered from the drawing, the .deb's library dependencies,
   # desktop entry and metainfo checks, a clean Debian root to install it in
   librsvg2-bin dpkg-dev desktop-file-utils appstream debootstrap curl

@@ -5,6 +5,7 @@ a hosts file naming the test hosts are bound over the system's (the engine
 ignores SSL_CERT_FILE). It gets a session bus only where a test gives it one, one that
 starts no services.
 """
+import ast
 import ctypes
 import http.server
 import json
@@ -416,6 +417,62 @@ def session_bus():
     yield daemon.stdout.readline().strip()
     daemon.kill()
     daemon.wait(10)
+
+
+class Desktop:
+    """A private session bus with an accessibility bus beside it: the shell's widgets as a screen reader
+    reads them, and the launcher progress it signals."""
+
+    def __init__(self, env, signals):
+        self.env, self.signals = env, signals
+
+    def tree(self):
+        """(role, name, value or None, focusable) of every node of the shell's accessibility tree."""
+        out = run("/usr/bin/python3", str(Path(__file__).parent / "a11y.py"), "dump", env={**os.environ, **self.env}).stdout
+        return [(role, ast.literal_eval(name), None if value == "-" else float(value), focus == "focusable")
+                for _depth, role, name, value, focus in (line.split("\t") for line in out.splitlines())]
+
+    def find(self, role, name_prefix):
+        return next((node for node in self.tree() if node[0] == role and node[1].startswith(name_prefix)), None)
+
+    def press(self, name):
+        reader = run("/usr/bin/python3", str(Path(__file__).parent / "a11y.py"), "press", name, env={**os.environ, **self.env})
+        assert reader.returncode == 0, f"nothing named {name!r}: {reader.stderr}"
+
+    def launcher(self, app="application://com.corvidale.desktop.desktop"):
+        """The launcher progress signalled for `app` so far: a fraction, or None where it was taken away."""
+        shown, key, ours = [], None, False
+        for line in self.signals.read_text().splitlines():
+            words = line.split()
+            if line.startswith("signal "):
+                ours = False
+            elif words[:2] == ["string", f'"{app}"']:
+                ours = True
+            elif words[:1] == ["string"]:
+                key = words[1].strip('"')
+            elif ours and key == "progress" and "double" in words:
+                shown.append(float(words[-1]))
+            elif ours and key == "progress-visible" and words[-2:] == ["boolean", "false"]:
+                shown.append(None)
+        return shown
+
+
+@pytest.fixture
+def desktop(session_bus, tmp_path):
+    env = {**os.environ, "DBUS_SESSION_BUS_ADDRESS": session_bus}
+    signals = tmp_path / "launcher.log"
+    with open(signals, "w") as log:
+        monitor = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", session_bus,
+                                    "type='signal',interface='com.canonical.Unity.LauncherEntry'"],
+                                   stdout=log, stderr=subprocess.DEVNULL, preexec_fn=dies_with_us)
+    bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=dies_with_us)
+    wait_for(lambda: run("dbus-send", f"--bus={session_bus}", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                         "org.a11y.Bus.GetAddress").returncode == 0, "the accessibility bus")
+    yield Desktop({"DBUS_SESSION_BUS_ADDRESS": session_bus}, signals)
+    for process in (bus, monitor):
+        process.kill()
+        process.wait(10)
 
 
 @pytest.fixture
