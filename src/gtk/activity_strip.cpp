@@ -75,6 +75,14 @@ void ActivityStrip::show(const std::vector<platform::ActivityRow>& rows) {
     gtk_widget_set_visible(box_, !rows_.empty());
 }
 
+bool ActivityStrip::focusFirst() {
+    if (!gtk_widget_get_visible(box_)) return false;
+    for (auto& [id, row] : rows_) {
+        if (gtk_widget_get_visible(row.cancel) && gtk_widget_grab_focus(row.cancel)) return true;
+    }
+    return false;
+}
+
 void ActivityStrip::onCancel(GtkButton*, gpointer data) {
     auto* row = static_cast<Row*>(data);
     // The handler may change the rows, this one among them.

@@ -24,6 +24,8 @@ public:
     GtkWidget* widget() const { return box_; }
     void show(const std::vector<platform::ActivityRow>& rows);
     void setCancelHandler(std::function<void(std::uint64_t)> cancel) { cancel_ = std::move(cancel); }
+    // Moves the keyboard to the first Cancel button; false when none shows.
+    bool focusFirst();
 
 private:
     struct Row {

@@ -46,6 +46,16 @@ GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaul
     gtk_window_set_resizable(window_.get(), (shape.styleMask & platform::WindowStyleResizable) != 0);
 
     g_signal_connect(window_.get(), "close-request", G_CALLBACK(&GtkShellWindow::onCloseRequest), this);
+    // The page keeps Tab to itself; F6 moves the keyboard between it and the
+    // strip of long work, before the page sees the key.
+    GtkEventController* panes = gtk_shortcut_controller_new();
+    gtk_event_controller_set_propagation_phase(panes, GTK_PHASE_CAPTURE);
+    for (const GdkModifierType modifiers : {GdkModifierType(0), GDK_SHIFT_MASK}) {
+        gtk_shortcut_controller_add_shortcut(
+            GTK_SHORTCUT_CONTROLLER(panes), gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_F6, modifiers),
+                                                             gtk_callback_action_new(onSwitchPane, this, nullptr)));
+    }
+    gtk_widget_add_controller(GTK_WIDGET(window_.get()), panes);
     g_signal_connect(window_.get(), "destroy", G_CALLBACK(&GtkShellWindow::onDestroy), this);
     g_signal_connect(window_.get(), "notify::default-width", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
     g_signal_connect(window_.get(), "notify::default-height", G_CALLBACK(&GtkShellWindow::onSizeChanged), this);
@@ -114,6 +124,16 @@ void GtkShellWindow::makeKeyAndOrderFront() {
     // next runs (an invalid origin ends it during startup), and the window
     // should still have been shown.
     if (GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_.get()))) gdk_display_flush(display);
+}
+
+gboolean GtkShellWindow::onSwitchPane(GtkWidget*, GVariant*, gpointer self) {
+    auto* window = static_cast<GtkShellWindow*>(self);
+    GtkWidget* focus = gtk_window_get_focus(window->window_.get());
+    const bool inStrip = focus != nullptr && gtk_widget_is_ancestor(focus, window->strip_.widget());
+    if (!inStrip && window->strip_.focusFirst()) return TRUE;
+    GtkWidget* content = gtk_window_get_child(window->window_.get());
+    GtkWidget* page = content != nullptr ? gtk_widget_get_first_child(content) : nullptr;
+    return page != nullptr && gtk_widget_grab_focus(page);
 }
 
 void GtkShellWindow::onSizeChanged(GObject*, GParamSpec*, gpointer self) {

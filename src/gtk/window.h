@@ -40,6 +40,7 @@ private:
     static gboolean onCloseRequest(GtkWindow*, gpointer self);
     static void onDestroy(GtkWidget*, gpointer self);
     static gboolean saveSoon(gpointer self);
+    static gboolean onSwitchPane(GtkWidget*, GVariant*, gpointer self);
     void saveFrame();
 
     ShellContext& context_;

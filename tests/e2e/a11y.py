@@ -1,5 +1,5 @@
 """Reads the shell's accessibility tree on the bus DBUS_SESSION_BUS_ADDRESS names.
-  a11y.py dump               one line per node: depth, role, name, value (or -), focusable
+  a11y.py dump               one line per node: depth, role, name, value (or -), focused or focusable
   a11y.py press NAME         does the first action of the node named NAME
 Run with Debian's Python (pyatspi is a Debian package)."""
 import sys
@@ -30,8 +30,10 @@ def value(node):
 if sys.argv[1] == "dump":
     for app in shell():
         for depth, node in nodes(app):
-            focusable = node.getState().contains(pyatspi.STATE_FOCUSABLE)
-            print(depth, node.getRoleName(), repr(node.name), value(node), "focusable" if focusable else "", sep="\t")
+            states = node.getState()
+            focus = "focused" if states.contains(pyatspi.STATE_FOCUSED) else (
+                "focusable" if states.contains(pyatspi.STATE_FOCUSABLE) else "")
+            print(depth, node.getRoleName(), repr(node.name), value(node), focus, sep="\t")
 elif sys.argv[1] == "press":
     for app in shell():
         for _, node in nodes(app):

@@ -427,9 +427,9 @@ class Desktop:
         self.env, self.signals = env, signals
 
     def tree(self):
-        """(role, name, value or None, focusable) of every node of the shell's accessibility tree."""
+        """(role, name, value or None, "focused", "focusable" or "") of every node of the shell's accessibility tree."""
         out = run("/usr/bin/python3", str(Path(__file__).parent / "a11y.py"), "dump", env={**os.environ, **self.env}).stdout
-        return [(role, ast.literal_eval(name), None if value == "-" else float(value), focus == "focusable")
+        return [(role, ast.literal_eval(name), None if value == "-" else float(value), focus)
                 for _depth, role, name, value, focus in (line.split("\t") for line in out.splitlines())]
 
     def find(self, role, name_prefix):
