@@ -39,6 +39,9 @@ struct Sink {
     const platform::DownloadLimits* limits = nullptr;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     double overdue = 0;
+    // Who watches the transfer, and whether it ended it.
+    const platform::DownloadWatch* watch = nullptr;
+    bool stopped = false;
 };
 
 std::size_t receive(char* data, std::size_t size, std::size_t count, void* user) {
@@ -59,11 +62,19 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
 }
 
 // Ends a transfer that has taken longer than its size allows, as soon as
-// that size is announced.
-int checkDeadline(void* user, curl_off_t total, curl_off_t, curl_off_t, curl_off_t) {
+// that size is announced, or that its watcher ends; tells the watcher how far
+// it is otherwise.
+int checkProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
     auto* sink = static_cast<Sink*>(user);
+    const auto expected = total > 0 ? std::optional(static_cast<std::uint64_t>(total)) : std::nullopt;
+    if (sink->watch != nullptr && sink->watch->progress &&
+        !sink->watch->progress(static_cast<std::uint64_t>(std::max<curl_off_t>(now, 0)), expected)) {
+        sink->stopped = true;
+        return 1;
+    }
+    if (sink->limits == nullptr) return 0;
     const double allowed =
-        sink->limits->secondsFor(total > 0 ? std::optional(static_cast<std::uint64_t>(total)) : std::nullopt);
+        sink->limits->secondsFor(expected);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - sink->started).count();
     if (allowed <= 0 || elapsed <= allowed) return 0;
     sink->overdue = allowed;
@@ -129,6 +140,7 @@ platform::URLResult perform(CURL* curl, Sink& sink, const char* errorBuffer) {
             sink.limits->maxSeconds > 0 && elapsed >= sink.limits->maxSeconds) {
             sink.overdue = sink.limits->maxSeconds;
         }
+        if (sink.stopped) text = "The download was stopped.";
         if (sink.overdue > 0) {
             text = "The download took too long: it may take " + std::to_string(std::lround(sink.overdue)) +
                    " seconds at most.";
@@ -177,7 +189,8 @@ platform::URLResult CurlURLSession::data(const platform::URLRequest& request, st
 }
 
 platform::URLResult CurlURLSession::download(const platform::URLRequest& request,
-                                             const platform::DownloadLimits& limits, const std::string& folder) {
+                                             const platform::DownloadLimits& limits, const std::string& folder,
+                                             const platform::DownloadWatch& watch) {
     const std::filesystem::path where = folder.empty() ? temporaryDirectory() : std::filesystem::path(folder);
     std::string path = (where / "corvidale-download-XXXXXX").string();
     const int fd = ::mkstemp(path.data());
@@ -208,7 +221,10 @@ platform::URLResult CurlURLSession::download(const platform::URLRequest& request
         if (limits.maxSeconds > 0) {
             sink.limits = &limits;
             curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT_MS, milliseconds(limits.maxSeconds));
-            curl_easy_setopt(handle.get(), CURLOPT_XFERINFOFUNCTION, &checkDeadline);
+        }
+        if (watch.progress) sink.watch = &watch;
+        if (sink.limits != nullptr || sink.watch != nullptr) {
+            curl_easy_setopt(handle.get(), CURLOPT_XFERINFOFUNCTION, &checkProgress);
             curl_easy_setopt(handle.get(), CURLOPT_XFERINFODATA, &sink);
             curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 0L);
         }

@@ -20,7 +20,7 @@ public:
 
     platform::URLResult data(const platform::URLRequest& request, std::uint64_t maxBytes) override;
     platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits& limits,
-                                 const std::string& folder = {}) override;
+                                 const std::string& folder = {}, const platform::DownloadWatch& watch = {}) override;
 
 private:
     CVDSessionRouter* router_ = nil;

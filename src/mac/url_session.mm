@@ -334,7 +334,7 @@ platform::URLResult failure(NSError* error) {
     return result;
 }
 
-enum class Verdict { Finished, TimedOut, Stalled };
+enum class Verdict { Finished, TimedOut, Stalled, Stopped };
 
 struct Watch {
     std::optional<Clock::time_point> deadline;  // for the whole transfer
@@ -342,6 +342,8 @@ struct Watch {
     double stallSeconds = 0;
     // A deadline that follows from the size the server announces.
     const corvidale::platform::DownloadLimits* limits = nullptr;
+    // Told how far the transfer is at each look; it may end it.
+    const corvidale::platform::DownloadWatch* watcher = nullptr;
 };
 
 // How long the task may take from its start, by the size it announces; 0: no
@@ -360,7 +362,8 @@ double allowedSeconds(NSURLSessionTask* task, const Watch& watch) {
 Verdict waitFor(CVDTransfer* transfer, NSURLSessionTask* task, const Watch& watch) {
     dispatch_semaphore_t finished = [transfer finished];
     const bool paced = watch.minBytesPerSecond > 0 && watch.stallSeconds > 0 && std::isfinite(watch.stallSeconds);
-    if (!watch.deadline && !paced && watch.limits == nullptr) {
+    const bool watched = watch.watcher != nullptr && watch.watcher->progress;
+    if (!watch.deadline && !paced && watch.limits == nullptr && !watched) {
         dispatch_semaphore_wait(finished, DISPATCH_TIME_FOREVER);
         return Verdict::Finished;
     }
@@ -371,7 +374,12 @@ Verdict waitFor(CVDTransfer* transfer, NSURLSessionTask* task, const Watch& watc
         const auto now = Clock::now();
         const double allowed = allowedSeconds(task, watch);
         Verdict verdict = Verdict::Finished;
-        if ((watch.deadline && now >= *watch.deadline) ||
+        const int64_t expected = [task countOfBytesExpectedToReceive];
+        if (watched && !watch.watcher->progress([transfer receivedBytes],
+                                                expected > 0 ? std::optional(static_cast<std::uint64_t>(expected))
+                                                             : std::nullopt)) {
+            verdict = Verdict::Stopped;
+        } else if ((watch.deadline && now >= *watch.deadline) ||
             (allowed > 0 && std::chrono::duration<double>(now - started).count() > allowed)) {
             verdict = Verdict::TimedOut;
         } else if (paced) {
@@ -474,7 +482,8 @@ platform::URLResult MacURLSession::data(const platform::URLRequest& request, std
 }
 
 platform::URLResult MacURLSession::download(const platform::URLRequest& request,
-                                            const platform::DownloadLimits& limits, const std::string& folder) {
+                                            const platform::DownloadLimits& limits, const std::string& folder,
+                                            const platform::DownloadWatch& watcher) {
     @autoreleasepool {
         const Prepared prepared = prepare(request, boundedSeconds(request.timeoutSeconds));
         if (prepared.refusal != nil) return failure(prepared.refusal);
@@ -497,6 +506,7 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
         watch.minBytesPerSecond = limits.minBytesPerSecond;
         watch.stallSeconds = limits.stallSeconds;
         watch.limits = &limits;
+        watch.watcher = &watcher;
         const Verdict verdict = waitFor(transfer, task, watch);
 
         // This side cancelled the task for a write that failed, a transfer
@@ -507,6 +517,8 @@ platform::URLResult MacURLSession::download(const platform::URLRequest& request,
             NSString* text = [NSString stringWithFormat:@"The download took too long: it may take %.0f seconds at most.",
                                                         allowedSeconds(task, watch)];
             abandonment = transferError(NSURLErrorTimedOut, text, [prepared.request URL]);
+        } else if (abandonment == nil && verdict == Verdict::Stopped) {
+            abandonment = transferError(NSURLErrorCancelled, @"The download was stopped.", [prepared.request URL]);
         } else if (abandonment == nil && verdict == Verdict::Stalled) {
             NSString* text =
                 [NSString stringWithFormat:@"The download stalled: less than %llu bytes a second for %g seconds.",

@@ -218,7 +218,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
         return {platform::Error{"not found", "Error Domain=fake Code=1 \"not found\""}, {}};
     }
     platform::URLResult download(const platform::URLRequest& request, const platform::DownloadLimits&,
-                                 const std::string&) override {
+                                 const std::string&, const platform::DownloadWatch&) override {
         return data(request, 0);
     }
     void endProcess(int status) override { throw Exited{status}; }

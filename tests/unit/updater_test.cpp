@@ -268,7 +268,8 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
         platform::URLResult data(const platform::URLRequest&, std::uint64_t) override {
             return {std::nullopt, {true, 200, true, feed("58"), "", ""}};
         }
-        platform::URLResult download(const platform::URLRequest&, const platform::DownloadLimits&, const std::string&) override { return {}; }
+        platform::URLResult download(const platform::URLRequest&, const platform::DownloadLimits&, const std::string&,
+                                     const platform::DownloadWatch&) override { return {}; }
     } cutAtTheCap;
     EXPECT_EQ(check(cutAtTheCap, origin + "/f/number"), unreadable);
     // Transport errors pass through as the session's own: untrusted, absent, refused.
@@ -303,6 +304,16 @@ TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
                   "The download took too long: " + expected) << path;
         if (!result.error) std::filesystem::remove(result.response.filePath);
     }
+    // Its watcher sees it move and may end it.
+    std::vector<std::uint64_t> seen;
+    bool announced = false;
+    const auto stopped = session.download({origin + "/drips/8000"}, {}, "", {[&](auto received, auto expected) {
+        seen.push_back(received);
+        announced = announced || expected == 8000u;
+        return received < 2000;
+    }});
+    EXPECT_EQ(stopped.error.value_or(platform::Error{}).localizedDescription, "The download was stopped.");
+    EXPECT_TRUE(announced && std::is_sorted(seen.begin(), seen.end()) && seen.back() >= 2000 && seen.back() < 8000);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // certificate, key, three feeds
     ::unsetenv("TMPDIR");
     server.stop();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -59,6 +60,13 @@ struct DownloadLimits {
     }
 };
 
+// Who watches a download: told how far it is from the thread that runs it,
+// each time more has come, and able to end it (answering false), which the
+// download then answers with an error like a transport error's.
+struct DownloadWatch {
+    std::function<bool(std::uint64_t received, std::optional<std::uint64_t> expected)> progress;
+};
+
 // GET requests, shaped like the system URL session: redirects are followed,
 // TLS is verified against the system's trust, and file: URLs work too. Both
 // calls block until the transfer ends, so they belong on a worker thread
@@ -76,7 +84,7 @@ public:
     // connection; `limits` bound the transfer. On a transport error or an
     // exceeded limit no file is left behind.
     virtual URLResult download(const URLRequest& request, const DownloadLimits& limits,
-                               const std::string& folder = {}) = 0;
+                               const std::string& folder = {}, const DownloadWatch& watch = {}) = 0;
 };
 
 }  // namespace corvidale::platform
