@@ -271,6 +271,16 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          }, "new", {}, 1},
         {"no folder for caches", "install(\"this user has no folder for caches\")", "", {},
          doing([&] { files.cache = "relative/cache"; })},
+        // Stopped by the user: while it downloads, and as the checks begin (the detach still runs).
+        {"cancelled downloading", "the installation was cancelled", "", {},
+         [](auto&, InstallTarget& t, auto&) { t.cancelled = std::make_shared<std::atomic<bool>>(true); }},
+        {"cancelled checking", "the installation was cancelled", "attach detach", {}, [](auto&, InstallTarget& t, auto&) {
+             auto cancelled = std::make_shared<std::atomic<bool>>(false);
+             t.cancelled = cancelled;
+             t.progress = [cancelled](const InstallProgress& p) {
+                 if (p.stage == InstallProgress::Stage::Checking) *cancelled = true;
+             };
+         }},
     };
     for (const auto& row : rows) {
         for (const auto& path : {apps, tmp, s / "tmp2", s / "cache", s / "volume", s / "log", s / "fail", s / "said",
@@ -343,9 +353,13 @@ TEST(Pipeline, ToolsRunBoundedWithOnlyTheirOwnStreamsAndGroup) {
     const auto output = runTool("/bin/sh", {"-c", big}).output;
     EXPECT_EQ(std::to_string(std::count(output.begin(), output.end(), 'o')) + " " +
                   std::to_string(std::count(output.begin(), output.end(), 'e')), "8388608 8388608");
-    ToolOptions oneSecond, fiveBytes;
+    ToolOptions oneSecond, fiveBytes, stopped;
     oneSecond.seconds = 1;
     fiveBytes.maxOutputBytes = 5;
+    stopped.stop = [asked = std::optional<std::chrono::steady_clock::time_point>()]() mutable {
+        const auto now = std::chrono::steady_clock::now();  // stops 0.3 s after it is first asked
+        return now > *(asked = asked.value_or(now)) + std::chrono::milliseconds(300);
+    };
     std::string lingering;  // the id of what a tool left running
     for (const auto& [path, arguments, options, expected] :
          std::vector<std::tuple<std::string, std::vector<std::string>, ToolOptions, std::string>>{
@@ -358,6 +372,7 @@ TEST(Pipeline, ToolsRunBoundedWithOnlyTheirOwnStreamsAndGroup) {
              // Bounded: a child left holding the output, a tool that never ends, endless output, also once it has exited.
              {"/bin/sh", {"-c", "sleep 60 & echo $!"}, {}, "0 <its id>"},
              {"/bin/sh", {"-c", "echo started; exec sleep 60"}, oneSecond, "9 started\n"},
+             {"/bin/sh", {"-c", "echo started; sleep 60 & exec sleep 60"}, stopped, "9 started\n"},
              {"/bin/sh", {"-c", "yes | head -c 100000000"}, fiveBytes, "0 y\ny\ny"},
              {"/bin/sh", {"-c", "yes & sleep 0.2"}, fiveBytes, "0 y\ny\ny"}}) {
         const auto started = std::chrono::steady_clock::now();

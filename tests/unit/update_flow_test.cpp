@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -29,7 +30,10 @@ struct ScriptedInstaller : Installer {
         installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-") +
                             " over " + std::to_string(target.runningBuild));
         thread = std::this_thread::get_id();
+        for (const auto& progress : reports) target.progress(progress);
+        ++reported;
         if (held.valid()) held.wait();
+        if (target.cancelled && *target.cancelled) throw InstallCancelled();
         if (error) std::rethrow_exception(error);
         return bundleSays.value_or(InstalledApp{release.version, release.build});
     }
@@ -38,6 +42,8 @@ struct ScriptedInstaller : Installer {
     std::shared_future<void> held;  // when set, the installation waits for it
     std::exception_ptr error;
     std::optional<InstalledApp> bundleSays;  // the new bundle's own version, when not the feed's
+    std::vector<InstallProgress> reports;      // told before it waits
+    std::atomic<int> reported{0};
 };
 
 // A shell at 1.4.0 (0057) whose feed publishes 2.0 with `build`.
@@ -47,6 +53,7 @@ struct Updating {
         p.info["CFBundleVersion"] = {platform::PlistValue::Kind::String, "0057"};
         p.stored["updateFeed"] = "https://feed.test/linux.json";
         publish(build);
+        board.setWindow(&window);
     }
     void publish(const std::string& build) {
         const std::string body = R"({"version": "2.0", "build": )" + build + R"(, "file": "C.dmg", "sha256": "ab", "notes": "Faster."})";
@@ -76,8 +83,9 @@ struct Updating {
     Fake p;
     const bool selfTest;
     testing::FakeWindow window{p.calls};
-    InteractiveUpdateReporter interactive{p, window, p, p};
-    UpdateSelfTest unattended{p, window, p, p};
+    ActivityBoard board{p, p};
+    InteractiveUpdateReporter interactive{p, window, p, p, board};
+    UpdateSelfTest unattended{p, window, p, p, board};
     std::shared_ptr<ScriptedInstaller> installer = std::make_shared<ScriptedInstaller>();
     UpdateController updates{p, selfTest ? unattended : interactive, selfTest, installer};
 };
@@ -194,6 +202,49 @@ TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {
         if (!row.error) {
             EXPECT_EQ(shell.alert(), "Corvidale 2.0.1 is installed | Relaunch to start using it. | Relaunch Now Later" + kNotes);
         }
+    }
+}
+
+TEST(UpdateInstall, TheUsersOwnMovesInTheStripAndItsCancelChangesNothingAutomaticOnesOnlyOnTheLauncher) {
+    using Stage = InstallProgress::Stage;
+    for (const bool automatic : {false, true}) {
+        Updating shell;
+        shell.installer->reports = {{Stage::Downloading, 412000000, 1000000000}, {Stage::Checking, 0, std::nullopt}};
+        std::promise<void> finish;
+        shell.installer->held = finish.get_future().share();
+        shell.p.workerThreads = true;
+        shell.updates.installUpdate(kRelease, automatic);
+        while (shell.installer->reported == 0) std::this_thread::yield();
+        shell.p.advance(0.3);
+        EXPECT_EQ(shell.p.launcher.back(), 0.412);
+        if (automatic) {
+            EXPECT_TRUE(shell.window.rows.empty()) << "an automatic installation shows on the launcher only";
+            finish.set_value();
+            shell.p.joinWorkers();
+            shell.p.advance(0);
+            EXPECT_EQ(shell.p.launcher.back(), std::nullopt);
+            continue;
+        }
+        ASSERT_EQ(shell.window.rows.size(), 1u);
+        EXPECT_EQ(shell.window.rows[0].text, "Checking\u2026");
+        EXPECT_EQ(shell.window.rows[0].fraction, std::nullopt) << "the checks have no measure";
+        EXPECT_EQ(shell.window.currentTitle, "Corvidale — updating to 2.0\u2026");
+        shell.window.cancel(shell.window.rows[0].id);
+        finish.set_value();
+        shell.p.joinWorkers();
+        shell.p.workerThreads = false;
+        shell.p.advance(0);
+        EXPECT_TRUE(shell.window.rows.empty());
+        EXPECT_EQ(shell.window.currentTitle, "Corvidale");
+        EXPECT_EQ(shell.alert(), "") << "the user's own cancel is no failure";
+        EXPECT_EQ(shell.p.log, Lines{"update cancelled by the user"});
+        shell.installer->reports = {{Stage::Downloading, 5, std::nullopt}, {Stage::Installing, 0, std::nullopt}};
+        shell.installer->held = {};
+        shell.updates.installUpdate(kRelease, false);  // a later one installs
+        EXPECT_EQ(shell.installer->installed.size(), 2u);
+        shell.p.advance(0);
+        EXPECT_EQ(shell.alert(), "Corvidale 2.0 is installed | Relaunch to start using it. | Relaunch Now Later" + kNotes);
+        EXPECT_TRUE(shell.window.rows.empty()) << "the strip goes before the outcome shows";
     }
 }
 

@@ -40,13 +40,13 @@ ActivityBoard& onWindow(ActivityBoard& board, platform::Window& window) {
 }
 
 std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& platform, platform::Window& window,
-                                                            bool selfTest) {
+                                                            ActivityBoard& board, bool selfTest) {
     if (selfTest) {
         return std::make_unique<updater::UpdateSelfTest>(platform.dialogs(), window, platform.bundle(),
-                                                         platform.process());
+                                                         platform.process(), board);
     }
     return std::make_unique<updater::InteractiveUpdateReporter>(platform.dialogs(), window, platform.bundle(),
-                                                                platform.process());
+                                                                platform.process(), board);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ struct Delegate::Controllers {
                 platform::WebView& web, platform::Window& window)
         : activity(platform.mainQueue(), platform.launcherProgress()),
           downloadReporter(makeDownloadReporter(platform, onWindow(activity, window), config.downloadSelfTest)),
-          updateReporter(makeUpdateReporter(platform, window, config.updateSelfTest)),
+          updateReporter(makeUpdateReporter(platform, window, activity, config.updateSelfTest)),
           gate(platform.mainQueue(), config.appOrigin),
           console(web, platform.mainQueue()),
           shellPage(web, platform.application(), platform.mainQueue(), origin.url()),

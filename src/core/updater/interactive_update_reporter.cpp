@@ -43,13 +43,51 @@ void InteractiveUpdateReporter::showCheckOutcome(const CheckOutcome& outcome, bo
                        });
 }
 
-void InteractiveUpdateReporter::installationStarted(const Release& release) {
+void InteractiveUpdateReporter::installationStarted(const Release& release, bool automatic,
+                                                    std::function<void()> cancel) {
     window_.setTitle(std::string(kWindowTitle) + " — updating to " + release.version + "\u2026");
     notes_ = release.notes;
+    version_ = release.version;
+    downloaded_ = {};
+    endProgress();
+    // An automatic installation shows on the launcher only.
+    row_ = board_.start(!automatic, std::move(cancel));
+    installationProgressed(downloaded_);
+}
+
+void InteractiveUpdateReporter::installationProgressed(const InstallProgress& progress) {
+    if (!row_) return;
+    using Stage = InstallProgress::Stage;
+    Progress shown;
+    if (progress.stage == Stage::Downloading) {
+        downloaded_ = progress;
+        shown.text = "Downloading Corvidale " + version_ + " \u2014 " + byteCount(progress.received);
+        if (progress.expected) shown.text += " of " + byteCount(*progress.expected);
+    } else {
+        shown.text = progress.stage == Stage::Checking ? "Checking\u2026" : "Installing\u2026";
+        shown.barMoves = true;
+        shown.cancellable = progress.stage == Stage::Checking;
+    }
+    shown.done = downloaded_.received;
+    shown.total = downloaded_.expected;
+    shown.cancelName = "Cancel the update";
+    board_.update(*row_, std::move(shown));
+}
+
+void InteractiveUpdateReporter::endProgress() {
+    if (row_) board_.finish(*row_);
+    row_.reset();
+}
+
+void InteractiveUpdateReporter::installationCancelled() {
+    endProgress();
+    window_.setTitle(kWindowTitle);
+    process_.systemLog("update cancelled by the user");
 }
 
 void InteractiveUpdateReporter::installationSucceeded(const InstalledApp& installed, bool automatic,
                                                       std::function<void()> relaunch) {
+    endProgress();
     window_.setTitle(kWindowTitle);
     platform::AlertContent alert;
     alert.messageText = automatic ? "Corvidale was updated to " + installed.version
@@ -64,6 +102,7 @@ void InteractiveUpdateReporter::installationSucceeded(const InstalledApp& instal
 }
 
 void InteractiveUpdateReporter::installationFailed(std::exception_ptr error, bool automatic) {
+    endProgress();
     window_.setTitle(kWindowTitle);
     const auto report = describe(error);
     if (automatic) {

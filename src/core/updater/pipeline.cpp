@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -86,10 +87,39 @@ Location locateInstalledApp(const InstallTarget& target) {
     return {installed, folder, std::filesystem::path(installed).filename().string()};
 }
 
+bool isCancelled(const InstallTarget& target) { return target.cancelled && target.cancelled->load(); }
+
+// Tells the installation's watcher how far it is: each new stage, and the
+// download a few times a second.
+class ProgressReport {
+public:
+    explicit ProgressReport(const InstallTarget& target) : target_(target) {}
+    void stage(InstallProgress::Stage stage) { tell({stage, 0, std::nullopt}, true); }
+    void downloaded(std::uint64_t received, std::optional<std::uint64_t> expected) {
+        tell({InstallProgress::Stage::Downloading, received, expected}, false);
+    }
+
+private:
+    void tell(const InstallProgress& progress, bool always) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!target_.progress || (!always && now - last_ < std::chrono::milliseconds(250))) return;
+        last_ = now;
+        target_.progress(progress);
+    }
+    const InstallTarget& target_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
 // The download, into the run's folder, and its digest, read in pieces:
 // images of any size, never in memory. Answers the image's path.
-std::string downloadAndCheckDigest(const Release& release, const InstallTarget& target, const std::string& runFolder) {
-    const auto download = target.session.download(platform::URLRequest{release.imageURL}, target.limits, runFolder);
+std::string downloadAndCheckDigest(const Release& release, const InstallTarget& target, const std::string& runFolder,
+                                   ProgressReport& report) {
+    const platform::DownloadWatch watch{[&](std::uint64_t received, std::optional<std::uint64_t> expected) {
+        report.downloaded(received, expected);
+        return !isCancelled(target);
+    }};
+    const auto download =
+        target.session.download(platform::URLRequest{release.imageURL}, target.limits, runFolder, watch);
     if (download.error) throw TransportError(*download.error);
     const std::string image = download.response.filePath;
     if (download.response.exceededMaxBytes || image.empty() ||
@@ -103,11 +133,15 @@ std::string downloadAndCheckDigest(const Release& release, const InstallTarget& 
 // Attaches the image at a mount directory only this user can enter, to be
 // detached when the run ends, and finds its first entry named *.app, which
 // must be a folder of its own, not a link to one elsewhere. Answers its name.
-std::string attachImage(const ToolTable& tools, ToolPaths& paths, const RunFolder& work, CleanUp& cleanUp) {
+std::string attachImage(const ToolTable& tools, ToolPaths& paths, const RunFolder& work, const ToolOptions& checking,
+                        CleanUp& cleanUp) {
     paths.mount = work.path() + "/volume";
     if (::mkdir(paths.mount.c_str(), 0700) != 0) throw SystemError::fromErrno(errno, paths.mount);
+    // The detach runs to its end whatever stopped the run.
     const ToolOptions& options = work.toolOptions();
-    if (const auto attached = runRow(tools.attach, paths, options); attached.status != 0) {
+    if (const auto attached = runRow(tools.attach, paths, checking); attached.status != 0) {
+        // Stopped, it may have got as far as attaching.
+        if (checking.stop && checking.stop()) runRow(tools.detach, paths, options);
         throw Failure::install(withMessage("the disk image would not open", toolMessage(attached, tools.attach)));
     }
     cleanUp.add([&tools, paths, options] { runRow(tools.detach, paths, options); });
@@ -310,9 +344,24 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     const RunFolder work(temporary, state);
     CleanUp cleanUp;  // runs before the folder goes
 
-    paths.image = downloadAndCheckDigest(release, target, work.path());
-    const std::string appName = attachImage(tools, paths, work, cleanUp);
-    const InstalledApp candidate = validateApp(release, target, installed, tools, paths, work.toolOptions(), appName);
+    ProgressReport report(target);
+    InstalledApp candidate;
+    try {
+        // What runs until the checks are done stops as soon as the caller asks.
+        ToolOptions checking = work.toolOptions();
+        checking.stop = [&target] { return isCancelled(target); };
+        report.stage(InstallProgress::Stage::Downloading);
+        paths.image = downloadAndCheckDigest(release, target, work.path(), report);
+        report.stage(InstallProgress::Stage::Checking);
+        const std::string appName = attachImage(tools, paths, work, checking, cleanUp);
+        candidate = validateApp(release, target, installed, tools, paths, checking, appName);
+        if (isCancelled(target)) throw InstallCancelled();
+    } catch (...) {
+        // Whatever the stop broke off reads as a failure of its own.
+        if (isCancelled(target)) throw InstallCancelled();
+        throw;
+    }
+    report.stage(InstallProgress::Stage::Installing);
     paths.staging = stagingPath(location);
     stageCopy(tools, paths, work.toolOptions(), location.folder, cleanUp);
     swapIn(target.files, location, paths.staging);

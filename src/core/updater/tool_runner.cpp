@@ -36,6 +36,7 @@ ToolResult runTool(const std::string& path, const std::vector<std::string>& argu
     child.maxOutputBytes = options.maxOutputBytes;
     child.sharedFd = options.sharedFd;
     child.started = options.started;
+    child.stop = options.stop;
     const ChildResult run = runChild(path, arguments, child);
     if (run.startError != 0) return {-1, platform::posixError(run.startError, path).fullDescription, run.startError};
     return {run.status, decodeUTF8(run.output), 0};

@@ -37,6 +37,8 @@ struct ToolOptions {
     int sharedFd = -1;
     // Told the tool's process group as soon as the tool runs.
     std::function<void(int processGroup)> started;
+    // Asked while the tool runs: answering true ends it (its whole group) at once.
+    std::function<bool()> stop;
 };
 
 // Runs `path` with `arguments` as runChild does (its own process group,

@@ -1,6 +1,7 @@
 #include "update_controller.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "pipeline.h"
@@ -81,11 +82,18 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
         return;
     }
     installing_ = true;
-    reporter_.installationStarted(release);
-
     auto& queue = platform_.mainQueue();
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    reporter_.installationStarted(release, automatic, [cancelled] { cancelled->store(true); });
+
     auto target = installTarget(platform_);
     target.runningBuild = std::max(target.runningBuild, installedBuild_.value_or(target.runningBuild));
+    target.cancelled = cancelled;
+    target.progress = [&queue, this, alive = std::weak_ptr<int>(lifetime_)](const InstallProgress& progress) {
+        queue.post([this, alive, progress] {
+            if (!alive.expired() && installing_) reporter_.installationProgressed(progress);
+        });
+    };
     platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue,
                                alive = std::weak_ptr<int>(lifetime_), this, automatic] {
         std::exception_ptr error;
@@ -104,6 +112,13 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
 void UpdateController::finishInstallation(const InstalledApp& installed, bool automatic, std::exception_ptr error) {
     installing_ = false;
     if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const InstallCancelled&) {
+            reporter_.installationCancelled();
+            return;
+        } catch (...) {
+        }
         reporter_.installationFailed(error, automatic);
         return;
     }

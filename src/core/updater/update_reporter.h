@@ -26,7 +26,11 @@ public:
                                   std::function<void(CheckAnswer)> answer) = 0;
     // An automatic check ended without an installation, failed ones too.
     virtual void automaticCheckFoundNothing() = 0;
-    virtual void installationStarted(const Release& release) = 0;
+    // `cancel` stops the installation while it downloads and checks.
+    virtual void installationStarted(const Release& release, bool automatic, std::function<void()> cancel) = 0;
+    virtual void installationProgressed(const InstallProgress& progress) = 0;
+    // Stopped as the user asked, nothing changed.
+    virtual void installationCancelled() = 0;
     // `relaunch` ends this process and starts the installed app in its place.
     virtual void installationSucceeded(const InstalledApp& installed, bool automatic,
                                        std::function<void()> relaunch) = 0;

@@ -13,12 +13,14 @@ void UpdateSelfTest::automaticCheckFoundNothing() {
 }
 
 void UpdateSelfTest::installationSucceeded(const InstalledApp& installed, bool, std::function<void()>) {
+    endProgress();
     process_.writeStdout("UPDATE SELFTEST: installed " + installed.version + " (" + std::to_string(installed.build) +
                          ") at " + bundle_.bundlePath());
     process_.exit(0);
 }
 
 void UpdateSelfTest::installationFailed(std::exception_ptr error, bool) {
+    endProgress();
     process_.writeStdout("UPDATE SELFTEST: failed — " + describe(error).localizedDescription);
     process_.exit(1);
 }

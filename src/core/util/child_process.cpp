@@ -204,7 +204,7 @@ std::string collectOutput(int fd, pid_t pid, Clock::time_point deadline, const C
     std::size_t afterExit = 0;
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || afterExit > kAfterExit) break;
+        if (left <= 0 || afterExit > kAfterExit || (options.stop && options.stop())) break;
         if (!exited && hasExited(pid)) {
             exited = true;
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -243,7 +243,7 @@ ChildResult runChild(const std::string& path, const std::vector<std::string>& ar
     const auto deadline = deadlineAfter(options.seconds);
     result.output = collectOutput(readEnd.get(), pid, deadline, options);
     // Whatever it left running, holding the pipe or not, ends with it.
-    child.waitForExit(deadline);
+    child.waitForExit(options.stop && options.stop() ? Clock::now() : deadline);
     const int status = child.end();
     result.exited = WIFEXITED(status);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? WTERMSIG(status) : -1;

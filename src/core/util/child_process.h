@@ -35,6 +35,9 @@ struct ChildOptions {
     // Each piece of output as it comes, instead of collecting it. What it
     // throws ends the run (the child's group is killed) and is passed on.
     std::function<void(std::string_view piece)> onOutput;
+    // Asked while the child runs, a few times a second: answering true ends
+    // the run at once, as the deadline would.
+    std::function<bool()> stop;
 };
 
 struct ChildResult {
