@@ -271,10 +271,10 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          }, "new", {}, 1},
         {"no folder for caches", "install(\"this user has no folder for caches\")", "", {},
          doing([&] { files.cache = "relative/cache"; })},
-        // Stopped by the user: while it downloads, and as the checks begin (the detach still runs).
+        // Stopped by the user: while it downloads, and as the checks begin.
         {"cancelled downloading", "the installation was cancelled", "", {},
          [](auto&, InstallTarget& t, auto&) { t.cancelled = std::make_shared<std::atomic<bool>>(true); }},
-        {"cancelled checking", "the installation was cancelled", "attach detach", {}, [](auto&, InstallTarget& t, auto&) {
+        {"cancelled checking", "the installation was cancelled", "", {}, [](auto&, InstallTarget& t, auto&) {
              auto cancelled = std::make_shared<std::atomic<bool>>(false);
              t.cancelled = cancelled;
              t.progress = [cancelled](const InstallProgress& p) {

@@ -353,6 +353,7 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
         report.stage(InstallProgress::Stage::Downloading);
         paths.image = downloadAndCheckDigest(release, target, work.path(), report);
         report.stage(InstallProgress::Stage::Checking);
+        if (isCancelled(target)) throw InstallCancelled();
         const std::string appName = attachImage(tools, paths, work, checking, cleanUp);
         candidate = validateApp(release, target, installed, tools, paths, checking, appName);
         if (isCancelled(target)) throw InstallCancelled();
