@@ -1,5 +1,5 @@
 """Reads the shell's accessibility tree on the bus DBUS_SESSION_BUS_ADDRESS names.
-  a11y.py dump               one line per node: depth, role, name, value (or -), focused or focusable
+  a11y.py dump               one line per node: depth, role, name, value (or -), focused or focusable, text
   a11y.py press NAME         does the first action of the node named NAME
 Run with Debian's Python (pyatspi is a Debian package)."""
 import sys
@@ -20,6 +20,14 @@ def shell():
     return [app for app in desktop if app is not None and "corvidale" in app.name.lower()]
 
 
+def text(node):
+    try:
+        reader = node.queryText()
+        return reader.getText(0, reader.characterCount)
+    except NotImplementedError:
+        return ""
+
+
 def value(node):
     try:
         return "%.3f" % node.queryValue().currentValue
@@ -33,7 +41,7 @@ if sys.argv[1] == "dump":
             states = node.getState()
             focus = "focused" if states.contains(pyatspi.STATE_FOCUSED) else (
                 "focusable" if states.contains(pyatspi.STATE_FOCUSABLE) else "")
-            print(depth, node.getRoleName(), repr(node.name), value(node), focus, sep="\t")
+            print(depth, node.getRoleName(), repr(node.name), value(node), focus, repr(text(node)), sep="\t")
 elif sys.argv[1] == "press":
     for app in shell():
         for _, node in nodes(app):

@@ -41,7 +41,7 @@ def wait_for(condition, what, timeout=TIMEOUT):
     end = time.monotonic() + timeout
     while not (value := condition()):
         if time.monotonic() > end:
-            raise AssertionError(f"timed out waiting for {what}")
+            raise AssertionError(f"timed out waiting for {what() if callable(what) else what}")
         time.sleep(0.1)
     return value
 
@@ -427,10 +427,10 @@ class Desktop:
         self.env, self.signals = env, signals
 
     def tree(self):
-        """(role, name, value or None, "focused", "focusable" or "") of every node of the shell's accessibility tree."""
+        """(role, name, value or None, "focused", "focusable" or "", text) of every node of the shell's accessibility tree."""
         out = run("/usr/bin/python3", str(Path(__file__).parent / "a11y.py"), "dump", env={**os.environ, **self.env}).stdout
-        return [(role, ast.literal_eval(name), None if value == "-" else float(value), focus)
-                for _depth, role, name, value, focus in (line.split("\t") for line in out.splitlines())]
+        return [(role, ast.literal_eval(name), None if value == "-" else float(value), focus, ast.literal_eval(text))
+                for _depth, role, name, value, focus, text in (line.split("\t") for line in out.splitlines())]
 
     def find(self, role, name_prefix):
         return next((node for node in self.tree() if node[0] == role and node[1].startswith(name_prefix)), None)
