@@ -1,22 +1,11 @@
 #include "interactive_download_reporter.h"
 
 namespace corvidale {
-namespace {
-
-// The folder is shown at most this often.
-constexpr double kRevealIntervalSeconds = 60.0;
-
-}  // namespace
-
 void InteractiveDownloadReporter::downloadDidFinish(const std::string& path) {
     // A page's frames or a batch can bring hundreds of files, and a page can
     // pace them to outlast any pause: the folder is shown with the first, and
     // not again within the minute, however the files come.
-    if (revealedLately_) return;
-    revealedLately_ = true;
-    queue_.after(kRevealIntervalSeconds, [this, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock()) revealedLately_ = false;
-    });
+    if (!reveals_.spend()) return;
     workspace_.revealFiles({path});
 }
 

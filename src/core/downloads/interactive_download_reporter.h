@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "core/platform/dialogs.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/workspace.h"
 #include "download_reporter.h"
 
@@ -13,7 +13,7 @@ namespace corvidale {
 class InteractiveDownloadReporter final : public DownloadReporter {
 public:
     InteractiveDownloadReporter(platform::Workspace& workspace, platform::Dialogs& dialogs, platform::MainQueue& queue)
-        : workspace_(workspace), dialogs_(dialogs), queue_(queue) {}
+        : workspace_(workspace), dialogs_(dialogs), reveals_(queue, 1) {}
 
     void pageDidFinishLoading(platform::WebView&) override {}
     void downloadDidFinish(const std::string& path) override;
@@ -22,10 +22,8 @@ public:
 private:
     platform::Workspace& workspace_;
     platform::Dialogs& dialogs_;
-    platform::MainQueue& queue_;
-    // The folder was shown in the last minute.
-    bool revealedLately_ = false;
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // The folder is shown once a minute at most.
+    platform::PerMinuteAllowance reveals_;
 };
 
 }  // namespace corvidale

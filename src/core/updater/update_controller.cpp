@@ -16,40 +16,35 @@ constexpr double kAutomaticCheckIntervalSeconds = 21600.0;
 
 UpdateController::UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
                                    std::shared_ptr<Installer> installer)
-    : platform_(platform), reporter_(reporter), alwaysAutomatic_(alwaysAutomatic), installer_(std::move(installer)) {}
+    : platform_(platform),
+      reporter_(reporter),
+      alwaysAutomatic_(alwaysAutomatic),
+      installer_(std::move(installer)),
+      arming_(platform.mainQueue()),
+      jobs_(platform.mainQueue()) {}
 
 void UpdateController::checkInteractively() {
     checkForNewerRelease(
         platform_,
-        [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
-            if (alive.expired()) return;
+        jobs_.guard([this](CheckOutcome outcome) {
             const bool autoUpdate = platform_.defaults().boolean(kAutoUpdateKey);
-            reporter_.showCheckOutcome(outcome, autoUpdate, [this, alive, release = outcome.release](auto answer) {
-                if (alive.expired()) return;
+            reporter_.showCheckOutcome(outcome, autoUpdate, jobs_.guard([this, release = outcome.release](auto answer) {
                 platform_.defaults().setBoolean(kAutoUpdateKey, answer.autoUpdate);
                 scheduleAutoUpdate();
                 if (release && answer.install) installUpdate(*release, false);
-            });
-        },
+            }));
+        }),
         installedBuild_);
 }
 
 void UpdateController::scheduleAutoUpdate() {
-    ++arming_;
-    if (timer_) timer_->invalidate();
-    timer_.reset();
+    arming_.cancel();
 
     if (!alwaysAutomatic_ && !platform_.defaults().boolean(kAutoUpdateKey)) return;
     if (!feedURL(platform_)) return;
 
-    const std::weak_ptr<int> alive = lifetime_;
-    platform_.mainQueue().after(kFirstAutomaticCheckSeconds, [this, alive, arming = arming_] {
-        // A later arming brought its own first check.
-        if (!alive.expired() && arming == arming_) runAutoUpdate();
-    });
-    timer_ = platform_.mainQueue().repeating(kAutomaticCheckIntervalSeconds, [this, alive] {
-        if (!alive.expired()) runAutoUpdate();
-    });
+    arming_.after(kFirstAutomaticCheckSeconds, [this] { runAutoUpdate(); });
+    arming_.repeating(kAutomaticCheckIntervalSeconds, [this] { runAutoUpdate(); });
 }
 
 void UpdateController::runAutoUpdate() {
@@ -57,15 +52,14 @@ void UpdateController::runAutoUpdate() {
     if (installing_) return;
     checkForNewerRelease(
         platform_,
-        [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
-            if (alive.expired()) return;
+        jobs_.guard([this](CheckOutcome outcome) {
             // An error counts as nothing newer.
             if (outcome.release) {
                 installUpdate(*outcome.release, true);
             } else {
                 reporter_.automaticCheckFoundNothing();
             }
-        },
+        }),
         installedBuild_);
 }
 
@@ -86,8 +80,10 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
     auto& queue = platform_.mainQueue();
     auto target = installTarget(platform_);
     target.runningBuild = std::max(target.runningBuild, installedBuild_.value_or(target.runningBuild));
-    platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue,
-                               alive = std::weak_ptr<int>(lifetime_), this, automatic] {
+    auto finish = jobs_.guard([this, automatic](const InstalledApp& installed, std::exception_ptr error) {
+        finishInstallation(installed, automatic, error);
+    });
+    platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue, finish] {
         std::exception_ptr error;
         InstalledApp installed;
         try {
@@ -95,9 +91,7 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
         } catch (...) {
             error = std::current_exception();
         }
-        queue.post([alive, this, installed, automatic, error] {
-            if (!alive.expired()) finishInstallation(installed, automatic, error);
-        });
+        queue.post([finish, installed, error]() mutable { finish(installed, error); });
     });
 }
 
@@ -117,9 +111,7 @@ void UpdateController::finishInstallation(const InstalledApp& installed, bool au
 }
 
 std::function<void()> UpdateController::relaunchAction() {
-    return [this, alive = std::weak_ptr<int>(lifetime_)] {
-        if (!alive.expired()) relaunch(platform_);
-    };
+    return jobs_.guard([this] { relaunch(platform_); });
 }
 
 }  // namespace corvidale::updater

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/platform/platform.h"
+#include "core/platform/timers.h"
 #include "feed.h"
 #include "installer.h"
 #include "update_reporter.h"
@@ -40,18 +41,15 @@ private:
     UpdateReporter& reporter_;
     const bool alwaysAutomatic_;
     std::shared_ptr<Installer> installer_;
-    std::unique_ptr<platform::Timer> timer_;
-    // Which arming of the automatic check is current; a first check left
-    // over from an earlier one does not run.
-    std::uint64_t arming_ = 0;
+    // The automatic check's timers; each arming cancels the last one's.
+    platform::TimerOwner arming_;
     bool installing_ = false;
     // The newest build installed since launch: the running bundle's Info.plist
     // still names the old one, and the next check must not fetch this again.
     std::optional<std::int64_t> installedBuild_;
     std::string installedVersion_;
-    // Jobs that come back later hold this weakly: they do nothing once the
-    // controller is gone.
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // Completions that come back later do nothing once the controller is gone.
+    platform::TimerOwner jobs_;
 };
 
 }  // namespace corvidale::updater

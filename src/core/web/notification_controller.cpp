@@ -75,7 +75,7 @@ std::vector<std::string> readNotificationOrigins(std::string_view stored) {
 NotificationController::NotificationController(platform::NotificationCenter& center,
                                                platform::Application& application, platform::Defaults& defaults,
                                                platform::MainQueue& queue, const AppOrigin& origin, bool bridged)
-    : center_(center), application_(application), defaults_(defaults), queue_(queue), origin_(origin), bridged_(bridged) {
+    : center_(center), application_(application), defaults_(defaults), origin_(origin), bridged_(bridged), allowance_(queue, kNotificationsPerMinute) {
     const auto remembered = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
     granted_ = std::find(remembered.begin(), remembered.end(), origin_.serialized()) != remembered.end();
     center_.setDelegate(this);
@@ -125,17 +125,13 @@ void NotificationController::requestPermission(bool fromMainFrame, platform::Com
 }
 
 bool NotificationController::show(const platform::PageNotification& notification) {
-    if (*recent_ >= kNotificationsPerMinute) {
+    if (!allowance_.spend()) {
         if (console_ != nullptr) {
             console_->warn("Notification dropped: more than " + std::to_string(kNotificationsPerMinute) +
                            " a minute");
         }
         return false;
     }
-    ++*recent_;
-    queue_.after(60.0, [recent = std::weak_ptr<unsigned>(recent_)] {
-        if (auto left = recent.lock()) --*left;
-    });
     if (!notification.tag.empty()) {
         for (auto it = shown_.begin(); it != shown_.end();) {
             const auto replaced = it++;

@@ -10,7 +10,7 @@
 
 #include "core/platform/application.h"
 #include "core/platform/defaults.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/notifications.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
@@ -72,7 +72,6 @@ private:
     platform::NotificationCenter& center_;
     platform::Application& application_;
     platform::Defaults& defaults_;
-    platform::MainQueue& queue_;
     const AppOrigin& origin_;
     const bool bridged_;
     bool granted_ = false;
@@ -81,8 +80,7 @@ private:
     PageConsole* console_ = nullptr;
     // The notifications on the desktop, by the page's id, with their tags.
     std::map<std::uint64_t, std::string> shown_;
-    // Shown in the last minute; each leaves the count a minute after it came.
-    std::shared_ptr<unsigned> recent_ = std::make_shared<unsigned>(0);
+    platform::PerMinuteAllowance allowance_;
 };
 
 }  // namespace corvidale

@@ -7,7 +7,6 @@
 namespace corvidale {
 namespace {
 
-constexpr double kAllowanceSeconds = 60.0;
 // A page may ask for a URL of megabytes; the console needs its start only.
 constexpr std::size_t kShownURLCharacters = 200;
 
@@ -51,12 +50,7 @@ GateVerdict RequestGate::admitExternalOpen(const std::optional<platform::Initiat
         return isOwn(initiator->frame) || top ? GateVerdict::Allow : whoElse(*initiator);
     }
     if (!isOwn(initiator->frame)) return whoElse(*initiator);
-    if (*unrequestedOpens_ >= kUnrequestedOpensPerMinute) return GateVerdict::TooMany;
-    ++*unrequestedOpens_;
-    queue_.after(kAllowanceSeconds, [count = std::weak_ptr<unsigned>(unrequestedOpens_)] {
-        if (auto left = count.lock()) --*left;
-    });
-    return GateVerdict::Allow;
+    return unrequestedOpens_.spend() ? GateVerdict::Allow : GateVerdict::TooMany;
 }
 
 GateVerdict RequestGate::admitPrint(const platform::Initiator& initiator) {

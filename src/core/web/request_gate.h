@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 #include "core/web/app_origin.h"
 
@@ -34,7 +34,7 @@ enum class GateVerdict {
 class RequestGate {
 public:
     RequestGate(platform::MainQueue& queue, std::optional<AppOrigin> origin)
-        : queue_(queue), origin_(std::move(origin)) {}
+        : origin_(std::move(origin)), unrequestedOpens_(queue, kUnrequestedOpensPerMinute) {}
 
     // A URL about to go to the browser: a link followed away from the window,
     // or a new window.
@@ -54,13 +54,11 @@ private:
     bool spendGesture(const platform::Initiator& initiator);
     GateVerdict whoElse(const platform::Initiator& initiator) const;
 
-    platform::MainQueue& queue_;
     std::optional<AppOrigin> origin_;
     // Gesture numbers only grow: each allows one request.
     std::optional<std::uint64_t> lastGestureSpent_;
-    // Requests let through without a user action in the last minute; each
-    // leaves the count a minute after it came.
-    std::shared_ptr<unsigned> unrequestedOpens_ = std::make_shared<unsigned>(0);
+    // Requests let through without a user action.
+    platform::PerMinuteAllowance unrequestedOpens_;
 };
 
 // The line the page's console gets when a request of `kind` ("open",
