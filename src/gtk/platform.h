@@ -9,6 +9,7 @@
 #include "application.h"
 #include "bundle.h"
 #include "core/platform/platform.h"
+#include "core/platform/web_view.h"
 #include "curl/url_session.h"
 #include "defaults.h"
 #include "dialogs.h"

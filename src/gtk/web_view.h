@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/platform/defaults.h"
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 #include "frame_reports.h"
 #include "glib_ptr.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 
 @class CVDWebViewDelegate;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/platform/platform.h"
+#include "core/platform/ui_delegate.h"
+#include "core/platform/web_view.h"
 
 namespace corvidale::testing {
 

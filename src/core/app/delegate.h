@@ -7,6 +7,8 @@
 
 #include "core/app/launch_config.h"
 #include "core/platform/platform.h"
+#include "core/platform/ui_delegate.h"
+#include "core/platform/web_view.h"
 #include "core/web/notification_controller.h"
 #include "core/web/deep_link.h"
 #include "core/web/theme_bridge.h"

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/platform/error.h"
 #include "core/platform/web_view.h"
 
 namespace corvidale {

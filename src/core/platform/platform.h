@@ -15,11 +15,13 @@
 #include "notifications.h"
 #include "process.h"
 #include "url_session.h"
-#include "web_view.h"
 #include "window.h"
 #include "workspace.h"
 
 namespace corvidale::platform {
+
+class WebView;
+struct WebViewConfiguration;
 
 // Everything the core needs of the operating system. One instance per
 // process, made by the backend's entry point.

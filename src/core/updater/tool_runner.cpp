@@ -1,6 +1,6 @@
 #include "tool_runner.h"
 
-#include "core/platform/web_view.h"
+#include "core/platform/error.h"
 #include "core/util/child_process.h"
 
 namespace corvidale::updater {

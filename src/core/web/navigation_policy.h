@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/web_view.h"
+#include "core/platform/navigation.h"
 #include "core/platform/workspace.h"
 #include "page_console.h"
 #include "request_gate.h"

@@ -10,8 +10,9 @@
 
 #include "core/platform/application.h"
 #include "core/platform/defaults.h"
-#include "core/platform/timers.h"
 #include "core/platform/notifications.h"
+#include "core/platform/timers.h"
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
 #include "page_console.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/platform/dialogs.h"
+#include "core/platform/ui_delegate.h"
 #include "page_console.h"
 #include "request_gate.h"
 

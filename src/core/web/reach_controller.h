@@ -5,8 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "core/platform/timers.h"
+#include "core/platform/navigation.h"
 #include "core/platform/process.h"
+#include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
 #include "shell_page_controller.h"

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/request.h"
 #include "core/platform/timers.h"
-#include "core/platform/web_view.h"
 #include "core/web/app_origin.h"
 
 namespace corvidale {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/platform/application.h"
+#include "core/platform/navigation.h"
 #include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 #include "shell_page.h"
