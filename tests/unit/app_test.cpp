@@ -130,7 +130,7 @@ TEST(DeepLinks, OnlyPathsOnTheOriginOpenAndEveryTrickIsRefusedForWhatItIs) {
         {"corvidale://open:443/x", "a port"},
         {"corvidale://open//evil.test/x", "a path that names a host"},
         {"corvidale://open/%2F%2Fevil.test", "a path that names a host"},
-        {"corvidale:////evil.test/x", "not a URL"},
+        {"corvidale:////evil.test/x", "not a URL"},  {"corvidale:///open/x", "not a URL"},
         {"corvidale://open/a%2Fb", "an encoded slash"},
         {"corvidale://open/%5Cevil.test", "a backslash"},
         {"corvidale://open/x/../../y", "a dot segment"},

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "core/downloads/destination.h"
+#include "core/util/text.h"
 #include "core/downloads/download_controller.h"
 #include "core/downloads/interactive_download_reporter.h"
 #include "core/downloads/self_test.h"

@@ -60,7 +60,4 @@ Destination uniqueDestination(const std::string& folder, std::string_view sugges
 // download it was made for never wrote to it; anything with content stays.
 void releaseUnusedClaim(const std::string& path);
 
-// Whether `bytes` are well-formed UTF-8.
-bool isValidUtf8(std::string_view bytes);
-
 }  // namespace corvidale

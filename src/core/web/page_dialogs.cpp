@@ -1,17 +1,10 @@
 #include "page_dialogs.h"
 
+#include "core/util/text.h"
+
 namespace corvidale {
 
-std::string pageDialogText(std::string_view text, std::size_t limit) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-        if (continuation) continue;
-        if (characters == limit) return std::string(text.substr(0, i)) + "…";
-        ++characters;
-    }
-    return std::string(text);
-}
+std::string pageDialogText(std::string_view text, std::size_t limit) { return shortenedText(text, limit); }
 
 std::string pageDialogTitle(const platform::FrameInfo& frame) {
     const std::string origin = serializedOrigin(frame.securityOrigin);

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/web/page_dialogs.h"
+#include "core/util/text.h"
 
 namespace corvidale {
 namespace {
@@ -75,7 +75,7 @@ GateVerdict RequestGate::admitDialog(const std::optional<platform::FrameInfo>& f
 }
 
 std::string refusalMessage(GateVerdict verdict, const std::string& kind, const std::string& target) {
-    const std::string shown = pageDialogText(target, kShownURLCharacters);
+    const std::string shown = shortenedText(target, kShownURLCharacters);
     if (isPageDialog(kind)) return dialogRefusal(verdict, kind, shown);
     const std::string what = kind == "print" ? "Corvidale did not print" : "Corvidale did not " + kind + " " + shown;
     switch (verdict) {
