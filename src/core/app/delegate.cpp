@@ -159,31 +159,27 @@ void Delegate::refuseOrigin() {
     platform_.process().exit(2);
 }
 
-void Delegate::reload() { controllers_->shellPage.reload(); }
-
-void Delegate::zoomIn() { web_->setPageZoom(std::min(web_->pageZoom() + kZoomStep, kZoomMax)); }
-
-void Delegate::zoomOut() { web_->setPageZoom(std::max(web_->pageZoom() - kZoomStep, kZoomMin)); }
-
-void Delegate::zoomReset() { web_->setPageZoom(1.0); }
-
-void Delegate::checkForUpdates() { controllers_->updates.checkInteractively(); }
-
-bool Delegate::performMenuAction(const std::string& action) {
-    if (action == "shellReload") {
-        reload();
-    } else if (action == "shellZoomIn") {
-        zoomIn();
-    } else if (action == "shellZoomOut") {
-        zoomOut();
-    } else if (action == "shellZoomReset") {
-        zoomReset();
-    } else if (action == "checkForUpdates:") {
-        checkForUpdates();
-    } else {
+bool Delegate::performMenuAction(platform::MenuAction action) {
+    using platform::MenuAction;
+    switch (action) {
+    case MenuAction::Reload:
+        controllers_->shellPage.reload();
+        return true;
+    case MenuAction::ZoomIn:
+        web_->setPageZoom(std::min(web_->pageZoom() + kZoomStep, kZoomMax));
+        return true;
+    case MenuAction::ZoomOut:
+        web_->setPageZoom(std::max(web_->pageZoom() - kZoomStep, kZoomMin));
+        return true;
+    case MenuAction::ZoomReset:
+        web_->setPageZoom(1.0);
+        return true;
+    case MenuAction::CheckForUpdates:
+        controllers_->updates.checkInteractively();
+        return true;
+    default:
         return false;
     }
-    return true;
 }
 
 void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/app/launch_config.h"
+#include "core/platform/application_delegate.h"
 #include "core/platform/platform.h"
 #include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
@@ -19,7 +20,9 @@ namespace corvidale {
 // it builds the window at launch, wires the controllers that decide, and hands
 // each of the engine's questions to the one that owns the answer. Lives for
 // the whole process and runs on the main thread only.
-class Delegate final : public platform::NavigationDelegate, public platform::UIDelegate {
+class Delegate final : public platform::ApplicationDelegate,
+                       public platform::NavigationDelegate,
+                       public platform::UIDelegate {
 public:
     explicit Delegate(platform::Platform& platform);
     ~Delegate() override;
@@ -27,22 +30,13 @@ public:
     Delegate& operator=(const Delegate&) = delete;
 
     // --- Application -----------------------------------------------------
-    void applicationDidFinishLaunching();
-    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
-    // Links of the application's scheme, from the system: before launch the
-    // last good one is the first page, after it the window shows it and
-    // comes forward. Refused links change nothing.
-    void openURLs(const std::vector<std::string>& urls);
-
-    // --- Menu commands ---------------------------------------------------
-    void reload();
-    void zoomIn();
-    void zoomOut();
-    void zoomReset();
-    void checkForUpdates();
-    // Runs the action named by a menu item's selector when the Delegate
-    // handles it; answers false for actions that belong to the platform.
-    bool performMenuAction(const std::string& action);
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldTerminateAfterLastWindowClosed() const override { return true; }
+    // Before launch the last good link is the first page, after it the
+    // window shows it and comes forward. Refused links change nothing.
+    void openURLs(const std::vector<std::string>& urls) override;
+    // Reload, the zoom steps and the update check.
+    bool performMenuAction(platform::MenuAction action) override;
 
     // --- Navigation ------------------------------------------------------
     void decidePolicyForNavigationAction(const platform::NavigationAction& action,
