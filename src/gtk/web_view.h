@@ -43,6 +43,8 @@ public:
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;
 
+    void addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler& handler) override;
+    void addUserScript(const platform::UserScript& script) override;
     void setNavigationDelegate(platform::NavigationDelegate* delegate) override { navigationDelegate_ = delegate; }
     void setUIDelegate(platform::UIDelegate* delegate) override { uiDelegate_ = delegate; }
     void setAllowsBackForwardNavigationGestures(bool allow) override;
@@ -86,7 +88,6 @@ private:
     static void onResponsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self);
 
-    void makeContentManager(const platform::WebViewConfiguration& configuration);
     void connectSignals();
     gboolean decideNavigationAction(WebKitPolicyDecision* decision);
     gboolean decideNewWindowAction(WebKitPolicyDecision* decision);

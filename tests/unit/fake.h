@@ -268,6 +268,10 @@ struct FakeWebView : platform::WebView {
     ~FakeWebView() override {
         if (p.web == this) p.web = nullptr;
     }
+    void addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler&) override {
+        handlerNames.push_back(name);
+    }
+    void addUserScript(const platform::UserScript& script) override { userScripts.push_back(script); }
     void setNavigationDelegate(platform::NavigationDelegate*) override {}
     void setUIDelegate(platform::UIDelegate*) override {}
     void setAllowsBackForwardNavigationGestures(bool) override {}
@@ -314,6 +318,8 @@ struct FakeWebView : platform::WebView {
     std::string shownHTML;
     std::vector<std::string> scripts;
     std::vector<std::function<void(platform::ScriptResult)>> completions;
+    std::vector<std::string> handlerNames;
+    std::vector<platform::UserScript> userScripts;
 };
 
 inline std::unique_ptr<platform::WebView> Fake::createWebView(const platform::WebViewConfiguration& c) {

@@ -10,9 +10,7 @@
 #include "core/platform/platform.h"
 #include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
-#include "core/web/notification_controller.h"
 #include "core/web/deep_link.h"
-#include "core/web/theme_bridge.h"
 
 namespace corvidale {
 
@@ -74,8 +72,9 @@ private:
     // The controllers of the window and its page, made once both exist.
     struct Controllers;
 
-    platform::WebViewConfiguration webViewConfiguration();
-    void makeWindow();
+    platform::WebViewConfiguration webViewConfiguration() const;
+    // The window, set up around the web view and not shown yet.
+    std::unique_ptr<platform::Window> makeWindow();
     [[noreturn]] void refuseOrigin();
 
     platform::Platform& platform_;
@@ -83,14 +82,14 @@ private:
     // What every controller asks "is this the application's own?"; owns
     // nothing when the configuration names no origin.
     const AppOrigin origin_;
-    ThemeBridge theme_;
-    // Made with the configuration, before the web view it serves.
-    NotificationController notifications_;
+    // Links come from the system before launch too; they need no window.
     DeepLinkController links_;
     std::optional<std::string> startURL_;
+    // Before the web view, so that it goes after it: the view's message
+    // handlers are among them.
+    std::unique_ptr<Controllers> controllers_;
     std::unique_ptr<platform::WebView> web_;
     std::unique_ptr<platform::Window> window_;
-    std::unique_ptr<Controllers> controllers_;
 };
 
 }  // namespace corvidale

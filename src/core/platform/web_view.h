@@ -39,12 +39,6 @@ struct UserScript {
 struct WebViewConfiguration {
     bool persistentDefaultDataStore = false;
     bool javaScriptEnabled = false;
-    struct Handler {
-        std::string name;
-        ScriptMessageHandler* handler = nullptr;
-    };
-    std::vector<Handler> scriptMessageHandlers;
-    std::vector<UserScript> userScripts;
     // Origins ("https://host[:port]") whose pages may show notifications
     // without asking first.
     std::vector<std::string> notificationOrigins;
@@ -60,6 +54,12 @@ struct ScriptResult {
 class WebView {
 public:
     virtual ~WebView() = default;
+    // What pages post to window.webkit.messageHandlers.`name` goes to
+    // `handler`, which outlives the web view. A name given twice keeps its
+    // first handler.
+    virtual void addScriptMessageHandler(const std::string& name, ScriptMessageHandler& handler) = 0;
+    // Runs `script` in the documents loaded from now on.
+    virtual void addUserScript(const UserScript& script) = 0;
     virtual void setNavigationDelegate(NavigationDelegate* delegate) = 0;
     virtual void setUIDelegate(UIDelegate* delegate) = 0;
     virtual void setAllowsBackForwardNavigationGestures(bool allow) = 0;

@@ -31,6 +31,10 @@ inline constexpr std::string_view kNotificationHandlerName = "corvidaleNotificat
 // allows no one.
 std::vector<std::string> readNotificationOrigins(std::string_view stored);
 
+// The origins the web view is made with, allowed to notify without asking:
+// the application's, when the user's answer for it is remembered.
+std::vector<std::string> grantedNotificationOrigins(const platform::Defaults& defaults, const AppOrigin& origin);
+
 // The Notification API of the user-agent script where the web view has none:
 // window.Notification in the top frame, posting to kNotificationHandlerName.
 platform::UserScript notificationBridgeScript(bool granted);
@@ -45,15 +49,11 @@ platform::UserScript notificationBridgeScript(bool granted);
 class NotificationController final : public platform::ScriptMessageHandler,
                                      public platform::NotificationCenterDelegate {
 public:
+    // `bridged`: the web view has no Notification API, and the page gets the
+    // shell's own.
     NotificationController(platform::NotificationCenter& center, platform::Application& application,
                            platform::Defaults& defaults, platform::MainQueue& queue, const AppOrigin& origin,
-                           bool bridged);
-
-    // What the web view is made with: the origins that may notify, and the
-    // shell's own API where the web view lacks one.
-    void configure(platform::WebViewConfiguration& configuration);
-    // The page it serves, once the web view and its console exist.
-    void attach(platform::WebView& web, PageConsole& console);
+                           bool bridged, platform::WebView& web, PageConsole& console);
 
     void requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler);
     // Answers whether it was shown (not dropped by the rate limit).
@@ -77,8 +77,8 @@ private:
     const bool bridged_;
     bool granted_ = false;
     bool authorizationAsked_ = false;
-    platform::WebView* web_ = nullptr;
-    PageConsole* console_ = nullptr;
+    platform::WebView& web_;
+    PageConsole& console_;
     // The notifications on the desktop, by the page's id, with their tags.
     std::map<std::uint64_t, std::string> shown_;
     platform::PerMinuteAllowance allowance_;

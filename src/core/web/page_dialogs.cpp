@@ -17,9 +17,9 @@ using platform::AlertContent;
 using platform::kAlertFirstButtonReturn;
 using platform::Presentation;
 
-PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin,
+PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, const AppOrigin& origin,
                          RequestGate& gate, PageConsole& console)
-    : dialogs_(dialogs), web_(web), origin_(std::move(origin)), gate_(gate), console_(console) {}
+    : dialogs_(dialogs), web_(web), origin_(origin), gate_(gate), console_(console) {}
 
 std::optional<AlertContent> PageDialogs::admitted(const std::string& kind, const std::string& message,
                                                   const std::optional<platform::FrameInfo>& frame) {
@@ -84,7 +84,7 @@ void PageDialogs::runOpenPanel(const platform::OpenPanelParameters& parameters,
 void PageDialogs::requestMediaCapturePermission(platform::Completion<platform::PermissionDecision> decisionHandler) {
     // Camera and microphone are for the web application itself: a sign-in
     // page or any other site that ends up as the top-level page gets nothing.
-    const bool ownPage = origin_ && origin_->ownsURL(web_.url());
+    const bool ownPage = origin_.ownsURL(web_.url());
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }
 

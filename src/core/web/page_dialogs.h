@@ -30,7 +30,7 @@ std::string pageDialogTitle(const platform::FrameInfo& frame);
 class PageDialogs {
 public:
     // `origin`: the configured origin, nullopt if it is none.
-    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin, RequestGate& gate,
+    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, const AppOrigin& origin, RequestGate& gate,
                 PageConsole& console);
 
     // A dialog the gate refuses is answered at once as if dismissed (nothing,
@@ -55,7 +55,7 @@ private:
 
     platform::Dialogs& dialogs_;
     platform::WebView& web_;
-    std::optional<AppOrigin> origin_;
+    const AppOrigin& origin_;
     RequestGate& gate_;
     PageConsole& console_;
 };

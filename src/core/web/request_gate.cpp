@@ -23,9 +23,9 @@ std::string dialogRefusal(GateVerdict verdict, const std::string& kind, const st
 }  // namespace
 
 bool RequestGate::isOwn(const std::optional<platform::FrameInfo>& frame) const {
-    if (!frame || !origin_) return false;
+    if (!frame) return false;
     const auto& origin = frame->securityOrigin;
-    return origin_->ownsOrigin(origin.protocol, origin.host, origin.port);
+    return origin_.ownsOrigin(origin.protocol, origin.host, origin.port);
 }
 
 bool RequestGate::spendGesture(const platform::Initiator& initiator) {

@@ -33,8 +33,8 @@ enum class GateVerdict {
 // the engine's own rules stay in charge.
 class RequestGate {
 public:
-    RequestGate(platform::MainQueue& queue, std::optional<AppOrigin> origin)
-        : origin_(std::move(origin)), unrequestedOpens_(queue, kUnrequestedOpensPerMinute) {}
+    RequestGate(platform::MainQueue& queue, const AppOrigin& origin)
+        : origin_(origin), unrequestedOpens_(queue, kUnrequestedOpensPerMinute) {}
 
     // A URL about to go to the browser: a link followed away from the window,
     // or a new window.
@@ -54,7 +54,7 @@ private:
     bool spendGesture(const platform::Initiator& initiator);
     GateVerdict whoElse(const platform::Initiator& initiator) const;
 
-    std::optional<AppOrigin> origin_;
+    const AppOrigin& origin_;
     // Gesture numbers only grow: each allows one request.
     std::optional<std::uint64_t> lastGestureSpent_;
     // Requests let through without a user action.
