@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "application.h"
 #include "bundle.h"
@@ -64,5 +65,14 @@ public:
     // The platform word in the shell's user-agent token ("mac", "linux").
     virtual std::string userAgentPlatformWord() const = 0;
 };
+
+// Runs `work` on a worker thread and hands what it returns to `done` on the
+// main thread. `work` must not touch the window, dialogs or any controller.
+template <typename Work, typename Done>
+void runInBackgroundThenPost(Platform& platform, Work work, Done done) {
+    platform.runInBackground([&queue = platform.mainQueue(), work = std::move(work), done = std::move(done)]() mutable {
+        queue.post([done = std::move(done), result = work()]() mutable { done(std::move(result)); });
+    });
+}
 
 }  // namespace corvidale::platform

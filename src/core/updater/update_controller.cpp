@@ -15,11 +15,14 @@ constexpr double kAutomaticCheckIntervalSeconds = 21600.0;
 }  // namespace
 
 UpdateController::UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
-                                   std::shared_ptr<Installer> installer)
+                                   Installer installer)
     : platform_(platform),
       reporter_(reporter),
       alwaysAutomatic_(alwaysAutomatic),
-      installer_(std::move(installer)),
+      installer_(installer ? std::move(installer)
+                           : [](const Release& release, const InstallTarget& target) {
+                                 return installRelease(release, target);
+                             }),
       arming_(platform.mainQueue()),
       jobs_(platform.mainQueue()) {}
 
@@ -77,22 +80,20 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
     installing_ = true;
     reporter_.installationStarted(release);
 
-    auto& queue = platform_.mainQueue();
     auto target = installTarget(platform_);
     target.runningBuild = std::max(target.runningBuild, installedBuild_.value_or(target.runningBuild));
-    auto finish = jobs_.guard([this, automatic](const InstalledApp& installed, std::exception_ptr error) {
-        finishInstallation(installed, automatic, error);
-    });
-    platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue, finish] {
-        std::exception_ptr error;
-        InstalledApp installed;
+    auto install = [install = installer_, release, target = std::move(target)] {
+        std::pair<InstalledApp, std::exception_ptr> outcome;
         try {
-            installed = installer->installRelease(release, target);
+            outcome.first = install(release, target);
         } catch (...) {
-            error = std::current_exception();
+            outcome.second = std::current_exception();
         }
-        queue.post([finish, installed, error]() mutable { finish(installed, error); });
-    });
+        return outcome;
+    };
+    platform::runInBackgroundThenPost(platform_, std::move(install), jobs_.guard([this, automatic](auto outcome) {
+        finishInstallation(outcome.first, automatic, outcome.second);
+    }));
 }
 
 void UpdateController::finishInstallation(const InstalledApp& installed, bool automatic, std::exception_ptr error) {

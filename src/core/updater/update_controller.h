@@ -9,7 +9,7 @@
 #include "core/platform/platform.h"
 #include "core/platform/timers.h"
 #include "feed.h"
-#include "installer.h"
+#include "install_target.h"
 #include "update_reporter.h"
 
 namespace corvidale::updater {
@@ -21,9 +21,9 @@ inline constexpr const char* kAutoUpdateKey = "autoUpdate";
 class UpdateController {
 public:
     // `alwaysAutomatic`: the automatic check runs whatever the user chose (an
-    // unattended run).
+    // unattended run). `installer`: the installation pipeline when empty.
     UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
-                     std::shared_ptr<Installer> installer = makeInstaller());
+                     Installer installer = {});
 
     // The check the user asked for; it ends with its outcome shown.
     void checkInteractively();
@@ -40,7 +40,7 @@ private:
     platform::Platform& platform_;
     UpdateReporter& reporter_;
     const bool alwaysAutomatic_;
-    std::shared_ptr<Installer> installer_;
+    const Installer installer_;
     // The automatic check's timers; each arming cancels the last one's.
     platform::TimerOwner arming_;
     bool installing_ = false;
