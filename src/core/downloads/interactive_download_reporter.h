@@ -1,6 +1,6 @@
 #pragma once
 
-#include <memory>
+#include <string>
 
 #include "core/platform/dialogs.h"
 #include "core/platform/timers.h"

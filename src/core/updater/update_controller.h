@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 
