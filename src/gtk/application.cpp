@@ -105,7 +105,7 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
 
 void GtkShellApplication::terminate() {
     // A page waiting for its dialog gets the dialog's cancel value.
-    endSheets(context_);
+    if (context_.dialogs != nullptr) context_.dialogs->endSheets();
     g_application_quit(G_APPLICATION(context_.application));
 }
 

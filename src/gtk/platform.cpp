@@ -18,7 +18,9 @@ GtkPlatform::GtkPlatform(std::map<std::string, std::string> argumentDomain)
                 [this](const std::string& line) { process_.writeStderr(line); }),
       application_(context_, bundle_),
       dialogs_(context_),
-      downloads_(context_) {}
+      downloads_(context_) {
+    context_.dialogs = &dialogs_;
+}
 
 void GtkPlatform::attach(GtkApplication* application) {
     context_.application = application;

@@ -13,6 +13,7 @@
 
 namespace corvidale::gtk {
 
+class GtkDialogs;
 class GtkWebView;
 
 // One key of a menu item: a GTK accelerator and the item's action.
@@ -35,11 +36,8 @@ struct ShellContext {
     std::unordered_map<WebKitWebView*, GtkWebView*> webViews;
     // The menu's keys, from the moment the menu bar exists.
     std::vector<MenuShortcut> menuShortcuts;
-    // The sheets showing on the main window, oldest first.
-    std::vector<GtkWindow*> sheets;
-    // Windows the engine put over the main window (its print dialog), while
-    // they show.
-    std::vector<GtkWindow*> engineDialogs;
+    // The alerts and panels, which own the sheets on the main window.
+    GtkDialogs* dialogs = nullptr;
     // The main page's process is gone and nothing has loaded since: it
     // answers no key.
     bool pageProcessGone = false;
