@@ -66,8 +66,8 @@ TEST_F(Notifications, OnlyTheOwnTopPageIsGrantedRememberedAndAPlantedListAllowsN
 
 TEST_F(Notifications, TenAMinuteCutLikeDialogTextTagsReplaceAndAClickComesForward) {
     auto& n = make();
-    n.show({1, std::string(10001, 't'), "body", "inbox"});
-    EXPECT_EQ(calls("notify"), Strings{"notify page-1 [" + std::string(10000, 't') + "…] [body]"});
+    n.show({1, std::string(10001, 't'), std::string(10000, 'b'), "inbox"});  // the body fits exactly
+    EXPECT_EQ(calls("notify"), Strings{"notify page-1 [" + std::string(10000, 't') + "…] [" + std::string(10000, 'b') + "]"});
     n.show({2, "New", "mail", "inbox"});
     n.show({3, "Other", "", ""});
     n.closed(2);
