@@ -2,18 +2,18 @@
 
 #include <webkit/webkit.h>
 
+#include <map>
 #include <vector>
 
 #include "accelerators.h"
-#include "core/app/delegate.h"
 #include "dialogs.h"
 #include "shortcuts.h"
 
 namespace corvidale::gtk {
 namespace {
 
-// Every menu item runs one action with its selector as the target, so
-// selectors never have to be turned into action names.
+// Every menu item runs one action with its selector as the target, so that
+// no action needs a GAction of its own.
 constexpr const char* kMenuDetailedPrefix = "app.menu-command";
 
 std::string applicationName(const GtkBundle& bundle) {
@@ -30,12 +30,12 @@ GMenu* buildSection(const std::vector<platform::MenuItem>& items, std::size_t be
     for (std::size_t i = begin; i < end; ++i) {
         const auto& item = items[i];
         g_autoptr(GMenuItem) entry = g_menu_item_new(menuLabel(item.title).c_str(), nullptr);
-        if (!item.action.empty()) {
-            g_menu_item_set_action_and_target_value(entry, kMenuDetailedPrefix,
-                                                    g_variant_new_string(item.action.c_str()));
+        if (item.action) {
+            const std::string selector(platform::selectorOf(*item.action));
+            g_menu_item_set_action_and_target_value(entry, kMenuDetailedPrefix, g_variant_new_string(selector.c_str()));
             const auto accelerators = acceleratorsForKeyEquivalent(item.keyEquivalent);
             if (!accelerators.empty()) g_menu_item_set_attribute(entry, "accel", "s", accelerators.front().c_str());
-            for (const auto& accelerator : accelerators) shortcuts.push_back({accelerator, item.action});
+            for (const auto& accelerator : accelerators) shortcuts.push_back({accelerator, *item.action});
         }
         g_menu_append_item(section, entry);
     }
@@ -105,56 +105,64 @@ void GtkShellApplication::setMainMenu(const platform::MenuBar& menuBar) {
 
 void GtkShellApplication::terminate() {
     // A page waiting for its dialog gets the dialog's cancel value.
-    endSheets(context_);
+    if (context_.dialogs != nullptr) context_.dialogs->endSheets();
     g_application_quit(G_APPLICATION(context_.application));
 }
 
 void GtkShellApplication::onMenuAction(GSimpleAction*, GVariant* parameter, gpointer self) {
     if (parameter == nullptr || !g_variant_is_of_type(parameter, G_VARIANT_TYPE_STRING)) return;
-    static_cast<GtkShellApplication*>(self)->perform(g_variant_get_string(parameter, nullptr));
+    const auto action = platform::menuActionNamed(g_variant_get_string(parameter, nullptr));
+    if (action) static_cast<GtkShellApplication*>(self)->perform(*action);
 }
 
-void GtkShellApplication::perform(const std::string& action) {
+void GtkShellApplication::perform(platform::MenuAction action) {
+    using platform::MenuAction;
+    if (platform::isApplicationAction(action)) {
+        if (context_.delegate != nullptr) context_.delegate->performMenuAction(action);
+        return;
+    }
     GtkWindow* window = context_.mainWindow;
-    if (action == "orderFrontStandardAboutPanel:") {
+    switch (action) {
+    case MenuAction::About:
         showAboutPanel();
-    } else if (action == "hide:" || action == "performMiniaturize:") {
+        break;
+    case MenuAction::Hide:
+    case MenuAction::Minimize:
         // There is no hiding an application on Linux desktops; the window
         // goes out of the way instead.
         if (window != nullptr) gtk_window_minimize(window);
-    } else if (action == "terminate:") {
+        break;
+    case MenuAction::Quit:
         terminate();
-    } else if (action == "toggleFullScreen:") {
-        if (window != nullptr) {
-            if (gtk_window_is_fullscreen(window)) {
-                gtk_window_unfullscreen(window);
-            } else {
-                gtk_window_fullscreen(window);
-            }
+        break;
+    case MenuAction::ToggleFullScreen:
+        if (window != nullptr && gtk_window_is_fullscreen(window)) {
+            gtk_window_unfullscreen(window);
+        } else if (window != nullptr) {
+            gtk_window_fullscreen(window);
         }
-    } else if (action == "performClose:") {
+        break;
+    case MenuAction::Close:
         if (window != nullptr) gtk_window_close(window);
-    } else if (action == "undo:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_UNDO);
-    } else if (action == "redo:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_REDO);
-    } else if (action == "cut:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_CUT);
-    } else if (action == "copy:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_COPY);
-    } else if (action == "paste:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_PASTE);
-    } else if (action == "selectAll:") {
-        runEditingCommand(WEBKIT_EDITING_COMMAND_SELECT_ALL);
-    } else if (context_.delegate != nullptr) {
-        context_.delegate->performMenuAction(action);
+        break;
+    default:
+        runEditingCommand(action);
     }
 }
 
-void GtkShellApplication::runEditingCommand(const char* command) {
+void GtkShellApplication::runEditingCommand(platform::MenuAction action) {
+    using platform::MenuAction;
+    static const std::map<MenuAction, const char*> kCommands = {
+        {MenuAction::Undo, WEBKIT_EDITING_COMMAND_UNDO},   {MenuAction::Redo, WEBKIT_EDITING_COMMAND_REDO},
+        {MenuAction::Cut, WEBKIT_EDITING_COMMAND_CUT},     {MenuAction::Copy, WEBKIT_EDITING_COMMAND_COPY},
+        {MenuAction::Paste, WEBKIT_EDITING_COMMAND_PASTE}, {MenuAction::SelectAll, WEBKIT_EDITING_COMMAND_SELECT_ALL},
+    };
+    const auto command = kCommands.find(action);
     // The Edit items act on the page's editing: clicked in the menu, or
     // pressed as keys that the page itself left unhandled.
-    if (context_.mainWebView != nullptr) webkit_web_view_execute_editing_command(context_.mainWebView, command);
+    if (command != kCommands.end() && context_.mainWebView != nullptr) {
+        webkit_web_view_execute_editing_command(context_.mainWebView, command->second);
+    }
 }
 
 void GtkShellApplication::showAboutPanel() {

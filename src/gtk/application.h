@@ -26,12 +26,12 @@ public:
     void terminate() override;
 
     // Runs a menu item's action, as the item itself would.
-    void perform(const std::string& action);
+    void perform(platform::MenuAction action);
 
 private:
     static void onMenuAction(GSimpleAction*, GVariant* parameter, gpointer self);
     void showAboutPanel();
-    void runEditingCommand(const char* command);
+    void runEditingCommand(platform::MenuAction action);
 
     ShellContext& context_;
     const GtkBundle& bundle_;

@@ -50,22 +50,8 @@ void setContentEnabled(ShellContext& context, bool enabled) {
     }
 }
 
-void onSheetDestroy(GtkWidget* sheet, gpointer data) {
-    auto& context = *static_cast<ShellContext*>(data);
-    auto& sheets = context.sheets;
-    sheets.erase(std::remove(sheets.begin(), sheets.end(), GTK_WINDOW(sheet)), sheets.end());
-    if (sheets.empty()) setContentEnabled(context, true);
-}
-
-// Shows `window` as a sheet on the main window: in front of it, closed with
-// it, and answerable by the keys that quit or close.
-void beginSheet(ShellContext& context, GtkWindow* window) {
-    gtk_window_set_transient_for(window, context.mainWindow);
-    gtk_window_set_destroy_with_parent(window, TRUE);
-    installShellShortcuts(context, window);
-    context.sheets.push_back(window);
-    if (context.sheets.size() == 1) setContentEnabled(context, false);
-    g_signal_connect(window, "destroy", G_CALLBACK(onSheetDestroy), &context);
+void forget(std::vector<GtkWindow*>& windows, GtkWidget* window) {
+    windows.erase(std::remove(windows.begin(), windows.end(), GTK_WINDOW(window)), windows.end());
 }
 
 // Runs `answer` from the main loop. A request is never answered from inside
@@ -284,41 +270,57 @@ void onOpenPanelDestroy(GtkWidget*, gpointer data) {
 
 }  // namespace
 
-void endSheets(ShellContext& context) {
-    const auto sheets = context.sheets;
+void GtkDialogs::onSheetDestroy(GtkWidget* sheet, gpointer self) {
+    auto* dialogs = static_cast<GtkDialogs*>(self);
+    forget(dialogs->sheets_, sheet);
+    if (dialogs->sheets_.empty()) setContentEnabled(dialogs->context_, true);
+}
+
+// Shows `window` as a sheet on the main window: in front of it, closed with
+// it, and answerable by the keys that quit or close.
+void GtkDialogs::beginSheet(GtkWindow* window) {
+    gtk_window_set_transient_for(window, context_.mainWindow);
+    gtk_window_set_destroy_with_parent(window, TRUE);
+    installShellShortcuts(context_, window);
+    sheets_.push_back(window);
+    if (sheets_.size() == 1) setContentEnabled(context_, false);
+    g_signal_connect(window, "destroy", G_CALLBACK(&GtkDialogs::onSheetDestroy), this);
+}
+
+void GtkDialogs::endSheets() {
+    const auto sheets = sheets_;
     for (GtkWindow* sheet : sheets) gtk_window_destroy(sheet);
     // The engine waits for its dialog's answer in a loop of its own, which
     // closing answers; the shell can only end once that loop has.
-    const auto engineDialogs = context.engineDialogs;
+    const auto engineDialogs = engineDialogs_;
     for (GtkWindow* dialog : engineDialogs) gtk_window_close(dialog);
 }
 
-namespace {
-
-void onEngineDialogDestroy(GtkWidget* dialog, gpointer data) {
-    auto& dialogs = static_cast<ShellContext*>(data)->engineDialogs;
-    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), GTK_WINDOW(dialog)), dialogs.end());
+void GtkDialogs::onEngineDialogDestroy(GtkWidget* dialog, gpointer self) {
+    forget(static_cast<GtkDialogs*>(self)->engineDialogs_, dialog);
 }
 
-gboolean onWidgetMapped(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
-    auto& context = *static_cast<ShellContext*>(data);
+gboolean GtkDialogs::onWidgetMapped(GSignalInvocationHint*, guint count, const GValue* values, gpointer self) {
+    auto* dialogs = static_cast<GtkDialogs*>(self);
+    auto& context = dialogs->context_;
     auto* object = count > 0 ? static_cast<GObject*>(g_value_get_object(&values[0])) : nullptr;
     if (!GTK_IS_WINDOW(object) || context.mainWindow == nullptr) return TRUE;
     auto* window = GTK_WINDOW(object);
     if (gtk_window_get_transient_for(window) != context.mainWindow || hasShellShortcuts(window)) return TRUE;
     installShellShortcuts(context, window);
-    context.engineDialogs.push_back(window);
-    g_signal_connect(window, "destroy", G_CALLBACK(onEngineDialogDestroy), &context);
+    dialogs->engineDialogs_.push_back(window);
+    g_signal_connect(window, "destroy", G_CALLBACK(&GtkDialogs::onEngineDialogDestroy), dialogs);
     return TRUE;  // stay for the next one
 }
 
-}  // namespace
+void GtkDialogs::watchEngineDialogs() {
+    if (mapHook_ != 0) return;
+    mapHook_ = g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, &GtkDialogs::onWidgetMapped,
+                                          this, nullptr);
+}
 
-void watchEngineDialogs(ShellContext& context) {
-    static bool watching = false;
-    if (watching) return;
-    watching = true;
-    g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, onWidgetMapped, &context, nullptr);
+GtkDialogs::~GtkDialogs() {
+    if (mapHook_ != 0) g_signal_remove_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), mapHook_);
 }
 
 std::string alertWindowTitle(const platform::AlertContent& alert) {
@@ -331,7 +333,7 @@ GtkWindow* GtkDialogs::alertWindow(const platform::AlertContent& alert, platform
     gtk_window_set_title(window, alertWindowTitle(alert).c_str());
     gtk_window_set_resizable(window, FALSE);
     if (presentation == platform::Presentation::SheetOnWindow) {
-        beginSheet(context_, window);
+        beginSheet(window);
         return window;
     }
     // An application-modal alert blocks the whole application, which here
@@ -402,7 +404,7 @@ void GtkDialogs::showOpenPanel(const platform::OpenPanelParameters& parameters,
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), parameters.allowsMultipleSelection);
     G_GNUC_END_IGNORE_DEPRECATIONS
 
-    beginSheet(context_, GTK_WINDOW(dialog));
+    beginSheet(GTK_WINDOW(dialog));
     g_signal_connect(dialog, "response", G_CALLBACK(onOpenPanelResponse), state);
     g_signal_connect(dialog, "destroy", G_CALLBACK(onOpenPanelDestroy), state);
     gtk_window_present(GTK_WINDOW(dialog));

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "core/platform/web_view.h"
+#include "core/platform/download.h"
 #include "glib_ptr.h"
 #include "web_view.h"
 

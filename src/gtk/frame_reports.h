@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/platform/web_view.h"
+#include "core/platform/request.h"
 
 namespace corvidale::gtk {
 

@@ -8,6 +8,7 @@
 #include "bundle.h"
 #include "command_line.h"
 #include "core/app/delegate.h"
+#include "core/app/launch_config.h"
 #include "platform.h"
 #include "rendering.h"
 #include "startup_trace.h"
@@ -26,9 +27,6 @@ void printVersion() {
     const std::string build = bundle.infoString("CFBundleVersion").value_or("unknown");
     std::printf("%s %s (%s)\n", name.empty() ? "Corvidale" : name.c_str(), version.c_str(), build.c_str());
 }
-
-constexpr const char* kDownloadSelfTestKey = "downloadSelfTest";
-constexpr const char* kUpdateSelfTestKey = "updateSelfTest";
 
 // A second launch hands over to the running shell, which brings its window
 // forward, and exits. That takes the session bus, and GLib would autolaunch
@@ -109,8 +107,8 @@ int main(int argc, char** argv) {
     g_autofree gchar* programName = g_path_get_basename(argv[0]);
     g_set_prgname(applicationId != nullptr ? applicationId : programName);
     corvidale::gtk::prepareWebsiteFolders(g_get_prgname());
-    const bool selfTest = platform->defaults().boolean(kDownloadSelfTestKey) ||
-                          platform->defaults().boolean(kUpdateSelfTestKey);
+    const bool selfTest = platform->defaults().boolean(corvidale::kDownloadSelfTestKey) ||
+                          platform->defaults().boolean(corvidale::kUpdateSelfTestKey);
     const auto unique = singleInstance(applicationId != nullptr, corvidale::gtk::sessionBusAvailable(), selfTest);
     const auto flags = (unique ? G_APPLICATION_DEFAULT_FLAGS : G_APPLICATION_NON_UNIQUE) | G_APPLICATION_HANDLES_OPEN;
     GtkApplication* application = gtk_application_new(applicationId, static_cast<GApplicationFlags>(flags));

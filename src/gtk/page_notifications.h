@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/web_view.h"
+#include "core/platform/ui_delegate.h"
 
 namespace corvidale::gtk {
 

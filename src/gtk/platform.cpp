@@ -5,7 +5,6 @@
 #include <system_error>
 #include <thread>
 
-#include "core/app/delegate.h"
 #include "frame_reports.h"
 #include "network_watch.h"
 #include "startup_trace.h"
@@ -19,7 +18,9 @@ GtkPlatform::GtkPlatform(std::map<std::string, std::string> argumentDomain)
                 [this](const std::string& line) { process_.writeStderr(line); }),
       application_(context_, bundle_),
       dialogs_(context_),
-      downloads_(context_) {}
+      downloads_(context_) {
+    context_.dialogs = &dialogs_;
+}
 
 void GtkPlatform::attach(GtkApplication* application) {
     context_.application = application;
@@ -31,7 +32,7 @@ void GtkPlatform::onWindowRemoved(GtkApplication* application, GtkWindow*, gpoin
     if (gtk_application_get_windows(application) != nullptr) return;
     // The last window is gone: the shell ends with it when the controller
     // says so, whatever else holds the application.
-    Delegate* delegate = platform->context_.delegate;
+    auto* delegate = platform->context_.delegate;
     if (delegate == nullptr || delegate->applicationShouldTerminateAfterLastWindowClosed()) {
         g_application_quit(G_APPLICATION(application));
     }

@@ -9,6 +9,7 @@
 #include "application.h"
 #include "bundle.h"
 #include "core/platform/platform.h"
+#include "core/platform/web_view.h"
 #include "curl/url_session.h"
 #include "defaults.h"
 #include "dialogs.h"
@@ -34,8 +35,8 @@ public:
     // Before activation: the application the windows belong to.
     void attach(GtkApplication* application);
     // At activation: the controller that answers for the shell.
-    void setDelegate(Delegate* delegate) { context_.delegate = delegate; }
-    Delegate* delegate() const { return context_.delegate; }
+    void setDelegate(platform::ApplicationDelegate* delegate) { context_.delegate = delegate; }
+    platform::ApplicationDelegate* delegate() const { return context_.delegate; }
     GtkWindow* mainWindow() const { return context_.mainWindow; }
 
     platform::Bundle& bundle() override { return bundle_; }

@@ -4,29 +4,29 @@
 #include <webkit/webkit.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-namespace corvidale {
-class Delegate;
-}
+#include "core/platform/application_delegate.h"
 
 namespace corvidale::gtk {
 
+class GtkDialogs;
 class GtkWebView;
 
-// One key of a menu item: a GTK accelerator and the item's action selector.
+// One key of a menu item: a GTK accelerator and the item's action.
 struct MenuShortcut {
     std::string accelerator;
-    std::string action;
+    platform::MenuAction action;
 };
 
 // What the backend's pieces share. Everything here lives on the main thread.
 struct ShellContext {
     GtkApplication* application = nullptr;
     // The one controller; set right after it is made at activation.
-    Delegate* delegate = nullptr;
+    platform::ApplicationDelegate* delegate = nullptr;
     // The window the controller made, while it exists; alerts and panels
     // attach to it and the window commands act on it.
     GtkWindow* mainWindow = nullptr;
@@ -36,18 +36,15 @@ struct ShellContext {
     std::unordered_map<WebKitWebView*, GtkWebView*> webViews;
     // The menu's keys, from the moment the menu bar exists.
     std::vector<MenuShortcut> menuShortcuts;
-    // The sheets showing on the main window, oldest first.
-    std::vector<GtkWindow*> sheets;
-    // Windows the engine put over the main window (its print dialog), while
-    // they show.
-    std::vector<GtkWindow*> engineDialogs;
+    // The alerts and panels, which own the sheets on the main window.
+    GtkDialogs* dialogs = nullptr;
     // The main page's process is gone and nothing has loaded since: it
     // answers no key.
     bool pageProcessGone = false;
     // The Quit, Close or Reload key last given to a page thought responsive,
     // and when: the menu's, if the engine finds the page hung before it
     // hands the key back.
-    std::string keyAwaitingPage;
+    std::optional<platform::MenuAction> keyAwaitingPage;
     gint64 keyAwaitingPageTime = 0;
 };
 

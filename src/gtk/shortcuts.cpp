@@ -18,7 +18,7 @@ constexpr gint64 kKeyAnswerMicroseconds = 5 * G_USEC_PER_SEC;
 gboolean runMenuCommand(GtkWidget*, GVariant* arguments, gpointer data) {
     auto* context = static_cast<ShellContext*>(data);
     if (context->application == nullptr || arguments == nullptr) return FALSE;
-    context->keyAwaitingPage.clear();
+    context->keyAwaitingPage.reset();
     g_action_group_activate_action(G_ACTION_GROUP(context->application), kMenuActionName, arguments);
     return TRUE;
 }
@@ -32,17 +32,19 @@ gboolean runMenuCommandIfPageCannotAnswer(GtkWidget* widget, GVariant* arguments
     if (webkit_web_view_get_is_web_process_responsive(view) && !context->pageProcessGone) {
         // A page that has just hung still counts as responsive: this key may
         // be the first thing it leaves unanswered.
-        context->keyAwaitingPage = g_variant_get_string(arguments, nullptr);
+        context->keyAwaitingPage = platform::menuActionNamed(g_variant_get_string(arguments, nullptr));
         context->keyAwaitingPageTime = g_get_monotonic_time();
         return FALSE;
     }
     return runMenuCommand(widget, arguments, data);
 }
 
-bool isShellOrReload(std::string_view action) { return isShellCommand(action) || action == "shellReload"; }
+bool isShellOrReload(platform::MenuAction action) {
+    return isShellCommand(action) || action == platform::MenuAction::Reload;
+}
 
 GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhase phase, GtkShortcutFunc run,
-                                       bool (*wanted)(std::string_view action)) {
+                                       bool (*wanted)(platform::MenuAction action)) {
     GtkEventController* controller = gtk_shortcut_controller_new();
     gtk_event_controller_set_propagation_phase(controller, phase);
     for (const auto& entry : context.menuShortcuts) {
@@ -50,7 +52,7 @@ GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhas
         GtkShortcutTrigger* trigger = gtk_shortcut_trigger_parse_string(entry.accelerator.c_str());
         if (trigger == nullptr) continue;
         GtkShortcut* shortcut = gtk_shortcut_new(trigger, gtk_callback_action_new(run, &context, nullptr));
-        gtk_shortcut_set_arguments(shortcut, g_variant_new_string(entry.action.c_str()));
+        gtk_shortcut_set_arguments(shortcut, g_variant_new_string(std::string(platform::selectorOf(entry.action)).c_str()));
         gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(controller), shortcut);
     }
     return controller;
@@ -58,16 +60,18 @@ GtkEventController* shortcutController(ShellContext& context, GtkPropagationPhas
 
 }  // namespace
 
-bool isShellCommand(std::string_view action) { return action == "terminate:" || action == "performClose:"; }
+bool isShellCommand(platform::MenuAction action) {
+    return action == platform::MenuAction::Quit || action == platform::MenuAction::Close;
+}
 
 void pageStoppedAnswering(ShellContext& context) {
-    const std::string action = std::exchange(context.keyAwaitingPage, {});
-    if (action.empty() || context.application == nullptr ||
+    const auto action = std::exchange(context.keyAwaitingPage, std::nullopt);
+    if (!action || context.application == nullptr ||
         g_get_monotonic_time() - context.keyAwaitingPageTime > kKeyAnswerMicroseconds) {
         return;
     }
     g_action_group_activate_action(G_ACTION_GROUP(context.application), kMenuActionName,
-                                   g_variant_new_string(action.c_str()));
+                                   g_variant_new_string(std::string(platform::selectorOf(*action)).c_str()));
 }
 
 void installMenuShortcuts(ShellContext& context, GtkWindow* window) {

@@ -8,13 +8,13 @@
 
 namespace corvidale::gtk {
 
-// The application action that every menu item runs, with the item's action
-// selector as its target.
+// The application action that every menu item runs, with the selector of
+// the item's action as its target.
 inline constexpr const char* kMenuActionName = "menu-command";
 
 // Quitting and closing the window: the commands that must work whatever the
 // page does, so that no page can keep the user in.
-bool isShellCommand(std::string_view action);
+bool isShellCommand(platform::MenuAction action);
 
 // The menu's keys on the main window. The page gets every key first, as the
 // web view on the desktop platform offers key equivalents to the page before

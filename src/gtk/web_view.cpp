@@ -152,7 +152,7 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     : context_(context) {
     g_autoptr(WebKitNetworkSession) session = networkSessionFor(configuration);
     downloads.attach(session);
-    makeContentManager(configuration);
+    contentManager_.reset(webkit_user_content_manager_new());
     settings_.reset(settingsFor(configuration, defaults));
     view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session,
                                                                "user-content-manager", contentManager_.get(),
@@ -170,39 +170,35 @@ GtkWebView::GtkWebView(ShellContext& context, DownloadCenter& downloads, const p
     webkit_web_view_evaluate_javascript(view_.get(), "void 0", -1, kShellScriptWorld, nullptr, nullptr, nullptr, nullptr);
 }
 
-// Message handlers, each by its name in the shell's own world, and the user
-// scripts; their signals are connected with the view's.
-void GtkWebView::makeContentManager(const platform::WebViewConfiguration& configuration) {
-    contentManager_.reset(webkit_user_content_manager_new());
-    for (const auto& entry : configuration.scriptMessageHandlers) {
-        if (entry.handler == nullptr || entry.name.empty()) continue;
-        if (!webkit_user_content_manager_register_script_message_handler(contentManager_.get(), entry.name.c_str(),
-                                                                         kShellScriptWorld)) {
-            continue;  // the name is taken already
-        }
-        bindings_.push_back(std::make_unique<MessageBinding>(MessageBinding{this, entry.name, entry.handler, 0}));
+// Each handler by its name in the shell's own world.
+void GtkWebView::addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler& handler) {
+    if (name.empty()) return;
+    if (!webkit_user_content_manager_register_script_message_handler(contentManager_.get(), name.c_str(),
+                                                                     kShellScriptWorld)) {
+        return;  // the name is taken already
     }
-    for (const auto& script : configuration.userScripts) {
-        // Only the shell's world reaches its message handlers.
-        if (!script.forMainFrameOnly && !script.pageWorld) scriptsTopFrameOnly_ = false;
-        const auto frames =
-            script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
-        const auto time = script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
-                                                     : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
-        g_autoptr(WebKitUserScript) native =
-            script.pageWorld
-                ? webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr)
-                : webkit_user_script_new_for_world(script.source.c_str(), frames, time, kShellScriptWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(contentManager_.get(), native);
-    }
+    auto binding = std::make_unique<MessageBinding>(MessageBinding{this, name, &handler, 0});
+    const std::string signal = "script-message-received::" + name;
+    binding->signalId =
+        g_signal_connect(contentManager_.get(), signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
+    bindings_.push_back(std::move(binding));
+}
+
+void GtkWebView::addUserScript(const platform::UserScript& script) {
+    // Only the shell's world reaches its message handlers.
+    if (!script.forMainFrameOnly && !script.pageWorld) scriptsTopFrameOnly_ = false;
+    const auto frames =
+        script.forMainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
+    const auto time = script.injectAtDocumentEnd ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END
+                                                 : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
+    g_autoptr(WebKitUserScript) native =
+        script.pageWorld
+            ? webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr)
+            : webkit_user_script_new_for_world(script.source.c_str(), frames, time, kShellScriptWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(contentManager_.get(), native);
 }
 
 void GtkWebView::connectSignals() {
-    for (const auto& binding : bindings_) {
-        const std::string signal = "script-message-received::" + binding->name;
-        binding->signalId =
-            g_signal_connect(contentManager_.get(), signal.c_str(), G_CALLBACK(&GtkWebView::onScriptMessage), binding.get());
-    }
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(&GtkWebView::onDecidePolicy), this);
     g_signal_connect(view_.get(), "create", G_CALLBACK(&GtkWebView::onCreate), this);
     g_signal_connect(view_.get(), "script-dialog", G_CALLBACK(&GtkWebView::onScriptDialog), this);

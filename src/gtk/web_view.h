@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/platform/defaults.h"
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 #include "frame_reports.h"
 #include "glib_ptr.h"
@@ -42,6 +43,8 @@ public:
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;
 
+    void addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler& handler) override;
+    void addUserScript(const platform::UserScript& script) override;
     void setNavigationDelegate(platform::NavigationDelegate* delegate) override { navigationDelegate_ = delegate; }
     void setUIDelegate(platform::UIDelegate* delegate) override { uiDelegate_ = delegate; }
     void setAllowsBackForwardNavigationGestures(bool allow) override;
@@ -85,7 +88,6 @@ private:
     static void onResponsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self);
 
-    void makeContentManager(const platform::WebViewConfiguration& configuration);
     void connectSignals();
     gboolean decideNavigationAction(WebKitPolicyDecision* decision);
     gboolean decideNewWindowAction(WebKitPolicyDecision* decision);

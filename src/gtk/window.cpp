@@ -62,7 +62,7 @@ GtkShellWindow::GtkShellWindow(ShellContext& context, platform::Defaults& defaul
 
     if (context_.mainWindow == nullptr) {
         context_.mainWindow = window_.get();
-        watchEngineDialogs(context_);
+        if (context_.dialogs != nullptr) context_.dialogs->watchEngineDialogs();
     }
 }
 
@@ -174,7 +174,9 @@ gboolean GtkShellWindow::onCloseRequest(GtkWindow*, gpointer self) {
     // The window's sheets go with it, answered with their cancel values. GTK
     // would only end them when the window is finalized, which the reference
     // kept here prevents.
-    if (window->context_.mainWindow == window->window_.get()) endSheets(window->context_);
+    if (window->context_.mainWindow == window->window_.get() && window->context_.dialogs != nullptr) {
+        window->context_.dialogs->endSheets();
+    }
     return FALSE;  // close it
 }
 

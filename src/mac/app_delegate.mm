@@ -3,14 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "core/app/delegate.h"
 #include "ns_text.h"
 
 @implementation CVDApplicationDelegate {
-    corvidale::Delegate* _controller;
+    corvidale::platform::ApplicationDelegate* _controller;
 }
 
-- (instancetype)initWithController:(corvidale::Delegate*)controller {
+- (instancetype)initWithController:(corvidale::platform::ApplicationDelegate*)controller {
     if ((self = [super init])) _controller = controller;
     return self;
 }
@@ -33,23 +32,23 @@
 }
 
 - (void)shellReload {
-    _controller->reload();
+    _controller->performMenuAction(corvidale::platform::MenuAction::Reload);
 }
 
 - (void)shellZoomIn {
-    _controller->zoomIn();
+    _controller->performMenuAction(corvidale::platform::MenuAction::ZoomIn);
 }
 
 - (void)shellZoomOut {
-    _controller->zoomOut();
+    _controller->performMenuAction(corvidale::platform::MenuAction::ZoomOut);
 }
 
 - (void)shellZoomReset {
-    _controller->zoomReset();
+    _controller->performMenuAction(corvidale::platform::MenuAction::ZoomReset);
 }
 
 - (void)checkForUpdates:(id)sender {
-    _controller->checkForUpdates();
+    _controller->performMenuAction(corvidale::platform::MenuAction::CheckForUpdates);
 }
 
 @end

@@ -15,7 +15,7 @@ NSMenu* buildMenu(const platform::Menu& model) {
         // No target: the action travels the responder chain, from the key
         // window's first responder up to the application and its delegate.
         // No modifier mask: Command, plus Shift for an upper-case key.
-        SEL action = item.action.empty() ? nullptr : NSSelectorFromString(toNSString(item.action));
+        SEL action = item.action ? NSSelectorFromString(toNSString(platform::selectorOf(*item.action))) : nullptr;
         [menu addItemWithTitle:toNSString(item.title) action:action keyEquivalent:toNSString(item.keyEquivalent)];
     }
     return menu;

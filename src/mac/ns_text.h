@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/web_view.h"
+#include "core/platform/error.h"
 
 namespace corvidale::mac {
 

@@ -4,6 +4,7 @@
 #include "application.h"
 #include "bundle.h"
 #include "core/platform/platform.h"
+#include "core/platform/web_view.h"
 #include "defaults.h"
 #include "dialogs.h"
 #include "file_manager.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 
 @class CVDWebViewDelegate;
@@ -49,6 +50,8 @@ public:
     MacWebView(const MacWebView&) = delete;
     MacWebView& operator=(const MacWebView&) = delete;
 
+    void addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler& handler) override;
+    void addUserScript(const platform::UserScript& script) override;
     void setNavigationDelegate(platform::NavigationDelegate* delegate) override;
     void setUIDelegate(platform::UIDelegate* delegate) override;
     void setAllowsBackForwardNavigationGestures(bool allow) override;
@@ -86,6 +89,8 @@ private:
 
     WKWebView* view_ = nil;
     CVDWebViewDelegate* delegate_ = nil;
+    // The view's scripts and message handlers, also those added after it is made.
+    WKUserContentController* content_ = nil;
     platform::NavigationDelegate* navigationDelegate_ = nullptr;
     platform::UIDelegate* uiDelegate_ = nullptr;
     std::unordered_map<std::string, platform::ScriptMessageHandler*> messageHandlers_;

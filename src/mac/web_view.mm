@@ -440,22 +440,24 @@ MacWebView::MacWebView(const platform::WebViewConfiguration& configuration) {
     WKWebViewConfiguration* native = [[WKWebViewConfiguration alloc] init];
     if (configuration.persistentDefaultDataStore) [native setWebsiteDataStore:[WKWebsiteDataStore defaultDataStore]];
     if (configuration.javaScriptEnabled) [[native defaultWebpagePreferences] setAllowsContentJavaScript:YES];
-    WKUserContentController* content = [native userContentController];
-    for (const auto& entry : configuration.scriptMessageHandlers) {
-        // WebKit raises on a name registered twice.
-        if (entry.handler == nullptr || entry.name.empty() || messageHandlers_.count(entry.name) != 0) continue;
-        messageHandlers_[entry.name] = entry.handler;
-        [content addScriptMessageHandler:delegate_ name:toNSString(entry.name)];
-    }
-    for (const auto& script : configuration.userScripts) {
-        WKUserScript* userScript = [[WKUserScript alloc]
-              initWithSource:toNSString(script.source)
-               injectionTime:script.injectAtDocumentEnd ? WKUserScriptInjectionTimeAtDocumentEnd
-                                                        : WKUserScriptInjectionTimeAtDocumentStart
-            forMainFrameOnly:script.forMainFrameOnly];
-        [content addUserScript:userScript];
-    }
+    content_ = [native userContentController];
     view_ = [[WKWebView alloc] initWithFrame:NSZeroRect configuration:native];
+}
+
+void MacWebView::addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler& handler) {
+    // WebKit raises on a name registered twice.
+    if (name.empty() || messageHandlers_.count(name) != 0) return;
+    messageHandlers_[name] = &handler;
+    [content_ addScriptMessageHandler:delegate_ name:toNSString(name)];
+}
+
+void MacWebView::addUserScript(const platform::UserScript& script) {
+    WKUserScript* userScript = [[WKUserScript alloc]
+          initWithSource:toNSString(script.source)
+           injectionTime:script.injectAtDocumentEnd ? WKUserScriptInjectionTimeAtDocumentEnd
+                                                    : WKUserScriptInjectionTimeAtDocumentStart
+        forMainFrameOnly:script.forMainFrameOnly];
+    [content_ addUserScript:userScript];
 }
 
 MacWebView::~MacWebView() {

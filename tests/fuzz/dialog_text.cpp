@@ -2,7 +2,7 @@
 // taken from the first byte: mostly small, so that the cut is reached.
 #include <string>
 
-#include "core/downloads/destination.h"
+#include "core/util/text.h"
 #include "core/web/page_dialogs.h"
 #include "fuzz.h"
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/downloads/destination.h"
+#include "core/util/text.h"
 #include "fuzz.h"
 
 using namespace corvidale;

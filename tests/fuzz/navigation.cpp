@@ -16,7 +16,7 @@ using platform::NavigationActionPolicy;
 namespace {
 
 const std::string kOriginHost = "app.example.com";
-const std::optional<AppOrigin> kOrigin = AppOrigin::parse("https://" + kOriginHost);
+const AppOrigin kOrigin = *AppOrigin::parse("https://" + kOriginHost);
 
 bool isOwnHost(std::string host) {
     std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return g_ascii_tolower(c); });

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What one message does to a window that starts dark and has stored nothing.
     const auto post = [&](const platform::ScriptMessage& m) {
         auto fake = std::make_unique<corvidale::testing::Fake>();
-        ThemeBridge bridge(*fake, *fake, *fake, *fake, origin);
+        corvidale::testing::FakeWebView web(*fake, {});
+        ThemeBridge bridge(*fake, *fake, *fake, *fake, origin, web);
         bridge.didReceiveScriptMessage(m);
         bridge.didReceiveScriptMessage(m);  // the same theme again shows nothing new
         return fake;

@@ -28,7 +28,7 @@ cases=(
   "wrong application-delegate parameter type|src/mac/app_delegate.mm|s/application:\(NSApplication\*\)application openURLs:/application:(NSWindow*)application openURLs:/|conflicting parameter types in implementation of 'application:openURLs:'"
   "unguarded macOS 14 call|src/mac/application.mm|s/activateIgnoringOtherApps:YES/activate/|'activate' is only available on macOS 14.0 or newer"
   "call deprecated in a later macOS|src/mac/url_session.mm|s/(forKey:NSURLErrorFailingURLErrorKey\];)/\$1 [info setObject:[url absoluteString] forKey:NSURLErrorFailingURLStringErrorKey];/|'NSURLErrorFailingURLStringErrorKey' is deprecated: first deprecated in macOS 15.4"
-  "menu action the web view answers first|src/core/app/menu_model.cpp,src/mac/app_delegate.h,src/mac/app_delegate.mm|s/\\bshellReload\\b/reload/g|the menu action 'reload' is the shell's, but WKWebView declares it too"
+  "menu action the web view answers first|src/core/platform/menu.h,src/mac/app_delegate.h,src/mac/app_delegate.mm|s/\\bshellReload\\b/reload/g|the menu action 'reload' is the shell's, but WKWebView declares it too"
   "nil for a nonnull completion handler|src/mac/dialogs.mm|s/(\[panel beginSheetModalForWindow:window completionHandler:)finish\]/\${1}nil]/|null passed to a callee that requires a non-null argument"
 )
 for entry in "${cases[@]}"; do

@@ -97,19 +97,19 @@ TEST(ViewCommands, ZoomStepsByATenthBetweenHalfAndThreeAndReloadReloads) {
     launch.run();
     auto& delegate = *launch.delegate;
     const double& zoom = launch.p.web->zoom;
-    for (int i = 0; i < 6; ++i) delegate.zoomOut();
+    for (int i = 0; i < 6; ++i) delegate.performMenuAction(MenuAction::ZoomOut);
     EXPECT_EQ(zoom, 0.5);
-    EXPECT_TRUE(delegate.performMenuAction("shellZoomReset"));
+    EXPECT_TRUE(delegate.performMenuAction(MenuAction::ZoomReset));
     EXPECT_EQ(zoom, 1.0);
-    for (int i = 0; i < 19; ++i) delegate.zoomIn();
+    for (int i = 0; i < 19; ++i) delegate.performMenuAction(MenuAction::ZoomIn);
     EXPECT_NEAR(zoom, 2.9, 1e-9);
-    delegate.zoomIn();
-    delegate.zoomIn();
+    delegate.performMenuAction(MenuAction::ZoomIn);
+    delegate.performMenuAction(MenuAction::ZoomIn);
     EXPECT_EQ(zoom, 3.0);
     launch.p.calls.clear();
-    EXPECT_TRUE(delegate.performMenuAction("shellReload"));
+    EXPECT_TRUE(delegate.performMenuAction(MenuAction::Reload));
     EXPECT_EQ(launch.p.calls, Strings{"reload"});
-    EXPECT_FALSE(delegate.performMenuAction("copy:")) << "editing belongs to the platform";
+    EXPECT_FALSE(delegate.performMenuAction(MenuAction::Copy)) << "editing belongs to the platform";
     EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed());
 }
 
@@ -130,7 +130,7 @@ TEST(DeepLinks, OnlyPathsOnTheOriginOpenAndEveryTrickIsRefusedForWhatItIs) {
         {"corvidale://open:443/x", "a port"},
         {"corvidale://open//evil.test/x", "a path that names a host"},
         {"corvidale://open/%2F%2Fevil.test", "a path that names a host"},
-        {"corvidale:////evil.test/x", "not a URL"},
+        {"corvidale:////evil.test/x", "not a URL"},  {"corvidale:///open/x", "not a URL"},
         {"corvidale://open/a%2Fb", "an encoded slash"},
         {"corvidale://open/%5Cevil.test", "a backslash"},
         {"corvidale://open/x/../../y", "a dot segment"},

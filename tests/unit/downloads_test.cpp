@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "core/downloads/destination.h"
+#include "core/util/text.h"
 #include "core/downloads/download_controller.h"
 #include "core/downloads/interactive_download_reporter.h"
 #include "core/downloads/self_test.h"
@@ -71,6 +72,9 @@ TEST(DownloadNames, FirstFreeNameInsideTheFolder) {
     EXPECT_TRUE(cut.size() <= kMaxFilenameBytes && isValidUtf8(cut) && cut.ends_with(".txt")) << cut;
     for (auto bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80"}) EXPECT_FALSE(isValidUtf8(bad));
     EXPECT_TRUE(isValidUtf8("plain, ünïcödé, 語, 😀"));
+    EXPECT_EQ(utf8PrefixLength(std::string_view("ab語").substr(0, 4), 4), 4u) << "what fits stays whole";
+    for (auto bad : {"a\x1f", "a\x7f", "a\xc2\x80", "a\xc2\x9f"}) EXPECT_TRUE(hasControlCharacter(bad)) << bad;
+    EXPECT_FALSE(hasControlCharacter("a\xc2\xa0 ü"));
 }
 
 // Downloads into a folder of their own, reported to the user.

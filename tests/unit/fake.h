@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/platform/platform.h"
+#include "core/platform/ui_delegate.h"
+#include "core/platform/web_view.h"
 
 namespace corvidale::testing {
 
@@ -273,6 +275,10 @@ struct FakeWebView : platform::WebView {
     ~FakeWebView() override {
         if (p.web == this) p.web = nullptr;
     }
+    void addScriptMessageHandler(const std::string& name, platform::ScriptMessageHandler&) override {
+        handlerNames.push_back(name);
+    }
+    void addUserScript(const platform::UserScript& script) override { userScripts.push_back(script); }
     void setNavigationDelegate(platform::NavigationDelegate*) override {}
     void setUIDelegate(platform::UIDelegate*) override {}
     void setAllowsBackForwardNavigationGestures(bool) override {}
@@ -319,6 +325,8 @@ struct FakeWebView : platform::WebView {
     std::string shownHTML;
     std::vector<std::string> scripts;
     std::vector<std::function<void(platform::ScriptResult)>> completions;
+    std::vector<std::string> handlerNames;
+    std::vector<platform::UserScript> userScripts;
 };
 
 inline std::unique_ptr<platform::WebView> Fake::createWebView(const platform::WebViewConfiguration& c) {

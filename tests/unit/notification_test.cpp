@@ -14,10 +14,9 @@ const std::string kOrigin = "https://app.example.com:8443";
 
 struct Notifications : ::testing::Test {
     NotificationController& make(bool bridged = false, const std::string& page = kOrigin + "/inbox") {
-        configuration = {};
-        controller.emplace(p, p, p, p, origin, bridged);
-        controller->configure(configuration);
-        controller->attach(web, console);
+        web.handlerNames.clear();
+        web.userScripts.clear();
+        controller.emplace(p, p, p, p, origin, bridged, web, console);
         web.currentUrl = page;
         return *controller;
     }
@@ -30,7 +29,6 @@ struct Notifications : ::testing::Test {
     testing::Fake p;
     testing::FakeWebView web{p, {}};
     PageConsole console{web, p};
-    WebViewConfiguration configuration;
     std::optional<NotificationController> controller;
 };
 
@@ -60,18 +58,16 @@ TEST_F(Notifications, OnlyTheOwnTopPageIsGrantedRememberedAndAPlantedListAllowsN
     for (const std::string& planted : {kOrigin + "/inbox", std::string("https://APP.example.com:8443"),
                                        std::string("javascript:alert(1)"), kOrigin + "\x01", std::string(5000, 'x')}) {
         p.stored = {{"notificationOrigins", planted + " " + planted}};
-        make();
-        EXPECT_EQ(configuration.notificationOrigins, Strings{}) << planted;
+        EXPECT_EQ(grantedNotificationOrigins(p, origin), Strings{}) << planted;
     }
     p.stored = {{"notificationOrigins", "junk https://a.test:443 " + kOrigin}};
-    make();
-    EXPECT_EQ(configuration.notificationOrigins, Strings{kOrigin});
+    EXPECT_EQ(grantedNotificationOrigins(p, origin), Strings{kOrigin});
 }
 
 TEST_F(Notifications, TenAMinuteCutLikeDialogTextTagsReplaceAndAClickComesForward) {
     auto& n = make();
-    n.show({1, std::string(10001, 't'), "body", "inbox"});
-    EXPECT_EQ(calls("notify"), Strings{"notify page-1 [" + std::string(10000, 't') + "…] [body]"});
+    n.show({1, std::string(10001, 't'), std::string(10000, 'b'), "inbox"});  // the body fits exactly
+    EXPECT_EQ(calls("notify"), Strings{"notify page-1 [" + std::string(10000, 't') + "…] [" + std::string(10000, 'b') + "]"});
     n.show({2, "New", "mail", "inbox"});
     n.show({3, "Other", "", ""});
     n.closed(2);
@@ -95,8 +91,8 @@ TEST_F(Notifications, TenAMinuteCutLikeDialogTextTagsReplaceAndAClickComesForwar
 
 TEST_F(Notifications, TheBridgeServesTheTopFrameOfTheApplicationOnly) {
     auto& n = make(true);
-    ASSERT_EQ(configuration.scriptMessageHandlers.size(), 1u);
-    EXPECT_NE(configuration.userScripts.at(0).source.find("state = 'default'"), std::string::npos);
+    ASSERT_EQ(web.handlerNames, Strings{"corvidaleNotification"});
+    EXPECT_NE(web.userScripts.at(0).source.find("state = 'default'"), std::string::npos);
     struct From { bool mainFrame; SecurityOrigin origin; };
     const From own{true, {"https", "app.example.com", 8443}};
     const auto send = [&](const From& from, const std::string& body) {

@@ -25,8 +25,8 @@ constexpr int kFirst = platform::kAlertFirstButtonReturn;
 const std::string kBox = " | [x] Update automatically when a new version is released";
 
 // Stands in for the installation pipeline: succeeds, or throws what it is given.
-struct ScriptedInstaller : Installer {
-    InstalledApp installRelease(const Release& release, const InstallTarget& target) override {
+struct ScriptedInstaller {
+    InstalledApp installRelease(const Release& release, const InstallTarget& target) {
         installed.push_back(release.version + " " + target.bundlePath + " " + target.bundleIdentifier.value_or("-") +
                             " over " + std::to_string(target.runningBuild));
         thread = std::this_thread::get_id();
@@ -87,7 +87,10 @@ struct Updating {
     InteractiveUpdateReporter interactive{p, window, p, p, board};
     UpdateSelfTest unattended{p, window, p, p, board};
     std::shared_ptr<ScriptedInstaller> installer = std::make_shared<ScriptedInstaller>();
-    UpdateController updates{p, selfTest ? unattended : interactive, selfTest, installer};
+    UpdateController updates{p, selfTest ? unattended : interactive, selfTest,
+                             [installer = installer](const Release& release, const InstallTarget& target) {
+                                 return installer->installRelease(release, target);
+                             }};
 };
 
 TEST(UpdateCheck, ThreeAlertsAllCarryTheCheckbox) {

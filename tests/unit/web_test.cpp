@@ -30,7 +30,7 @@ struct Page : ::testing::Test {
     }
     Fake p;
     FakeWebView web{p, {}};
-    const std::optional<AppOrigin> origin = AppOrigin::parse("https://app.example.com:8443/home");
+    const AppOrigin origin = *AppOrigin::parse("https://app.example.com:8443/home");
     RequestGate gate{p, origin};
     PageConsole console{web, p};
     ShellPageController shellPage{web, p, p, "https://app.example.com:8443/home"};
@@ -400,7 +400,7 @@ TEST(Reach, WhichFailuresMeanTheServerIsOutOfReachAndHowTheScreenSaysIt) {
 }
 
 struct Unreachable : Page {
-    ReachController reach{web, p, p, shellPage, *origin};
+    ReachController reach{web, p, p, shellPage, origin};
     const std::string inbox = "https://app.example.com:8443/inbox";
 };
 
@@ -484,7 +484,8 @@ TEST_F(Unreachable, TheOriginShowsTheShellsScreenInItsPlaceAndTriesAgainUntilItS
 TEST(Theme, OnlyTheOriginsTopDocumentSetsItAndAFloodWritesTheDefaultsOnceASecond) {
     Fake p;
     const auto origin = *AppOrigin::parse("https://app.example.com:8443/home");
-    ThemeBridge theme{p, p, p, p, origin};
+    FakeWebView web{p, {}};
+    ThemeBridge theme{p, p, p, p, origin, web};
     const SecurityOrigin own{"https", "app.example.com", 8443};
     const auto send = [&](bool mainFrame, const SecurityOrigin& from, std::optional<std::string> body) {
         theme.didReceiveScriptMessage({std::string(kThemeHandlerName), mainFrame, from, std::move(body)});
@@ -538,7 +539,7 @@ TEST(UserAgent, EngineAgentOrAThrowAwayViewAskedForAtMostTwoSeconds) {
         p.onTurn = [&] {
             if (!p.web || p.web->completions.empty()) return;
             EXPECT_EQ(p.web->scripts.at(0), "navigator.userAgent");
-            EXPECT_TRUE(p.web->config.userScripts.empty()) << "the default configuration, not the shell's";
+            EXPECT_TRUE(p.web->userScripts.empty()) << "the default configuration, not the shell's";
             late = p.web->completions.at(0);
             p.web->completions.clear();
             if (c.answer) late(*c.answer);

@@ -11,12 +11,14 @@
 #include "core/updater/update_controller.h"
 #include "core/updater/update_self_test.h"
 #include "core/web/frame_storage.h"
+#include "core/web/notification_controller.h"
 #include "core/web/navigation_policy.h"
 #include "core/web/page_console.h"
 #include "core/web/page_dialogs.h"
 #include "core/web/reach_controller.h"
 #include "core/web/request_gate.h"
 #include "core/web/shell_page_controller.h"
+#include "core/web/theme_bridge.h"
 #include "core/web/user_agent.h"
 
 namespace corvidale {
@@ -51,19 +53,23 @@ std::unique_ptr<updater::UpdateReporter> makeUpdateReporter(platform::Platform& 
 
 }  // namespace
 
-// The one place the controllers are wired to each other and to the window.
+// The one place the controllers are made and wired to each other, to the
+// web view and to the window.
 struct Delegate::Controllers {
     Controllers(platform::Platform& platform, const LaunchConfig& config, const AppOrigin& origin,
                 platform::WebView& web, platform::Window& window)
         : activity(platform.mainQueue(), platform.launcherProgress()),
           downloadReporter(makeDownloadReporter(platform, onWindow(activity, window), config.downloadSelfTest)),
           updateReporter(makeUpdateReporter(platform, window, activity, config.updateSelfTest)),
-          gate(platform.mainQueue(), config.appOrigin),
+          theme(platform.defaults(), platform.application(), platform.process(), platform.mainQueue(), origin, web),
+          gate(platform.mainQueue(), origin),
           console(web, platform.mainQueue()),
+          notifications(platform.notificationCenter(), platform.application(), platform.defaults(), platform.mainQueue(),
+                        origin, !platform.webViewHasNotificationAPI(), web, console),
           shellPage(web, platform.application(), platform.mainQueue(), origin.url()),
           reach(web, platform.mainQueue(), platform.process(), shellPage, origin),
-          navigation(platform.workspace(), config.appOrigin, gate, console, shellPage),
-          dialogs(platform.dialogs(), web, config.appOrigin, gate, console),
+          navigation(platform.workspace(), origin, gate, console, shellPage),
+          dialogs(platform.dialogs(), web, origin, gate, console),
           downloads(platform.workspace(), platform.downloadTemporarySuffix(), *downloadReporter),
           updates(platform, *updateReporter, config.updateSelfTest),
           networkWatch(platform.watchNetwork([this](bool available) { reach.networkChanged(available); })) {}
@@ -74,8 +80,10 @@ struct Delegate::Controllers {
     // as an unattended self-test. Chosen once, here.
     std::unique_ptr<DownloadReporter> downloadReporter;
     std::unique_ptr<updater::UpdateReporter> updateReporter;
+    ThemeBridge theme;
     RequestGate gate;
     PageConsole console;
+    NotificationController notifications;
     ShellPageController shellPage;
     ReachController reach;
     NavigationPolicy navigation;
@@ -90,23 +98,21 @@ Delegate::Delegate(platform::Platform& platform)
     : platform_(platform),
       config_(readLaunchConfig(platform.bundle(), platform.environment(), platform.defaults())),
       origin_(config_.appOrigin.value_or(AppOrigin())),
-      theme_(platform.defaults(), platform.application(), platform.process(), platform.mainQueue(), origin_),
-      notifications_(platform.notificationCenter(), platform.application(), platform.defaults(), platform.mainQueue(),
-                     origin_, !platform.webViewHasNotificationAPI()),
       links_(platform.process(), config_.urlScheme, origin_) {}
 
 Delegate::~Delegate() = default;
 
 void Delegate::applicationDidFinishLaunching() {
-    const auto configuration = webViewConfiguration();
-    theme_.restoreLastTheme();
-    web_ = platform_.createWebView(configuration);
+    web_ = platform_.createWebView(webViewConfiguration());
+    web_->addUserScript(frameStorageScript());
     web_->setAllowsBackForwardNavigationGestures(true);
     web_->setCustomUserAgent(composeUserAgent(platform_, config_.buildStamp));
-    makeWindow();
-
+    window_ = makeWindow();
     controllers_ = std::make_unique<Controllers>(platform_, config_, origin_, *web_, *window_);
-    notifications_.attach(*web_, controllers_->console);
+    // The window opens in the theme the page last had.
+    controllers_->theme.restoreLastTheme();
+    window_->makeKeyAndOrderFront();
+
     web_->setNavigationDelegate(this);
     web_->setUIDelegate(this);
     platform_.application().setMainMenu(buildMainMenu());
@@ -135,32 +141,29 @@ void Delegate::openURLs(const std::vector<std::string>& urls) {
     platform_.application().activateIgnoringOtherApps();
 }
 
-platform::WebViewConfiguration Delegate::webViewConfiguration() {
+platform::WebViewConfiguration Delegate::webViewConfiguration() const {
     platform::WebViewConfiguration configuration;
     configuration.persistentDefaultDataStore = true;
     configuration.javaScriptEnabled = true;
-    configuration.scriptMessageHandlers.push_back({std::string(kThemeHandlerName), &theme_});
-    configuration.userScripts.push_back(themeUserScript());
-    configuration.userScripts.push_back(frameStorageScript());
-    notifications_.configure(configuration);
+    configuration.notificationOrigins = grantedNotificationOrigins(platform_.defaults(), origin_);
     return configuration;
 }
 
-void Delegate::makeWindow() {
+std::unique_ptr<platform::Window> Delegate::makeWindow() {
     platform::WindowShape shape;
     shape.contentRect = {0, 0, 1100, 760};
     shape.styleMask = platform::WindowStyleTitled | platform::WindowStyleClosable |
                       platform::WindowStyleMiniaturizable | platform::WindowStyleResizable;
     shape.backing = 2;
     shape.defer = false;
-    window_ = platform_.createWindow(shape);
-    window_->setTitle("Corvidale");
-    window_->setMovableByWindowBackground(true);
-    window_->setMinSize({420, 480});
-    window_->setContentView(*web_);
-    window_->setFrameAutosaveName("CorvidaleMain");
-    window_->center();
-    window_->makeKeyAndOrderFront();
+    auto window = platform_.createWindow(shape);
+    window->setTitle("Corvidale");
+    window->setMovableByWindowBackground(true);
+    window->setMinSize({420, 480});
+    window->setContentView(*web_);
+    window->setFrameAutosaveName("CorvidaleMain");
+    window->center();
+    return window;
 }
 
 void Delegate::refuseOrigin() {
@@ -168,31 +171,27 @@ void Delegate::refuseOrigin() {
     platform_.process().exit(2);
 }
 
-void Delegate::reload() { controllers_->shellPage.reload(); }
-
-void Delegate::zoomIn() { web_->setPageZoom(std::min(web_->pageZoom() + kZoomStep, kZoomMax)); }
-
-void Delegate::zoomOut() { web_->setPageZoom(std::max(web_->pageZoom() - kZoomStep, kZoomMin)); }
-
-void Delegate::zoomReset() { web_->setPageZoom(1.0); }
-
-void Delegate::checkForUpdates() { controllers_->updates.checkInteractively(); }
-
-bool Delegate::performMenuAction(const std::string& action) {
-    if (action == "shellReload") {
-        reload();
-    } else if (action == "shellZoomIn") {
-        zoomIn();
-    } else if (action == "shellZoomOut") {
-        zoomOut();
-    } else if (action == "shellZoomReset") {
-        zoomReset();
-    } else if (action == "checkForUpdates:") {
-        checkForUpdates();
-    } else {
+bool Delegate::performMenuAction(platform::MenuAction action) {
+    using platform::MenuAction;
+    switch (action) {
+    case MenuAction::Reload:
+        controllers_->shellPage.reload();
+        return true;
+    case MenuAction::ZoomIn:
+        web_->setPageZoom(std::min(web_->pageZoom() + kZoomStep, kZoomMax));
+        return true;
+    case MenuAction::ZoomOut:
+        web_->setPageZoom(std::max(web_->pageZoom() - kZoomStep, kZoomMin));
+        return true;
+    case MenuAction::ZoomReset:
+        web_->setPageZoom(1.0);
+        return true;
+    case MenuAction::CheckForUpdates:
+        controllers_->updates.checkInteractively();
+        return true;
+    default:
         return false;
     }
-    return true;
 }
 
 void Delegate::decidePolicyForNavigationAction(const platform::NavigationAction& action,
@@ -267,13 +266,13 @@ void Delegate::requestMediaCapturePermission(const std::string& /*securityOrigin
 bool Delegate::printFrame(const platform::Initiator& initiator) { return controllers_->dialogs.printFrame(initiator); }
 
 void Delegate::requestNotificationPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) {
-    notifications_.requestPermission(fromMainFrame, std::move(decisionHandler));
+    controllers_->notifications.requestPermission(fromMainFrame, std::move(decisionHandler));
 }
 
 bool Delegate::showNotification(const platform::PageNotification& notification) {
-    return notifications_.show(notification);
+    return controllers_->notifications.show(notification);
 }
 
-void Delegate::notificationClosed(std::uint64_t id) { notifications_.closed(id); }
+void Delegate::notificationClosed(std::uint64_t id) { controllers_->notifications.closed(id); }
 
 }  // namespace corvidale

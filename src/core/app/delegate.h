@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "core/app/launch_config.h"
+#include "core/platform/application_delegate.h"
 #include "core/platform/platform.h"
-#include "core/web/notification_controller.h"
+#include "core/platform/ui_delegate.h"
+#include "core/platform/web_view.h"
 #include "core/web/deep_link.h"
-#include "core/web/theme_bridge.h"
 
 namespace corvidale {
 
@@ -17,7 +18,9 @@ namespace corvidale {
 // it builds the window at launch, wires the controllers that decide, and hands
 // each of the engine's questions to the one that owns the answer. Lives for
 // the whole process and runs on the main thread only.
-class Delegate final : public platform::NavigationDelegate, public platform::UIDelegate {
+class Delegate final : public platform::ApplicationDelegate,
+                       public platform::NavigationDelegate,
+                       public platform::UIDelegate {
 public:
     explicit Delegate(platform::Platform& platform);
     ~Delegate() override;
@@ -25,22 +28,13 @@ public:
     Delegate& operator=(const Delegate&) = delete;
 
     // --- Application -----------------------------------------------------
-    void applicationDidFinishLaunching();
-    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
-    // Links of the application's scheme, from the system: before launch the
-    // last good one is the first page, after it the window shows it and
-    // comes forward. Refused links change nothing.
-    void openURLs(const std::vector<std::string>& urls);
-
-    // --- Menu commands ---------------------------------------------------
-    void reload();
-    void zoomIn();
-    void zoomOut();
-    void zoomReset();
-    void checkForUpdates();
-    // Runs the action named by a menu item's selector when the Delegate
-    // handles it; answers false for actions that belong to the platform.
-    bool performMenuAction(const std::string& action);
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldTerminateAfterLastWindowClosed() const override { return true; }
+    // Before launch the last good link is the first page, after it the
+    // window shows it and comes forward. Refused links change nothing.
+    void openURLs(const std::vector<std::string>& urls) override;
+    // Reload, the zoom steps and the update check.
+    bool performMenuAction(platform::MenuAction action) override;
 
     // --- Navigation ------------------------------------------------------
     void decidePolicyForNavigationAction(const platform::NavigationAction& action,
@@ -78,8 +72,9 @@ private:
     // The controllers of the window and its page, made once both exist.
     struct Controllers;
 
-    platform::WebViewConfiguration webViewConfiguration();
-    void makeWindow();
+    platform::WebViewConfiguration webViewConfiguration() const;
+    // The window, set up around the web view and not shown yet.
+    std::unique_ptr<platform::Window> makeWindow();
     [[noreturn]] void refuseOrigin();
 
     platform::Platform& platform_;
@@ -87,14 +82,14 @@ private:
     // What every controller asks "is this the application's own?"; owns
     // nothing when the configuration names no origin.
     const AppOrigin origin_;
-    ThemeBridge theme_;
-    // Made with the configuration, before the web view it serves.
-    NotificationController notifications_;
+    // Links come from the system before launch too; they need no window.
     DeepLinkController links_;
     std::optional<std::string> startURL_;
+    // Before the web view, so that it goes after it: the view's message
+    // handlers are among them.
+    std::unique_ptr<Controllers> controllers_;
     std::unique_ptr<platform::WebView> web_;
     std::unique_ptr<platform::Window> window_;
-    std::unique_ptr<Controllers> controllers_;
 };
 
 }  // namespace corvidale

@@ -4,42 +4,40 @@ namespace corvidale {
 
 platform::MenuBar buildMainMenu() {
     using platform::MenuItem;
+    using A = platform::MenuAction;
     platform::MenuBar bar;
     bar.menus = {
         {"",
          {
-             {"About Corvidale", "orderFrontStandardAboutPanel:", ""},
-             {"Check for Updates…", "checkForUpdates:", ""},
+             {"About Corvidale", A::About, ""},
+             {"Check for Updates…", A::CheckForUpdates, ""},
              MenuItem::makeSeparator(),
-             {"Hide Corvidale", "hide:", "h"},
-             {"Quit Corvidale", "terminate:", "q"},
+             {"Hide Corvidale", A::Hide, "h"},
+             {"Quit Corvidale", A::Quit, "q"},
          }},
         {"Edit",
          {
-             {"Undo", "undo:", "z"},
-             {"Redo", "redo:", "Z"},
+             {"Undo", A::Undo, "z"},
+             {"Redo", A::Redo, "Z"},
              MenuItem::makeSeparator(),
-             {"Cut", "cut:", "x"},
-             {"Copy", "copy:", "c"},
-             {"Paste", "paste:", "v"},
-             {"Select All", "selectAll:", "a"},
+             {"Cut", A::Cut, "x"},
+             {"Copy", A::Copy, "c"},
+             {"Paste", A::Paste, "v"},
+             {"Select All", A::SelectAll, "a"},
          }},
-        // The shell's own actions bear names no class of the platform
-        // answers: a web view with the focus takes a plain "reload" for its
-        // own, and then the shell never hears of it.
         {"View",
          {
-             {"Reload", "shellReload", "r"},
-             {"Actual Size", "shellZoomReset", "0"},
-             {"Zoom In", "shellZoomIn", "+"},
-             {"Zoom Out", "shellZoomOut", "-"},
+             {"Reload", A::Reload, "r"},
+             {"Actual Size", A::ZoomReset, "0"},
+             {"Zoom In", A::ZoomIn, "+"},
+             {"Zoom Out", A::ZoomOut, "-"},
              MenuItem::makeSeparator(),
-             {"Enter Full Screen", "toggleFullScreen:", "f"},
+             {"Enter Full Screen", A::ToggleFullScreen, "f"},
          }},
         {"Window",
          {
-             {"Minimize", "performMiniaturize:", "m"},
-             {"Close", "performClose:", "w"},
+             {"Minimize", A::Minimize, "m"},
+             {"Close", A::Close, "w"},
          }},
     };
     bar.windowsMenuIndex = 3;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/util/text.h"
+
 namespace corvidale {
 namespace {
 
@@ -17,23 +19,14 @@ std::string lastPathComponent(std::string_view name) {
     return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
 }
 
-// Length of the longest prefix of `text` of at most `limit` bytes that ends
-// on a character boundary.
-std::size_t utf8Prefix(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text.size();
-    std::size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return cut;
-}
-
 std::string fit(const std::string& base, const std::string& suffix, std::size_t maxBytes) {
     if (base.size() + suffix.size() <= maxBytes) return base + suffix;
     if (suffix.size() >= maxBytes) {
         // An absurd extension: keep as much of the whole name as fits.
         const std::string whole = base + suffix;
-        return whole.substr(0, utf8Prefix(whole, maxBytes));
+        return whole.substr(0, utf8PrefixLength(whole, maxBytes));
     }
-    return base.substr(0, utf8Prefix(base, maxBytes - suffix.size())) + suffix;
+    return base.substr(0, utf8PrefixLength(base, maxBytes - suffix.size())) + suffix;
 }
 
 enum class Presence { Free, Taken, Unknown };
@@ -118,40 +111,6 @@ void releaseUnusedClaim(const std::string& path) {
 void removePartial(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
-}
-
-bool isValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        char32_t value = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            value = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
 }
 
 }  // namespace corvidale

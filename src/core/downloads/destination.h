@@ -62,7 +62,4 @@ void releaseUnusedClaim(const std::string& path);
 // Removes the regular file at `path`, never what a link there points to.
 void removePartial(const std::string& path);
 
-// Whether `bytes` are well-formed UTF-8.
-bool isValidUtf8(std::string_view bytes);
-
 }  // namespace corvidale

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "core/platform/download.h"
 #include "core/platform/web_view.h"
 #include "core/platform/workspace.h"
 #include "download_reporter.h"

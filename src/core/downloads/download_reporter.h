@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/download.h"
+#include "core/platform/error.h"
 #include "core/platform/web_view.h"
 
 namespace corvidale {

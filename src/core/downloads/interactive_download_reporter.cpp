@@ -3,23 +3,18 @@
 namespace corvidale {
 namespace {
 
-// The folder is shown at most this often.
-constexpr double kRevealIntervalSeconds = 60.0;
 // How often a running download's progress is read: the engine tells every
 // piece it writes, far more often than anyone can see.
 constexpr double kWatchIntervalSeconds = 0.25;
 
 }  // namespace
 
-InteractiveDownloadReporter::~InteractiveDownloadReporter() {
-    if (watching_) watching_->invalidate();
-}
-
 void InteractiveDownloadReporter::downloadDidStart(const platform::Download& running, const std::string& name,
                                                    std::function<void()> cancel) {
+    const bool first = running_.empty();
     running_[running.id()] = {&running, name, board_.start(true, std::move(cancel))};
     watch();
-    if (!watching_) watching_ = queue_.repeating(kWatchIntervalSeconds, [this] { watch(); });
+    if (first) watching_.repeating(kWatchIntervalSeconds, [this] { watch(); });
 }
 
 void InteractiveDownloadReporter::downloadDidEnd(platform::DownloadId id) {
@@ -27,10 +22,7 @@ void InteractiveDownloadReporter::downloadDidEnd(platform::DownloadId id) {
     if (found == running_.end()) return;
     board_.finish(found->second.row);
     running_.erase(found);
-    if (running_.empty() && watching_) {
-        watching_->invalidate();
-        watching_.reset();
-    }
+    if (running_.empty()) watching_.cancel();
 }
 
 void InteractiveDownloadReporter::watch() {
@@ -50,11 +42,7 @@ void InteractiveDownloadReporter::downloadDidFinish(const std::string& path) {
     // A page's frames or a batch can bring hundreds of files, and a page can
     // pace them to outlast any pause: the folder is shown with the first, and
     // not again within the minute, however the files come.
-    if (revealedLately_) return;
-    revealedLately_ = true;
-    queue_.after(kRevealIntervalSeconds, [this, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock()) revealedLately_ = false;
-    });
+    if (!reveals_.spend()) return;
     workspace_.revealFiles({path});
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <string>
 
 #include "core/activity/activity_board.h"
 
 #include "core/platform/dialogs.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/workspace.h"
 #include "download_reporter.h"
 
@@ -19,8 +18,7 @@ class InteractiveDownloadReporter final : public DownloadReporter {
 public:
     InteractiveDownloadReporter(platform::Workspace& workspace, platform::Dialogs& dialogs, platform::MainQueue& queue,
                                 ActivityBoard& board)
-        : workspace_(workspace), dialogs_(dialogs), queue_(queue), board_(board) {}
-    ~InteractiveDownloadReporter() override;
+        : workspace_(workspace), dialogs_(dialogs), board_(board), watching_(queue), reveals_(queue, 1) {}
 
     void pageDidFinishLoading(platform::WebView&) override {}
     void downloadDidStart(const platform::Download& running, const std::string& name,
@@ -32,7 +30,6 @@ public:
 private:
     platform::Workspace& workspace_;
     platform::Dialogs& dialogs_;
-    platform::MainQueue& queue_;
     ActivityBoard& board_;
     struct Running {
         const platform::Download* download;
@@ -42,10 +39,9 @@ private:
     void watch();
     std::map<platform::DownloadId, Running> running_;
     // Reads the running downloads' progress while there are any.
-    std::unique_ptr<platform::Timer> watching_;
-    // The folder was shown in the last minute.
-    bool revealedLately_ = false;
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    platform::TimerOwner watching_;
+    // The folder is shown once a minute at most.
+    platform::PerMinuteAllowance reveals_;
 };
 
 }  // namespace corvidale

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <optional>
 
-#include "destination.h"
+#include "core/util/text.h"
 
 namespace corvidale {
 namespace {

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "web_view.h"
-
 namespace corvidale::platform {
 
 // Response codes as the desktop platform numbers them.
@@ -44,6 +42,11 @@ struct AlertResult {
     int response = kModalResponseAbort;
     std::string text;   // the text field's text, when there is one
     bool checked = false;  // the checkbox's state, when there is one
+};
+
+struct OpenPanelParameters {
+    bool allowsDirectories = false;
+    bool allowsMultipleSelection = false;
 };
 
 enum class Presentation { SheetOnWindow, ApplicationModal };

@@ -6,7 +6,7 @@
 #include <variant>
 
 #include "bundle.h"
-#include "web_view.h"
+#include "error.h"
 
 namespace corvidale::platform {
 

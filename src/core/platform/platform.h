@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "activity.h"
 #include "application.h"
@@ -16,11 +17,13 @@
 #include "notifications.h"
 #include "process.h"
 #include "url_session.h"
-#include "web_view.h"
 #include "window.h"
 #include "workspace.h"
 
 namespace corvidale::platform {
+
+class WebView;
+struct WebViewConfiguration;
 
 // Everything the core needs of the operating system. One instance per
 // process, made by the backend's entry point.
@@ -64,5 +67,14 @@ public:
     // The platform word in the shell's user-agent token ("mac", "linux").
     virtual std::string userAgentPlatformWord() const = 0;
 };
+
+// Runs `work` on a worker thread and hands what it returns to `done` on the
+// main thread. `work` must not touch the window, dialogs or any controller.
+template <typename Work, typename Done>
+void runInBackgroundThenPost(Platform& platform, Work work, Done done) {
+    platform.runInBackground([&queue = platform.mainQueue(), work = std::move(work), done = std::move(done)]() mutable {
+        queue.post([done = std::move(done), result = work()]() mutable { done(std::move(result)); });
+    });
+}
 
 }  // namespace corvidale::platform

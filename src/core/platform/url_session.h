@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "web_view.h"
+#include "error.h"
+#include "request.h"
 
 namespace corvidale::platform {
 

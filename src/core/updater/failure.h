@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "core/platform/web_view.h"
+#include "core/platform/error.h"
 
 namespace corvidale::updater {
 

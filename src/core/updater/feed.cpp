@@ -150,17 +150,16 @@ void checkForNewerRelease(platform::Platform& platform, std::function<void(Check
     RunningApp running{platform.bundle().bundleIdentifier(),
                        std::max(currentBuild(platform.bundle()), installedBuild.value_or(INT64_MIN))};
     auto& session = platform.urlSession();
-    auto& queue = platform.mainQueue();
-    platform.runInBackground([&session, &queue, feed = std::move(feed), running = std::move(running),
-                              done = std::move(done)]() mutable {
+    auto fetch = [&session, feed = std::move(feed), running = std::move(running)] {
         CheckOutcome outcome;
         try {
             outcome.release = fetchNewerRelease(session, feed, running);
         } catch (...) {
             outcome.error = std::current_exception();
         }
-        queue.post([done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); });
-    });
+        return outcome;
+    };
+    platform::runInBackgroundThenPost(platform, std::move(fetch), std::move(done));
 }
 
 }  // namespace corvidale::updater

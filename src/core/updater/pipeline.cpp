@@ -56,13 +56,6 @@ bool isDirectory(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string asciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 std::string withMessage(std::string text, const std::string& message) {
     return message.empty() ? text : text + " (" + message + ")";
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/platform/platform.h"
-#include "installer.h"
+#include "install_target.h"
 #include "tool_table.h"
 
 namespace corvidale::updater {

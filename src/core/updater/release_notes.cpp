@@ -1,6 +1,6 @@
 #include "release_notes.h"
 
-#include "tool_runner.h"
+#include "core/util/text.h"
 
 namespace corvidale::updater {
 namespace {
@@ -33,7 +33,7 @@ bool shown(char32_t c) {
 
 std::optional<std::string> plainNotes(std::string_view text) {
     // Well-formed from here on: each bad sequence is one replacement character.
-    const std::string decoded = decodeUTF8(text);
+    const std::string decoded = decodeUtf8(text);
     std::string notes;
     for (std::size_t at = 0; at < decoded.size() && notes.size() <= kMaxNotesBytes;) {
         const std::size_t length = sequenceLength(static_cast<unsigned char>(decoded[at]));
@@ -48,9 +48,7 @@ std::optional<std::string> plainNotes(std::string_view text) {
     }
     if (notes.find_first_not_of(" \t\n") == std::string::npos) return std::nullopt;
     if (notes.size() > kMaxNotesBytes) {
-        std::size_t end = kMaxNotesBytes - kEllipsis.size();
-        while ((static_cast<unsigned char>(notes[end]) & 0xC0) == 0x80) --end;
-        notes.resize(end);
+        notes.resize(utf8PrefixLength(notes, kMaxNotesBytes - kEllipsis.size()));
         notes += kEllipsis;
     }
     return notes;

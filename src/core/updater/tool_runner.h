@@ -48,7 +48,4 @@ struct ToolOptions {
 ToolResult runTool(const std::string& path, const std::vector<std::string>& arguments,
                    const ToolOptions& options = {});
 
-// `bytes` as UTF-8, each invalid sequence (its maximal part) replaced by U+FFFD.
-std::string decodeUTF8(std::string_view bytes);
-
 }  // namespace corvidale::updater

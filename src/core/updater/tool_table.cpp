@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "core/util/text.h"
+
 namespace corvidale::updater {
 
 const ToolTable& toolTable(TargetSystem system) {
@@ -82,14 +84,9 @@ std::string toolMessage(const ToolResult& result, const ToolRow& row) {
     }
     if (!named) return {};
     std::string text;
-    for (const char c : line.substr(0, 300)) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-    // A character the cut left incomplete goes; a whole one at the end stays.
-    std::size_t lead = text.size();
-    while (lead > 0 && text.size() - lead < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
-    if (lead > 0) {
-        const auto first = static_cast<unsigned char>(text[--lead]);
-        const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
-        if (text.size() - lead < length) text.resize(lead);
+    // Cut between characters: one cut in two would read as a wrong one.
+    for (const char c : line.substr(0, utf8PrefixLength(line, 300))) {
+        text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
     }
     return text;
 }

@@ -16,41 +16,39 @@ constexpr double kAutomaticCheckIntervalSeconds = 21600.0;
 }  // namespace
 
 UpdateController::UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
-                                   std::shared_ptr<Installer> installer)
-    : platform_(platform), reporter_(reporter), alwaysAutomatic_(alwaysAutomatic), installer_(std::move(installer)) {}
+                                   Installer installer)
+    : platform_(platform),
+      reporter_(reporter),
+      alwaysAutomatic_(alwaysAutomatic),
+      installer_(installer ? std::move(installer)
+                           : [](const Release& release, const InstallTarget& target) {
+                                 return installRelease(release, target);
+                             }),
+      arming_(platform.mainQueue()),
+      jobs_(platform.mainQueue()) {}
 
 void UpdateController::checkInteractively() {
     checkForNewerRelease(
         platform_,
-        [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
-            if (alive.expired()) return;
+        jobs_.guard([this](CheckOutcome outcome) {
             const bool autoUpdate = platform_.defaults().boolean(kAutoUpdateKey);
-            reporter_.showCheckOutcome(outcome, autoUpdate, [this, alive, release = outcome.release](auto answer) {
-                if (alive.expired()) return;
+            reporter_.showCheckOutcome(outcome, autoUpdate, jobs_.guard([this, release = outcome.release](auto answer) {
                 platform_.defaults().setBoolean(kAutoUpdateKey, answer.autoUpdate);
                 scheduleAutoUpdate();
                 if (release && answer.install) installUpdate(*release, false);
-            });
-        },
+            }));
+        }),
         installedBuild_);
 }
 
 void UpdateController::scheduleAutoUpdate() {
-    ++arming_;
-    if (timer_) timer_->invalidate();
-    timer_.reset();
+    arming_.cancel();
 
     if (!alwaysAutomatic_ && !platform_.defaults().boolean(kAutoUpdateKey)) return;
     if (!feedURL(platform_)) return;
 
-    const std::weak_ptr<int> alive = lifetime_;
-    platform_.mainQueue().after(kFirstAutomaticCheckSeconds, [this, alive, arming = arming_] {
-        // A later arming brought its own first check.
-        if (!alive.expired() && arming == arming_) runAutoUpdate();
-    });
-    timer_ = platform_.mainQueue().repeating(kAutomaticCheckIntervalSeconds, [this, alive] {
-        if (!alive.expired()) runAutoUpdate();
-    });
+    arming_.after(kFirstAutomaticCheckSeconds, [this] { runAutoUpdate(); });
+    arming_.repeating(kAutomaticCheckIntervalSeconds, [this] { runAutoUpdate(); });
 }
 
 void UpdateController::runAutoUpdate() {
@@ -58,15 +56,14 @@ void UpdateController::runAutoUpdate() {
     if (installing_) return;
     checkForNewerRelease(
         platform_,
-        [this, alive = std::weak_ptr<int>(lifetime_)](CheckOutcome outcome) {
-            if (alive.expired()) return;
+        jobs_.guard([this](CheckOutcome outcome) {
             // An error counts as nothing newer.
             if (outcome.release) {
                 installUpdate(*outcome.release, true);
             } else {
                 reporter_.automaticCheckFoundNothing();
             }
-        },
+        }),
         installedBuild_);
 }
 
@@ -82,31 +79,28 @@ void UpdateController::installUpdate(const Release& release, bool automatic) {
         return;
     }
     installing_ = true;
-    auto& queue = platform_.mainQueue();
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     reporter_.installationStarted(release, automatic, [cancelled] { cancelled->store(true); });
 
     auto target = installTarget(platform_);
     target.runningBuild = std::max(target.runningBuild, installedBuild_.value_or(target.runningBuild));
     target.cancelled = cancelled;
-    target.progress = [&queue, this, alive = std::weak_ptr<int>(lifetime_)](const InstallProgress& progress) {
-        queue.post([this, alive, progress] {
-            if (!alive.expired() && installing_) reporter_.installationProgressed(progress);
-        });
-    };
-    platform_.runInBackground([installer = installer_, release, target = std::move(target), &queue,
-                               alive = std::weak_ptr<int>(lifetime_), this, automatic] {
-        std::exception_ptr error;
-        InstalledApp installed;
+    // Told on the worker, shown on the main thread.
+    target.progress = [&queue = platform_.mainQueue(), show = jobs_.guard([this](const InstallProgress& progress) {
+                           if (installing_) reporter_.installationProgressed(progress);
+                       })](const InstallProgress& progress) { queue.post([show, progress]() mutable { show(progress); }); };
+    auto install = [install = installer_, release, target = std::move(target)] {
+        std::pair<InstalledApp, std::exception_ptr> outcome;
         try {
-            installed = installer->installRelease(release, target);
+            outcome.first = install(release, target);
         } catch (...) {
-            error = std::current_exception();
+            outcome.second = std::current_exception();
         }
-        queue.post([alive, this, installed, automatic, error] {
-            if (!alive.expired()) finishInstallation(installed, automatic, error);
-        });
-    });
+        return outcome;
+    };
+    platform::runInBackgroundThenPost(platform_, std::move(install), jobs_.guard([this, automatic](auto outcome) {
+        finishInstallation(outcome.first, automatic, outcome.second);
+    }));
 }
 
 void UpdateController::finishInstallation(const InstalledApp& installed, bool automatic, std::exception_ptr error) {
@@ -132,9 +126,7 @@ void UpdateController::finishInstallation(const InstalledApp& installed, bool au
 }
 
 std::function<void()> UpdateController::relaunchAction() {
-    return [this, alive = std::weak_ptr<int>(lifetime_)] {
-        if (!alive.expired()) relaunch(platform_);
-    };
+    return jobs_.guard([this] { relaunch(platform_); });
 }
 
 }  // namespace corvidale::updater

@@ -2,13 +2,13 @@
 
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/platform/platform.h"
+#include "core/platform/timers.h"
 #include "feed.h"
-#include "installer.h"
+#include "install_target.h"
 #include "update_reporter.h"
 
 namespace corvidale::updater {
@@ -20,9 +20,9 @@ inline constexpr const char* kAutoUpdateKey = "autoUpdate";
 class UpdateController {
 public:
     // `alwaysAutomatic`: the automatic check runs whatever the user chose (an
-    // unattended run).
+    // unattended run). `installer`: the installation pipeline when empty.
     UpdateController(platform::Platform& platform, UpdateReporter& reporter, bool alwaysAutomatic,
-                     std::shared_ptr<Installer> installer = makeInstaller());
+                     Installer installer = {});
 
     // The check the user asked for; it ends with its outcome shown.
     void checkInteractively();
@@ -39,19 +39,16 @@ private:
     platform::Platform& platform_;
     UpdateReporter& reporter_;
     const bool alwaysAutomatic_;
-    std::shared_ptr<Installer> installer_;
-    std::unique_ptr<platform::Timer> timer_;
-    // Which arming of the automatic check is current; a first check left
-    // over from an earlier one does not run.
-    std::uint64_t arming_ = 0;
+    const Installer installer_;
+    // The automatic check's timers; each arming cancels the last one's.
+    platform::TimerOwner arming_;
     bool installing_ = false;
     // The newest build installed since launch: the running bundle's Info.plist
     // still names the old one, and the next check must not fetch this again.
     std::optional<std::int64_t> installedBuild_;
     std::string installedVersion_;
-    // Jobs that come back later hold this weakly: they do nothing once the
-    // controller is gone.
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // Completions that come back later do nothing once the controller is gone.
+    platform::TimerOwner jobs_;
 };
 
 }  // namespace corvidale::updater

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "feed.h"
-#include "installer.h"
+#include "install_target.h"
 
 namespace corvidale::updater {
 

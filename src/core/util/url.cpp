@@ -1,6 +1,7 @@
 #include "url.h"
 
 #include "curl_url.h"
+#include "text.h"
 
 #include <curl/curl.h>
 #if !defined(__APPLE__)
@@ -18,9 +19,9 @@ struct CurlTextDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
 
-std::optional<std::string> part(CURLU* handle, CURLUPart which) {
+std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags = 0) {
     char* raw = nullptr;
-    if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) return std::nullopt;
+    if (curl_url_get(handle, which, &raw, flags) != CURLUE_OK || raw == nullptr) return std::nullopt;
     std::unique_ptr<char, CurlTextDeleter> owned(raw);
     return std::string(raw);
 }
@@ -58,6 +59,14 @@ std::optional<std::string> canonicalHostName(const std::string& host) {
 #endif
 }
 
+// libcurl refuses to decode what would hold a control character or NUL.
+bool encodesControlCharacter(CURLU* handle) {
+    for (const auto which : {CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
+        if (part(handle, which) && !part(handle, which, CURLU_URLDECODE)) return true;
+    }
+    return false;
+}
+
 bool hasControlOrSpace(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
 }
@@ -86,14 +95,25 @@ std::optional<Url> Url::parse(std::string_view text) {
     CurlUrl handle(curl_url());
     if (!handle) return std::nullopt;
     const std::string owned(text);
-    if (curl_url_set(handle.get(), CURLUPART_URL, owned.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    // Dot segments as written: a reader of the path sees what the text says.
+    if (curl_url_set(handle.get(), CURLUPART_URL, owned.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) !=
+        CURLUE_OK) {
         return std::nullopt;
     }
-    url.host_ = part(handle.get(), CURLUPART_HOST);
-    if (url.host_ && url.host_->empty()) url.host_.reset();
-    if (url.host_) url.canonicalHost_ = canonicalHostName(*url.host_);
-    url.port_ = part(handle.get(), CURLUPART_PORT);
+    url.readParts(handle.get());
     return url;
+}
+
+void Url::readParts(CURLU* handle) {
+    host_ = part(handle, CURLUPART_HOST);
+    if (host_ && host_->empty()) host_.reset();
+    if (host_) canonicalHost_ = canonicalHostName(*host_);
+    port_ = part(handle, CURLUPART_PORT);
+    hasUserInfo_ = part(handle, CURLUPART_USER) || part(handle, CURLUPART_PASSWORD) || part(handle, CURLUPART_OPTIONS);
+    path_ = part(handle, CURLUPART_PATH).value_or("/");
+    query_ = part(handle, CURLUPART_QUERY);
+    fragment_ = part(handle, CURLUPART_FRAGMENT);
+    if (!encodesControlCharacter(handle)) decodedPath_ = part(handle, CURLUPART_PATH, CURLU_URLDECODE).value_or("/");
 }
 
 std::optional<Url> Url::resolve(std::string_view reference) const {

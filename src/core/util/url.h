@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+typedef struct Curl_URL CURLU;
+
 namespace corvidale {
 
 // A parsed URL. Hierarchical URLs ("scheme://host/...") go through libcurl's
@@ -28,6 +30,18 @@ public:
     const std::optional<std::string>& canonicalHost() const { return canonicalHost_; }
     // The port as written; nullopt when the URL names none.
     const std::optional<std::string>& port() const { return port_; }
+    // Whether a user name, password or login options come before the host.
+    bool hasUserInfo() const { return hasUserInfo_; }
+    // Path, query and fragment exactly as written, escapes and dot segments
+    // included ("/" for a hierarchical URL that writes no path); nullopt
+    // when absent. Opaque URLs have none.
+    const std::optional<std::string>& path() const { return path_; }
+    const std::optional<std::string>& query() const { return query_; }
+    const std::optional<std::string>& fragment() const { return fragment_; }
+    // The path with its escapes decoded; nullopt when there is no path or
+    // an escape in the path, query or fragment stands for a control
+    // character or NUL.
+    const std::optional<std::string>& decodedPath() const { return decodedPath_; }
 
     // Resolves a reference against this URL: one with a scheme of its own
     // stands by itself, anything else is relative to this URL. nullopt when
@@ -35,12 +49,19 @@ public:
     std::optional<Url> resolve(std::string_view reference) const;
 
 private:
+    void readParts(CURLU* handle);
+
     std::string text_;
     std::string writtenScheme_;
     std::string scheme_;
     std::optional<std::string> host_;
     std::optional<std::string> canonicalHost_;
     std::optional<std::string> port_;
+    bool hasUserInfo_ = false;
+    std::optional<std::string> path_;
+    std::optional<std::string> query_;
+    std::optional<std::string> fragment_;
+    std::optional<std::string> decodedPath_;
 };
 
 // Whether `text` starts with a scheme followed by "://": a URL that names a

@@ -1,6 +1,7 @@
 #include "app_origin.h"
 
 #include "core/util/curl_url.h"
+#include "core/util/text.h"
 
 #include <charconv>
 

@@ -1,33 +1,16 @@
 #include "deep_link.h"
 
-#include "core/util/curl_url.h"
-
-#include <curl/curl.h>
+#include "core/util/text.h"
+#include "core/util/url.h"
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
 
 namespace corvidale {
 namespace {
 
-constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME;
 // How much of a refused link the log shows.
 constexpr std::size_t kShownLength = 200;
-
-CurlUrl parsed(const std::string& text, unsigned flags) {
-    CurlUrl handle(curl_url());
-    if (handle && curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), flags) == CURLUE_OK) return handle;
-    return nullptr;
-}
-
-std::optional<std::string> get(CURLU* handle, CURLUPart which, unsigned flags = 0) {
-    char* raw = nullptr;
-    const auto code = curl_url_get(handle, which, &raw, flags);
-    const std::unique_ptr<char, void (*)(void*)> owned(raw, curl_free);
-    if (code != CURLUE_OK || raw == nullptr) return std::nullopt;
-    return std::string(raw);
-}
 
 // Printable ASCII but the backslash, which browsers read as a slash: what a
 // link handed over by a browser or mail program is written in.
@@ -41,13 +24,6 @@ struct Pieces {
     std::optional<std::string> query;
     std::optional<std::string> fragment;
 };
-
-// Why a piece is no good; empty when it is.
-std::string encodingProblem(CURLU* handle, CURLUPart which) {
-    // libcurl refuses to decode what would hold a control character or NUL.
-    if (get(handle, which) && !get(handle, which, CURLU_URLDECODE)) return "an encoded control character";
-    return "";
-}
 
 std::string pathProblem(const Pieces& pieces) {
     const std::string& path = pieces.decodedPath;
@@ -65,20 +41,15 @@ std::string pathProblem(const Pieces& pieces) {
 }
 
 // The parts of a link past "<scheme>://open", or why there are none to use.
-std::string readPieces(CURLU* handle, Pieces& pieces) {
-    const auto host = get(handle, CURLUPART_HOST);
-    if (!host || asciiLower(*host) != kDeepLinkHost) return "a host other than \"open\"";
-    if (get(handle, CURLUPART_USER) || get(handle, CURLUPART_PASSWORD) || get(handle, CURLUPART_OPTIONS)) {
-        return "a user name or password";
-    }
-    if (get(handle, CURLUPART_PORT)) return "a port";
-    for (const auto which : {CURLUPART_PATH, CURLUPART_QUERY, CURLUPART_FRAGMENT}) {
-        if (auto problem = encodingProblem(handle, which); !problem.empty()) return problem;
-    }
-    pieces.path = get(handle, CURLUPART_PATH).value_or("/");
-    pieces.decodedPath = get(handle, CURLUPART_PATH, CURLU_URLDECODE).value_or("/");
-    pieces.query = get(handle, CURLUPART_QUERY);
-    pieces.fragment = get(handle, CURLUPART_FRAGMENT);
+std::string readPieces(const Url& link, Pieces& pieces) {
+    if (!link.host() || asciiLower(*link.host()) != kDeepLinkHost) return "a host other than \"open\"";
+    if (link.hasUserInfo()) return "a user name or password";
+    if (link.port()) return "a port";
+    if (!link.decodedPath()) return "an encoded control character";
+    pieces.path = link.path().value_or("/");
+    pieces.decodedPath = *link.decodedPath();
+    pieces.query = link.query();
+    pieces.fragment = link.fragment();
     for (auto* piece : {&pieces.query, &pieces.fragment}) {
         if (*piece && (*piece)->empty()) piece->reset();
     }
@@ -137,10 +108,11 @@ DeepLinkDecision resolveDeepLink(std::string_view link, std::string_view scheme,
         return refuse("not a " + std::string(scheme) + ": link");
     }
     // Dot segments as written, so that they are refused, not resolved.
-    const auto handle = parsed(std::string(link), kParseFlags | CURLU_PATH_AS_IS);
-    if (!handle) return refuse("not a URL");
+    // No path: an empty authority, which names no host at all.
+    const auto parsed = Url::parse(link);
+    if (!parsed || !parsed->path()) return refuse("not a URL");
     Pieces pieces;
-    if (auto problem = readPieces(handle.get(), pieces); !problem.empty()) return refuse(std::move(problem));
+    if (auto problem = readPieces(*parsed, pieces); !problem.empty()) return refuse(std::move(problem));
     auto url = onOrigin(origin, pieces);
     if (!url) return refuse("leaves the origin");
     return {std::move(url), ""};

@@ -26,7 +26,7 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-ActionDecision decideNavigationAction(const platform::NavigationAction& action, const std::optional<AppOrigin>& origin) {
+ActionDecision decideNavigationAction(const platform::NavigationAction& action, const AppOrigin& origin) {
     if (action.shouldPerformDownload) return {NavigationActionPolicy::Download, std::nullopt};
     if (action.type != platform::NavigationType::LinkActivated) return {NavigationActionPolicy::Allow, std::nullopt};
     if (!action.url) return {NavigationActionPolicy::Allow, std::nullopt};
@@ -42,7 +42,7 @@ ActionDecision decideNavigationAction(const platform::NavigationAction& action, 
         if (parsed && parsed->scheme() == "mailto") return {NavigationActionPolicy::Cancel, *action.url};
         return {NavigationActionPolicy::Allow, std::nullopt};
     }
-    if (origin && origin->ownsHost(*host)) return {NavigationActionPolicy::Allow, std::nullopt};
+    if (origin.ownsHost(*host)) return {NavigationActionPolicy::Allow, std::nullopt};
     if (std::find(kSignInHosts.begin(), kSignInHosts.end(), *host) != kSignInHosts.end()) {
         return {NavigationActionPolicy::Allow, std::nullopt};
     }
@@ -64,10 +64,10 @@ bool isSafeToOpenExternally(std::string_view url) {
     return (scheme == "http" || scheme == "https") && parsed->host().has_value();
 }
 
-NavigationPolicy::NavigationPolicy(platform::Workspace& workspace, std::optional<AppOrigin> origin, RequestGate& gate,
+NavigationPolicy::NavigationPolicy(platform::Workspace& workspace, const AppOrigin& origin, RequestGate& gate,
                                    PageConsole& console, ShellPageController& shellPage)
     : workspace_(workspace),
-      origin_(std::move(origin)),
+      origin_(origin),
       gate_(gate),
       console_(console),
       shellPage_(shellPage) {}

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/web_view.h"
+#include "core/platform/navigation.h"
 #include "core/platform/workspace.h"
 #include "page_console.h"
 #include "request_gate.h"
@@ -30,7 +30,7 @@ struct ActionDecision {
 
 // `origin` is the configured origin, nullopt if it is none. Links stay in the
 // window for its host, whatever their scheme and port.
-ActionDecision decideNavigationAction(const platform::NavigationAction& action, const std::optional<AppOrigin>& origin);
+ActionDecision decideNavigationAction(const platform::NavigationAction& action, const AppOrigin& origin);
 
 platform::NavigationResponsePolicy decideNavigationResponse(const platform::NavigationResponse& response);
 
@@ -43,7 +43,7 @@ bool isSafeToOpenExternally(std::string_view url);
 class NavigationPolicy {
 public:
     // `origin` as for decideNavigationAction.
-    NavigationPolicy(platform::Workspace& workspace, std::optional<AppOrigin> origin, RequestGate& gate,
+    NavigationPolicy(platform::Workspace& workspace, const AppOrigin& origin, RequestGate& gate,
                      PageConsole& console, ShellPageController& shellPage);
 
     void decidePolicyForNavigationAction(const platform::NavigationAction& action,
@@ -65,7 +65,7 @@ private:
     void openExternally(const std::string& url, const std::optional<platform::Initiator>& initiator);
 
     platform::Workspace& workspace_;
-    std::optional<AppOrigin> origin_;
+    const AppOrigin& origin_;
     RequestGate& gate_;
     PageConsole& console_;
     ShellPageController& shellPage_;

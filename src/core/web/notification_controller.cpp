@@ -72,28 +72,32 @@ std::vector<std::string> readNotificationOrigins(std::string_view stored) {
     return origins;
 }
 
+std::vector<std::string> grantedNotificationOrigins(const platform::Defaults& defaults, const AppOrigin& origin) {
+    const auto remembered = readNotificationOrigins(defaults.string(kNotificationOriginsKey).value_or(""));
+    if (std::find(remembered.begin(), remembered.end(), origin.serialized()) == remembered.end()) return {};
+    return {origin.serialized()};
+}
+
 NotificationController::NotificationController(platform::NotificationCenter& center,
                                                platform::Application& application, platform::Defaults& defaults,
-                                               platform::MainQueue& queue, const AppOrigin& origin, bool bridged)
-    : center_(center), application_(application), defaults_(defaults), queue_(queue), origin_(origin), bridged_(bridged) {
-    const auto remembered = readNotificationOrigins(defaults_.string(kNotificationOriginsKey).value_or(""));
-    granted_ = std::find(remembered.begin(), remembered.end(), origin_.serialized()) != remembered.end();
+                                               platform::MainQueue& queue, const AppOrigin& origin, bool bridged,
+                                               platform::WebView& web, PageConsole& console)
+    : center_(center),
+      application_(application),
+      defaults_(defaults),
+      origin_(origin),
+      bridged_(bridged),
+      granted_(!grantedNotificationOrigins(defaults, origin).empty()),
+      web_(web),
+      console_(console),
+      allowance_(queue, kNotificationsPerMinute) {
     center_.setDelegate(this);
-}
-
-void NotificationController::configure(platform::WebViewConfiguration& configuration) {
-    if (granted_) configuration.notificationOrigins = {origin_.serialized()};
     if (!bridged_) return;
-    configuration.scriptMessageHandlers.push_back({std::string(kNotificationHandlerName), this});
-    configuration.userScripts.push_back(notificationBridgeScript(granted_));
+    web_.addScriptMessageHandler(std::string(kNotificationHandlerName), *this);
+    web_.addUserScript(notificationBridgeScript(granted_));
 }
 
-void NotificationController::attach(platform::WebView& web, PageConsole& console) {
-    web_ = &web;
-    console_ = &console;
-}
-
-bool NotificationController::ownPage() const { return web_ != nullptr && origin_.ownsURL(web_->url()); }
+bool NotificationController::ownPage() const { return origin_.ownsURL(web_.url()); }
 
 bool NotificationController::decide(bool fromMainFrame) {
     // Like the camera: for the application's own page, not for a page it
@@ -111,31 +115,22 @@ void NotificationController::remember() {
     std::string stored;
     for (const auto& origin : origins) stored += (stored.empty() ? "" : " ") + origin;
     defaults_.setString(kNotificationOriginsKey, stored);
-    if (web_ != nullptr) web_->setNotificationOrigins({origin_.serialized()});
+    web_.setNotificationOrigins({origin_.serialized()});
 }
 
 void NotificationController::requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler) {
     // The engine answers the origins it was told may notify by itself; once
     // the application's is one, whoever still asks is another origin.
     const bool grant = !granted_ && decide(fromMainFrame);
-    if (!grant && console_ != nullptr) {
-        console_->warn("Notification permission is for the application's own page only");
-    }
+    if (!grant) console_.warn("Notification permission is for the application's own page only");
     decisionHandler(grant);
 }
 
 bool NotificationController::show(const platform::PageNotification& notification) {
-    if (*recent_ >= kNotificationsPerMinute) {
-        if (console_ != nullptr) {
-            console_->warn("Notification dropped: more than " + std::to_string(kNotificationsPerMinute) +
-                           " a minute");
-        }
+    if (!allowance_.spend()) {
+        console_.warn("Notification dropped: more than " + std::to_string(kNotificationsPerMinute) + " a minute");
         return false;
     }
-    ++*recent_;
-    queue_.after(60.0, [recent = std::weak_ptr<unsigned>(recent_)] {
-        if (auto left = recent.lock()) --*left;
-    });
     if (!notification.tag.empty()) {
         for (auto it = shown_.begin(); it != shown_.end();) {
             const auto replaced = it++;
@@ -162,18 +157,17 @@ void NotificationController::didReceiveNotificationResponse(const std::string& i
     // The user asked for the application, whatever became of the page's notification.
     application_.activateIgnoringOtherApps();
     const auto id = idFrom(identifier);
-    if (!id || shown_.erase(*id) == 0 || web_ == nullptr) return;
+    if (!id || shown_.erase(*id) == 0) return;
     if (bridged_) {
-        web_->evaluateJavaScript(
+        web_.evaluateJavaScript(
             "window.__corvidaleNotifications && __corvidaleNotifications.clicked(" + std::to_string(*id) + ")", {});
     } else {
-        web_->notificationClicked(*id);
+        web_.notificationClicked(*id);
     }
 }
 
 void NotificationController::answerBridge(bool granted) {
-    if (web_ == nullptr) return;
-    web_->evaluateJavaScript(std::string("window.__corvidaleNotifications && __corvidaleNotifications.answer(") +
+    web_.evaluateJavaScript(std::string("window.__corvidaleNotifications && __corvidaleNotifications.answer(") +
                                  (granted ? "'granted'" : "'denied'") + ")",
                              {});
 }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,8 +9,9 @@
 
 #include "core/platform/application.h"
 #include "core/platform/defaults.h"
-#include "core/platform/main_queue.h"
 #include "core/platform/notifications.h"
+#include "core/platform/timers.h"
+#include "core/platform/ui_delegate.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
 #include "page_console.h"
@@ -30,6 +30,10 @@ inline constexpr std::string_view kNotificationHandlerName = "corvidaleNotificat
 // allows no one.
 std::vector<std::string> readNotificationOrigins(std::string_view stored);
 
+// The origins the web view is made with, allowed to notify without asking:
+// the application's, when the user's answer for it is remembered.
+std::vector<std::string> grantedNotificationOrigins(const platform::Defaults& defaults, const AppOrigin& origin);
+
 // The Notification API of the user-agent script where the web view has none:
 // window.Notification in the top frame, posting to kNotificationHandlerName.
 platform::UserScript notificationBridgeScript(bool granted);
@@ -44,15 +48,11 @@ platform::UserScript notificationBridgeScript(bool granted);
 class NotificationController final : public platform::ScriptMessageHandler,
                                      public platform::NotificationCenterDelegate {
 public:
+    // `bridged`: the web view has no Notification API, and the page gets the
+    // shell's own.
     NotificationController(platform::NotificationCenter& center, platform::Application& application,
                            platform::Defaults& defaults, platform::MainQueue& queue, const AppOrigin& origin,
-                           bool bridged);
-
-    // What the web view is made with: the origins that may notify, and the
-    // shell's own API where the web view lacks one.
-    void configure(platform::WebViewConfiguration& configuration);
-    // The page it serves, once the web view and its console exist.
-    void attach(platform::WebView& web, PageConsole& console);
+                           bool bridged, platform::WebView& web, PageConsole& console);
 
     void requestPermission(bool fromMainFrame, platform::Completion<bool> decisionHandler);
     // Answers whether it was shown (not dropped by the rate limit).
@@ -72,17 +72,15 @@ private:
     platform::NotificationCenter& center_;
     platform::Application& application_;
     platform::Defaults& defaults_;
-    platform::MainQueue& queue_;
     const AppOrigin& origin_;
     const bool bridged_;
     bool granted_ = false;
     bool authorizationAsked_ = false;
-    platform::WebView* web_ = nullptr;
-    PageConsole* console_ = nullptr;
+    platform::WebView& web_;
+    PageConsole& console_;
     // The notifications on the desktop, by the page's id, with their tags.
     std::map<std::uint64_t, std::string> shown_;
-    // Shown in the last minute; each leaves the count a minute after it came.
-    std::shared_ptr<unsigned> recent_ = std::make_shared<unsigned>(0);
+    platform::PerMinuteAllowance allowance_;
 };
 
 }  // namespace corvidale

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 
 namespace corvidale {
@@ -14,7 +13,7 @@ inline constexpr unsigned kConsoleLinesPerMinute = 20;
 // what the page asked.
 class PageConsole {
 public:
-    PageConsole(platform::WebView& web, platform::MainQueue& queue) : web_(web), queue_(queue) {}
+    PageConsole(platform::WebView& web, platform::MainQueue& queue) : web_(web), lines_(queue, kConsoleLinesPerMinute) {}
 
     // A warning line. A page that asks thousands of times is told why
     // kConsoleLinesPerMinute times a minute, instead of having a script queued
@@ -23,9 +22,7 @@ public:
 
 private:
     platform::WebView& web_;
-    platform::MainQueue& queue_;
-    // Lines told in the last minute; each leaves the count a minute after it came.
-    std::shared_ptr<unsigned> recentLines_ = std::make_shared<unsigned>(0);
+    platform::PerMinuteAllowance lines_;
 };
 
 }  // namespace corvidale

@@ -1,17 +1,10 @@
 #include "page_dialogs.h"
 
+#include "core/util/text.h"
+
 namespace corvidale {
 
-std::string pageDialogText(std::string_view text, std::size_t limit) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-        if (continuation) continue;
-        if (characters == limit) return std::string(text.substr(0, i)) + "…";
-        ++characters;
-    }
-    return std::string(text);
-}
+std::string pageDialogText(std::string_view text, std::size_t limit) { return shortenedText(text, limit); }
 
 std::string pageDialogTitle(const platform::FrameInfo& frame) {
     const std::string origin = serializedOrigin(frame.securityOrigin);
@@ -24,9 +17,9 @@ using platform::AlertContent;
 using platform::kAlertFirstButtonReturn;
 using platform::Presentation;
 
-PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin,
+PageDialogs::PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, const AppOrigin& origin,
                          RequestGate& gate, PageConsole& console)
-    : dialogs_(dialogs), web_(web), origin_(std::move(origin)), gate_(gate), console_(console) {}
+    : dialogs_(dialogs), web_(web), origin_(origin), gate_(gate), console_(console) {}
 
 std::optional<AlertContent> PageDialogs::admitted(const std::string& kind, const std::string& message,
                                                   const std::optional<platform::FrameInfo>& frame) {
@@ -91,7 +84,7 @@ void PageDialogs::runOpenPanel(const platform::OpenPanelParameters& parameters,
 void PageDialogs::requestMediaCapturePermission(platform::Completion<platform::PermissionDecision> decisionHandler) {
     // Camera and microphone are for the web application itself: a sign-in
     // page or any other site that ends up as the top-level page gets nothing.
-    const bool ownPage = origin_ && origin_->ownsURL(web_.url());
+    const bool ownPage = origin_.ownsURL(web_.url());
     decisionHandler(ownPage ? platform::PermissionDecision::Grant : platform::PermissionDecision::Deny);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/platform/dialogs.h"
+#include "core/platform/ui_delegate.h"
 #include "page_console.h"
 #include "request_gate.h"
 
@@ -16,10 +17,7 @@ namespace corvidale {
 // may pass megabytes; laying that out would stall the interface for minutes.
 inline constexpr std::size_t kPageDialogTextLimit = 10000;
 
-// `text` as a page dialog shows it: unchanged up to `limit` characters,
-// otherwise its first `limit` characters and "…". Characters are counted in
-// UTF-8 and the cut never splits one; bytes that are not valid UTF-8 count
-// with the character before them.
+// `text` as a page dialog shows it: shortenedText() to `limit` characters.
 std::string pageDialogText(std::string_view text, std::size_t limit = kPageDialogTextLimit);
 
 // The window title of a page dialog that `frame` asked for: who asks, never
@@ -32,7 +30,7 @@ std::string pageDialogTitle(const platform::FrameInfo& frame);
 class PageDialogs {
 public:
     // `origin`: the configured origin, nullopt if it is none.
-    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, std::optional<AppOrigin> origin, RequestGate& gate,
+    PageDialogs(platform::Dialogs& dialogs, platform::WebView& web, const AppOrigin& origin, RequestGate& gate,
                 PageConsole& console);
 
     // A dialog the gate refuses is answered at once as if dismissed (nothing,
@@ -57,7 +55,7 @@ private:
 
     platform::Dialogs& dialogs_;
     platform::WebView& web_;
-    std::optional<AppOrigin> origin_;
+    const AppOrigin& origin_;
     RequestGate& gate_;
     PageConsole& console_;
 };

@@ -88,7 +88,7 @@ double nextRetryDelay(double delaySeconds) { return std::min(delaySeconds * 2, k
 
 ReachController::ReachController(platform::WebView& web, platform::MainQueue& queue, platform::Process& process,
                                  ShellPageController& shellPage, const AppOrigin& origin)
-    : web_(web), queue_(queue), process_(process), shellPage_(shellPage), origin_(origin) {}
+    : web_(web), process_(process), shellPage_(shellPage), origin_(origin), retries_(queue) {}
 
 bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
     const auto problem = reachProblemOf(failure.domain, failure.code);
@@ -103,16 +103,12 @@ bool ReachController::didFailNavigation(const platform::LoadFailure& failure) {
     }
     failedURL_ = failure.url;
     screenInPlace_ = shellPage_.showInPlaceOf(page, failure.url);
-    const auto generation = ++generation_;
+    retries_.cancel();
     earlyRetryAllowed_ = networkCameBack_ = false;
-    const auto alive = std::weak_ptr<int>(lifetime_);
-    queue_.after(delay_, [this, generation, alive] {
-        if (alive.lock()) retry(generation);
-    });
-    queue_.after(lastDelay_, [this, generation, alive] {
-        if (!alive.lock() || generation != generation_) return;
+    retries_.after(delay_, [this] { retry(); });
+    retries_.after(lastDelay_, [this] {
         earlyRetryAllowed_ = true;
-        if (networkCameBack_) retry(generation);
+        if (networkCameBack_) retry();
     });
     lastDelay_ = delay_;
     delay_ = nextRetryDelay(delay_);
@@ -131,7 +127,7 @@ bool ReachController::didFinishNavigation() {
 void ReachController::leave() { startOver(); }
 
 void ReachController::startOver() {
-    ++generation_;
+    retries_.cancel();
     failedURL_.reset();
     delay_ = lastDelay_ = kFirstRetrySeconds;
 }
@@ -143,17 +139,17 @@ void ReachController::networkChanged(bool available) {
     networkAvailable_ = available;
     if (!cameBack || !failedURL_) return;
     if (earlyRetryAllowed_) {
-        retry(generation_);
+        retry();
     } else {
         networkCameBack_ = true;
     }
 }
 
-void ReachController::retry(std::uint64_t generation) {
-    if (generation != generation_ || !failedURL_) return;
+void ReachController::retry() {
+    if (!failedURL_) return;
     // One try for each failure: whichever comes first, the back-off or the
     // network, the other does nothing.
-    ++generation_;
+    retries_.cancel();
     earlyRetryAllowed_ = networkCameBack_ = false;
     // Through the screen when it still knows itself. Otherwise the engine
     // reloads the failed URL where the screen took its place; where it

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "core/platform/main_queue.h"
+#include "core/platform/navigation.h"
 #include "core/platform/process.h"
+#include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
 #include "shell_page_controller.h"
@@ -49,11 +48,10 @@ public:
     void leave();
 
 private:
-    void retry(std::uint64_t generation);
+    void retry();
     void startOver();
 
     platform::WebView& web_;
-    platform::MainQueue& queue_;
     platform::Process& process_;
     ShellPageController& shellPage_;
     const AppOrigin& origin_;
@@ -71,10 +69,9 @@ private:
     bool networkCameBack_ = false;
     // As the system last said; a retry is due only when it changes to yes.
     bool networkAvailable_ = true;
-    // Bumped whenever a retry is due or no longer needed: a timer of an
-    // older one does nothing.
-    std::uint64_t generation_ = 0;
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // The timers of the retry now due; cancelled whenever it is tried or no
+    // longer needed.
+    platform::TimerOwner retries_;
 };
 
 }  // namespace corvidale

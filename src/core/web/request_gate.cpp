@@ -2,12 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/web/page_dialogs.h"
+#include "core/util/text.h"
 
 namespace corvidale {
 namespace {
 
-constexpr double kAllowanceSeconds = 60.0;
 // A page may ask for a URL of megabytes; the console needs its start only.
 constexpr std::size_t kShownURLCharacters = 200;
 
@@ -24,9 +23,9 @@ std::string dialogRefusal(GateVerdict verdict, const std::string& kind, const st
 }  // namespace
 
 bool RequestGate::isOwn(const std::optional<platform::FrameInfo>& frame) const {
-    if (!frame || !origin_) return false;
+    if (!frame) return false;
     const auto& origin = frame->securityOrigin;
-    return origin_->ownsOrigin(origin.protocol, origin.host, origin.port);
+    return origin_.ownsOrigin(origin.protocol, origin.host, origin.port);
 }
 
 bool RequestGate::spendGesture(const platform::Initiator& initiator) {
@@ -51,12 +50,7 @@ GateVerdict RequestGate::admitExternalOpen(const std::optional<platform::Initiat
         return isOwn(initiator->frame) || top ? GateVerdict::Allow : whoElse(*initiator);
     }
     if (!isOwn(initiator->frame)) return whoElse(*initiator);
-    if (*unrequestedOpens_ >= kUnrequestedOpensPerMinute) return GateVerdict::TooMany;
-    ++*unrequestedOpens_;
-    queue_.after(kAllowanceSeconds, [count = std::weak_ptr<unsigned>(unrequestedOpens_)] {
-        if (auto left = count.lock()) --*left;
-    });
-    return GateVerdict::Allow;
+    return unrequestedOpens_.spend() ? GateVerdict::Allow : GateVerdict::TooMany;
 }
 
 GateVerdict RequestGate::admitPrint(const platform::Initiator& initiator) {
@@ -81,7 +75,7 @@ GateVerdict RequestGate::admitDialog(const std::optional<platform::FrameInfo>& f
 }
 
 std::string refusalMessage(GateVerdict verdict, const std::string& kind, const std::string& target) {
-    const std::string shown = pageDialogText(target, kShownURLCharacters);
+    const std::string shown = shortenedText(target, kShownURLCharacters);
     if (isPageDialog(kind)) return dialogRefusal(verdict, kind, shown);
     const std::string what = kind == "print" ? "Corvidale did not print" : "Corvidale did not " + kind + " " + shown;
     switch (verdict) {

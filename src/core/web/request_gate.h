@@ -1,12 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "core/platform/main_queue.h"
-#include "core/platform/web_view.h"
+#include "core/platform/request.h"
+#include "core/platform/timers.h"
 #include "core/web/app_origin.h"
 
 namespace corvidale {
@@ -33,8 +32,8 @@ enum class GateVerdict {
 // the engine's own rules stay in charge.
 class RequestGate {
 public:
-    RequestGate(platform::MainQueue& queue, std::optional<AppOrigin> origin)
-        : queue_(queue), origin_(std::move(origin)) {}
+    RequestGate(platform::MainQueue& queue, const AppOrigin& origin)
+        : origin_(origin), unrequestedOpens_(queue, kUnrequestedOpensPerMinute) {}
 
     // A URL about to go to the browser: a link followed away from the window,
     // or a new window.
@@ -54,13 +53,11 @@ private:
     bool spendGesture(const platform::Initiator& initiator);
     GateVerdict whoElse(const platform::Initiator& initiator) const;
 
-    platform::MainQueue& queue_;
-    std::optional<AppOrigin> origin_;
+    const AppOrigin& origin_;
     // Gesture numbers only grow: each allows one request.
     std::optional<std::uint64_t> lastGestureSpent_;
-    // Requests let through without a user action in the last minute; each
-    // leaves the count a minute after it came.
-    std::shared_ptr<unsigned> unrequestedOpens_ = std::make_shared<unsigned>(0);
+    // Requests let through without a user action.
+    platform::PerMinuteAllowance unrequestedOpens_;
 };
 
 // The line the page's console gets when a request of `kind` ("open",

@@ -11,7 +11,7 @@ constexpr double kTerminationMemorySeconds = 30.0;
 
 ShellPageController::ShellPageController(platform::WebView& web, platform::Application& application,
                                          platform::MainQueue& queue, std::string originURL)
-    : web_(web), application_(application), queue_(queue), originURL_(std::move(originURL)) {}
+    : web_(web), application_(application), originURL_(std::move(originURL)), terminationMemory_(queue), jobs_(queue) {}
 
 void ShellPageController::show(const ShellPage& page, const std::string& retryURL) {
     shown_ = Shown{page, {}, retryURL, false};
@@ -62,8 +62,8 @@ void ShellPageController::reload() {
 bool ShellPageController::follow(const platform::NavigationAction& action) {
     if (!shown_ || action.url != shown_->actionURL) return false;
     // Not from inside the engine's question: it is still busy with this navigation.
-    queue_.post([this, alive = std::weak_ptr<int>(lifetime_), url = shown_->actionURL] {
-        if (alive.lock() && shown_ && shown_->actionURL == url) leave();
+    jobs_.post([this, url = shown_->actionURL] {
+        if (shown_ && shown_->actionURL == url) leave();
     });
     return true;
 }
@@ -71,10 +71,8 @@ bool ShellPageController::follow(const platform::NavigationAction& action) {
 void ShellPageController::webContentProcessDidTerminate() {
     const bool again = recentTermination_;
     recentTermination_ = true;
-    const auto number = ++terminationNumber_;
-    queue_.after(kTerminationMemorySeconds, [this, number, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock() && number == terminationNumber_) recentTermination_ = false;
-    });
+    terminationMemory_.cancel();
+    terminationMemory_.after(kTerminationMemorySeconds, [this] { recentTermination_ = false; });
     if (shown_) {
         // The shell's own page went with the process: show it again, once.
         if (!again) load(shown_->page);

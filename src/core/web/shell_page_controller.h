@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/platform/application.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/navigation.h"
+#include "core/platform/timers.h"
 #include "core/platform/web_view.h"
 #include "shell_page.h"
 
@@ -51,7 +50,6 @@ private:
 
     platform::WebView& web_;
     platform::Application& application_;
-    platform::MainQueue& queue_;
     std::string originURL_;
     struct Shown {
         ShellPage page;
@@ -66,10 +64,9 @@ private:
     // The page's process died a short while ago: another death means a
     // reload will not help.
     bool recentTermination_ = false;
-    std::uint64_t terminationNumber_ = 0;
-    // Jobs that come back later hold this weakly: they do nothing once the
-    // controller is gone.
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // Forgets that death a while later; restarted by each new one.
+    platform::TimerOwner terminationMemory_;
+    platform::TimerOwner jobs_;
 };
 
 }  // namespace corvidale

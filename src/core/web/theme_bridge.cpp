@@ -27,8 +27,11 @@ const platform::UserScript& themeUserScript() {
 }
 
 ThemeBridge::ThemeBridge(platform::Defaults& defaults, platform::Application& application, platform::Process& process,
-                         platform::MainQueue& queue, const AppOrigin& origin)
-    : defaults_(defaults), application_(application), process_(process), queue_(queue), origin_(origin) {}
+                         platform::MainQueue& queue, const AppOrigin& origin, platform::WebView& web)
+    : defaults_(defaults), application_(application), process_(process), origin_(origin), timers_(queue) {
+    web.addScriptMessageHandler(std::string(kThemeHandlerName), *this);
+    web.addUserScript(themeUserScript());
+}
 
 void ThemeBridge::restoreLastTheme() { applyTheme(defaults_.string(kLastAppThemeKey).value_or("dark")); }
 
@@ -57,9 +60,7 @@ void ThemeBridge::store(std::string_view theme) {
     }
     defaults_.setString(kLastAppThemeKey, theme);
     holding_ = true;
-    queue_.after(kThemeStoreIntervalSeconds, [this, alive = std::weak_ptr<int>(lifetime_)] {
-        if (alive.lock()) storeHeldBack();
-    });
+    timers_.after(kThemeStoreIntervalSeconds, [this] { storeHeldBack(); });
 }
 
 void ThemeBridge::storeHeldBack() {

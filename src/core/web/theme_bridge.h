@@ -1,13 +1,12 @@
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/platform/application.h"
 #include "core/platform/defaults.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/process.h"
 #include "core/platform/web_view.h"
 #include "app_origin.h"
@@ -29,8 +28,9 @@ const platform::UserScript& themeUserScript();
 class ThemeBridge final : public platform::ScriptMessageHandler {
 public:
     // Messages count only from the main frame of a document of `origin`.
+    // Listens to `web`'s pages from the start.
     ThemeBridge(platform::Defaults& defaults, platform::Application& application, platform::Process& process,
-                platform::MainQueue& queue, const AppOrigin& origin);
+                platform::MainQueue& queue, const AppOrigin& origin, platform::WebView& web);
 
     // The theme the page had when the shell last ran; dark the first time.
     void restoreLastTheme();
@@ -44,12 +44,11 @@ private:
     platform::Defaults& defaults_;
     platform::Application& application_;
     platform::Process& process_;
-    platform::MainQueue& queue_;
     const AppOrigin& origin_;
     // Within a stretch after a write: the theme to write at its end, if any.
     bool holding_ = false;
     std::optional<std::string> heldBack_;
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    platform::TimerOwner timers_;
 };
 
 }  // namespace corvidale

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "core/platform/web_view.h"
+
 namespace corvidale {
 
 std::string defaultUserAgent(platform::Platform& platform) {

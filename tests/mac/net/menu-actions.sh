@@ -18,10 +18,10 @@ work="$3"
 clang="${CORVIDALE_MAC_CLANG:-clang++-14}"
 shadowing=(WKWebView NSView NSResponder NSWindow)
 
-# The items' actions: the second text of each {"Title", "action", "key"}.
-mapfile -t actions < <(grep -oE '\{"[^"]*", "[^"]+", "[^"]*"\}' "$root/src/core/app/menu_model.cpp" |
-  sed -E 's/^\{"[^"]*", "([^"]+)".*/\1/' | sort -u)
-[ "${#actions[@]}" -gt 0 ] || { echo "menu-actions.sh: no menu actions found in src/core/app/menu_model.cpp" >&2; exit 2; }
+# The selectors of the action table: the text of each {MenuAction::Name, "selector", ...}.
+table="$root/src/core/platform/menu.h"
+mapfile -t actions < <(grep -oE '\{MenuAction::[A-Za-z]+, "[^"]+"' "$table" | sed -E 's/.*"([^"]+)"$/\1/' | sort -u)
+[ "${#actions[@]}" -gt 0 ] || { echo "menu-actions.sh: no menu actions found in $table" >&2; exit 2; }
 
 # `a:b:` is sent as [x a:nil b:nil], `a` as [x a].
 send() {

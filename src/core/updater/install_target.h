@@ -58,13 +58,6 @@ struct InstalledApp {
 // Puts a release in place of the running application. Runs on a worker
 // thread; returns what is on disk now, or throws a Failure, a TransportError
 // or a SystemError. It shows nothing and touches no controller's state.
-class Installer {
-public:
-    virtual ~Installer() = default;
-    virtual InstalledApp installRelease(const Release& release, const InstallTarget& target) = 0;
-};
-
-// The installer this build ships with.
-std::shared_ptr<Installer> makeInstaller();
+using Installer = std::function<InstalledApp(const Release& release, const InstallTarget& target)>;
 
 }  // namespace corvidale::updater
