@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     // Under the fault-injection shim, what fails is counted from here on.
     if (const auto arm = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "corvidale_fault_arm"))) arm();
     try {
-        updater::installRelease({"2.0", 7, argv[2], argv[3]},
+        updater::installRelease({"2.0", 7, argv[2], argv[3], {}},
                                 {bundle.bundlePath(), bundle.bundleIdentifier(), session, files,
                                  updater::downloadLimits(std::nullopt), /*runningBuild=*/1});
     } catch (...) {

@@ -209,6 +209,9 @@ publish_cases=(
   "the same build, other bytes, --republish||--republish|a|chmod u+w Contents && echo x >Contents/x"
   "signed with a key it does not pin|but pins key $id_a||b|true"
   "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
+  "a rollout of 48 hours||--republish --rollout-hours 48 --rollout-start 2027-01-15T08:00:00Z|a|chmod u+w Contents && echo y >Contents/y"
+  "a rollout of 721 hours|from 1 to 720|--rollout-hours 721|a|true"
+  "a rollout from an unreadable time|UTC time such as|--rollout-hours 5 --rollout-start 2027-02-30T08:00:00Z|a|true"
   "pinning no key|pins no signing key||a|sed -i 's|$id_a||' Contents/Info.plist"
   "a version of two lines|must not hold control characters||a|sed -i 's|>2.0<|>2.0\\nUPDATE SELFTEST: x<|' Contents/Info.plist"
   "a live feed it cannot read|File too large||a|cp $site/linux.json $work/live.json && head -c 2M /dev/zero >>$site/linux.json"
@@ -242,6 +245,8 @@ for row in "${publish_cases[@]}"; do
   fi
 done
 mv "$work/live.json" "$site/linux.json"
+/usr/bin/python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["rollout"] == {"start": "2027-01-15T08:00:00Z", "hours": 48}' \
+  "$site/linux.json" || fail "the feed does not carry the rollout"
 # The client's rules; a feed that cannot be written (a version not UTF-8) leaves the published one as it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"

@@ -291,7 +291,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         for (const auto& [path, content] : row.files) put(s / path, content);
         const int held = row.locked.empty() ? -1 : ::open((s / row.locked).c_str(), O_RDONLY | O_CLOEXEC);
         if (held >= 0) ::flock(held, LOCK_EX);
-        Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image)};
+        Release release{"2.0", 7, "file://" + (s / "site/C.sqfs").string(), sha256Hex(image), {}};
         files.refuse.reset();
         files.unreadable.reset();
         files.reads = 0;

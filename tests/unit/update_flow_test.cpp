@@ -11,6 +11,7 @@
 #include "core/updater/failure.h"
 #include "core/updater/interactive_update_reporter.h"
 #include "core/updater/relaunch.h"
+#include "core/updater/rollout.h"
 #include "core/updater/update_controller.h"
 #include "core/updater/update_self_test.h"
 #include "fake.h"
@@ -138,7 +139,62 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     EXPECT_EQ(shell.fetches(), before);
 }
 
-const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab"};
+TEST(UpdateCheck, AStagedRolloutHoldsBackOnlyTheAutomaticCheck) {
+    const std::int64_t start = 1'800'000'000, hours72 = 72 * 3600;  // 2027-01-15T08:00:00Z
+    const auto rollout = [](const std::string& fields) { return R"(58, "rollout": {)" + fields + "}"; };
+    const std::string valid = rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 72)");
+    struct Row {
+        std::string build, position;
+        std::int64_t at;
+        bool takes, logs = false;
+    };
+    for (const auto& row : std::vector<Row>{
+             {valid, "0.1", start + hours72 / 10, true}, {valid, "0.1", start + hours72 / 10 - 1, false},
+             {valid, "0.9", start + hours72 / 10, false}, {valid, "0.1", start + hours72 / 2, true},
+             {valid, "0.9", start + hours72 / 2, false}, {valid, "0", start - 1, false},
+             {valid, "0.9", start + hours72, true}, {valid, "0.99999999999999999", start + hours72 * 9, true},
+             {"58", "", 0, true},  // no rollout: everybody at once, and no position is drawn
+             {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 0)"), "0", start + hours72, false, true},
+             {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 721)"), "0", start + hours72, false, true},
+             {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": "72")"), "0", start + hours72, false, true},
+             {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 72.5)"), "0", start + hours72, false, true},
+             {rollout(R"("start": "2027-01-15T08:00:00+01:00", "hours": 72)"), "0", start + hours72, false, true},
+             {rollout(R"("start": 1800000000, "hours": 72)"), "0", start + hours72, false, true},
+             {R"(58, "rollout": [])", "0", start + hours72, false, true}}) {
+        for (const bool selfTest : {true, false}) {
+            Updating shell(row.build, selfTest);
+            if (!row.position.empty()) shell.p.stored["updateRolloutPosition"] = row.position;
+            shell.p.wallClock = row.at - 5;
+            if (selfTest) {
+                shell.updates.scheduleAutoUpdate();
+                EXPECT_EQ(shell.advanceUntilExit(5), row.takes ? 0 : 1) << row.build << " at " << row.position;
+                EXPECT_EQ(shell.p.log.size(), row.logs ? 1u : 0u);
+                EXPECT_EQ(shell.p.stored.count("updateRolloutPosition"), row.position.empty() ? 0u : 1u);
+            } else {  // the user asked: always offered
+                shell.updates.checkInteractively();
+                shell.p.advance(0);
+                EXPECT_EQ(shell.alert().substr(0, 26), "Corvidale 2.0 is available");
+            }
+        }
+    }
+    for (const std::string planted : {"1.5", "-0.1", "nan", "0.1x", "1", "0.", ".5", "0.999999999999999999"}) {
+        Updating shell(valid, true);
+        shell.p.stored["updateRolloutPosition"] = planted;
+        shell.p.wallClock = start - 5;
+        shell.updates.scheduleAutoUpdate();
+        EXPECT_EQ(shell.advanceUntilExit(5), 1);
+        const std::string drawn = shell.p.stored["updateRolloutPosition"];
+        EXPECT_TRUE(drawn.size() == 17 && drawn.starts_with("0.") && parseRolloutPosition(drawn)) << drawn;
+    }
+    EXPECT_EQ(parseUTCTime("2024-02-29T23:59:60.25z"), 1709251199);
+    EXPECT_EQ(parseUTCTime("1970-01-01t00:00:00+00:00"), 0);
+    for (const auto* text : {"2023-02-29T00:00:00Z", "2027-01-15 08:00:00Z", "2027-01-15T08:00:00", "2027-01-15T24:00:00Z",
+                             "2027-1-15T08:00:00Z", "2027-01-15T08:00:00.Z", "2027-01-15T08:60:00Z"}) {
+        EXPECT_EQ(parseUTCTime(text), std::nullopt) << text;
+    }
+}
+
+const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab", {}};
 const std::string kChecksum = "The download didn't match the published checksum, so it was not installed.";
 
 TEST(UpdateInstall, OneAtATimeEachOutcomeShownAsItsPathWants) {

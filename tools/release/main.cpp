@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "common/fs.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
+#include "core/updater/rollout.h"
 #include "core/util/text.h"
 
 namespace corvidale::tools {
@@ -29,7 +31,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
-    "       corvidale-release feed [--republish] [--new-key] <bundle> <image> <feed file to write>\n";
+    "       corvidale-release feed [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]\n"
+    "                              <bundle> <image> <feed file to write>\n";
 constexpr const char* kVersionKey = "CFBundleShortVersionString";
 constexpr const char* kBuildKey = "CFBundleVersion";
 constexpr const char* kPinKey = "CorvidaleTeamIdentifier";
@@ -138,7 +141,36 @@ struct FeedOptions {
     bool republish = false;
     // The release is signed with the key the clients pin today and pins a new one.
     bool newKey = false;
+    // A staged rollout: its length in hours (0: none) and its start.
+    std::int64_t rolloutHours = 0;
+    std::string rolloutStart;
 };
+
+std::string utcTime(std::time_t when) {
+    std::tm parts{};
+    char text[32];
+    if (::gmtime_r(&when, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+        throw ToolError("cannot tell the time");
+    }
+    return text;
+}
+
+// The rollout as clients read it; what they would refuse is refused here.
+void readRolloutOptions(FeedOptions& options, const std::string& hours, const std::string& start) {
+    if (hours.empty()) {
+        if (!start.empty()) throw UsageError("--rollout-start needs --rollout-hours");
+        return;
+    }
+    const bool digits = hours.size() <= 3 && hours.find_first_not_of("0123456789") == std::string::npos;
+    options.rolloutHours = digits ? std::stoll(hours) : 0;
+    if (options.rolloutHours < 1 || options.rolloutHours > corvidale::updater::kMaxRolloutHours) {
+        throw UsageError("--rollout-hours takes a whole number from 1 to 720");
+    }
+    options.rolloutStart = start.empty() ? utcTime(std::time(nullptr)) : start;
+    if (!corvidale::updater::parseUTCTime(options.rolloutStart)) {
+        throw UsageError("--rollout-start takes a UTC time such as 2027-01-15T08:00:00Z");
+    }
+}
 
 // The key the bundle is signed with must be the key it pins, which is the key
 // the clients that run the previous release pin: otherwise every client
@@ -204,6 +236,9 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     document["file"] = urlPathSegment(imageName);
     document["sha256"] = sha256HexOfFile(image);
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
+    if (options.rolloutHours > 0) {
+        document["rollout"] = {{"start", options.rolloutStart}, {"hours", options.rolloutHours}};
+    }
     checkRepublish(feed, build, document["sha256"], options);
     // Whole or not at all: a feed that cannot be written leaves the old one.
     std::string text;
@@ -230,16 +265,23 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
 
 int runFeed(std::vector<std::string> args) {
     FeedOptions options;
+    std::string hours, start;
     while (!args.empty() && args[0].starts_with("--")) {
+        const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start";
+        if (valued && args.size() < 2) throw UsageError(args[0] + " needs a value");
         if (args[0] == "--republish") {
             options.republish = true;
         } else if (args[0] == "--new-key") {
             options.newKey = true;
+        } else if (valued) {
+            (args[0] == "--rollout-hours" ? hours : start) = args[1];
+            args.erase(args.begin());
         } else {
             throw UsageError("unknown option " + encodeName(args[0]));
         }
         args.erase(args.begin());
     }
+    readRolloutOptions(options, hours, start);
     if (args.size() != 3) throw UsageError("feed needs <bundle> <image> <feed file>");
     return writeFeed(args[0], args[1], args[2], options);
 }

@@ -77,6 +77,21 @@ std::string requiredString(const nlohmann::json& object, const char* key) {
     return value->get<std::string>();
 }
 
+// A rollout that can't be read is kept as such: it holds the release back
+// from automatic installs rather than send it to everyone at once.
+Rollout readRollout(const nlohmann::json* value) {
+    if (value == nullptr) return {};
+    Rollout rollout{Rollout::Form::Malformed};
+    const auto* start = value->is_object() ? member(*value, "start") : nullptr;
+    const auto* hours = value->is_object() ? member(*value, "hours") : nullptr;
+    const auto when = start != nullptr && start->is_string() ? parseUTCTime(start->get<std::string>()) : std::nullopt;
+    // (The reader keeps every whole number from 0 up as unsigned.)
+    if (!when || hours == nullptr || !hours->is_number_unsigned()) return rollout;
+    const std::uint64_t count = hours->get<std::uint64_t>();
+    if (count < 1 || count > static_cast<std::uint64_t>(kMaxRolloutHours)) return rollout;
+    return {Rollout::Form::Valid, *when, static_cast<std::int64_t>(count)};
+}
+
 }  // namespace
 
 std::string builtInFeedURL(TargetSystem system) {
@@ -125,6 +140,7 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
     }
 
     if (!isNewer(release.build, running.build)) return std::nullopt;
+    release.rollout = readRollout(member(document, "rollout"));
     return release;
 }
 

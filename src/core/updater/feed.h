@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/platform/platform.h"
+#include "rollout.h"
 #include "target_system.h"
 
 namespace corvidale::updater {
@@ -18,6 +19,7 @@ struct Release {
     std::int64_t build = 0;
     std::string imageURL;      // absolute URL of the image
     std::string sha256;   // as published
+    Rollout rollout;      // automatic checks only
 };
 
 // The running application, as the feed is checked against it.
