@@ -3,8 +3,8 @@
 # key, packs it into a squashfs image whose top level holds only the bundle,
 # and writes the update feed that names the image.
 #
-#   scripts/publish.sh [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]
-#                      <built bundle> <private key PEM> <output folder> [feed file name]
+#   scripts/publish.sh [--republish] [--new-key] [--key <private key PEM>]... [--rollout-hours N
+#                      [--rollout-start <UTC time>]] <built bundle> <private key PEM> <output folder> [feed file name]
 #
 # The feed file name defaults to linux.json. Upload the image and the feed to
 # the same folder of the download site: the feed names the image relative to
@@ -17,19 +17,24 @@
 # feed already names with other bytes is published again only with
 # --republish. The key the bundle is signed with must be the key it pins,
 # unless --new-key: a release signed with the key the clients pin that moves
-# them to the new key it pins. --rollout-hours N spreads the automatic
+# them to the new key it pins. Each --key signs too, for clients that pin
+# several keys and want more than one signature. --rollout-hours N spreads the automatic
 # installs over N hours from now (or from --rollout-start, e.g.
 # 2027-01-15T08:00:00Z); see docs/releasing.md.
 set -euo pipefail
 
-usage="usage: $0 [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]] <built bundle> <private key PEM> <output folder> [feed file name]"
+usage="usage: $0 [--republish] [--new-key] [--key <PEM>]... [--rollout-hours N [--rollout-start <UTC time>]] <built bundle> <private key PEM> <output folder> [feed file name]"
 feed_options=()
+more_keys=()
 while [ "$#" -gt 0 ]; do
   case "$1" in
     --republish | --new-key) feed_options+=("$1") && shift ;;
     --rollout-hours | --rollout-start)
       [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
       feed_options+=("$1" "$2") && shift 2 ;;
+    --key)
+      [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
+      more_keys+=(--key "$2") && shift 2 ;;
     *) break ;;
   esac
 done
@@ -66,7 +71,7 @@ trap 'rm -rf -- "$work" "$packed"' EXIT
 mkdir -m 0755 "$work/image"
 staged="$work/image/Corvidale.app"
 cp -a -- "$bundle" "$staged"
-"$codesign" sign --key "$key" "$staged"
+"$codesign" sign --key "$key" "${more_keys[@]}" "$staged"
 "$codesign" --verify --deep --strict "$staged"
 
 version="$("$release" info "$staged" CFBundleShortVersionString)"

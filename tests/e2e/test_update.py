@@ -17,11 +17,12 @@ CODESIGN = str(BUILD / "Corvidale.app/Contents/Helpers/corvidale-codesign")
 REFUSED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
 
 
-def bundle(folder, version, build, team, **info):
+def bundle(folder, version, build, team=None, **info):
     """A copy of the built app as `version` (`build`) that takes updates signed by `team`."""
     app = folder / "Corvidale.app"
     shutil.copytree(BUILD / "Corvidale.app", app, symlinks=True)
-    info.update(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team)
+    info.update(CFBundleShortVersionString=version, CFBundleVersion=build)
+    info.setdefault("CorvidaleTeamIdentifier", team)
     assert run(str(BUILD / "tools/corvidale-release"), "set-info", app, *[f"{k}={v}" for k, v in info.items()]).returncode == 0
     return app
 
@@ -128,3 +129,44 @@ def test_an_older_copy_still_running_never_installs_over_what_a_newer_one_instal
     older.key("Return", window=offer)  # "Update Now"
     older.window("^The update wasn't installed$")
     assert version(installed) == "Corvidale 2.0 (7)"
+
+
+def sealed(folder, keys, **info):
+    """2.0 (7) signed by `keys` as (feed, image), made by hand past publish.sh's own refusals."""
+    app = bundle(folder / "image", "2.0", "7", **info)
+    assert run(CODESIGN, "sign", *[a for key in keys for a in ("--key", key)], app).returncode == 0
+    assert run("mksquashfs", folder / "image", folder / "C.sqfs", "-all-root", "-noappend", "-quiet").returncode == 0
+    image = (folder / "C.sqfs").read_bytes()
+    return {"version": "2.0", "build": 7, "file": "C.sqfs", "sha256": hashlib.sha256(image).hexdigest()}, image
+
+
+def test_the_signing_key_rotates_as_documented_and_a_threshold_counts_pinned_signers(launch, origin, tmp_path):
+    """docs/releasing.md's walk-through, run as written: 1.0 pins the old key; 2.0, signed by it, pins both;
+    3.0 is signed by the new key alone. Then a threshold of 2, and new apps whose pins are unusable."""
+    work, root = tmp_path / "rotation", Path(__file__).parents[2]
+    (work / "out").mkdir(parents=True)
+    for name, target in [("build", BUILD), ("scripts", root / "scripts")]:
+        (work / name).symlink_to(target)
+    old = run(CODESIGN, "keygen", str(work / "old-key.pem")).stdout.strip()
+    block = (root / "docs/releasing.md").read_text().split("## Rotating the signing key")[1].split("```sh\n")[1]
+    assert run("bash", "-euo", "pipefail", "-c", block.split("```")[0], cwd=work).returncode == 0
+    new = run(CODESIGN, "keyid", str(work / "new-key.pem")).stdout.strip()
+    feeds = {v: json.loads((work / f"out/{v}/linux.json").read_text()) for v in ("2.0", "3.0")}
+    published = {v: (feed, (work / f"out/{v}" / feed["file"]).read_bytes()) for v, feed in feeds.items()}
+    keys = [str(work / "old-key.pem"), str(work / "new-key.pem")]
+    published["both"] = sealed(tmp_path / "both", keys, CorvidaleTeamIdentifier=f"{old},{new}")
+    published["no keys"] = sealed(tmp_path / "none", keys[:1], CorvidaleTeamIdentifier="")
+    published["2 of 1"] = sealed(tmp_path / "over", keys[:1], CorvidaleTeamIdentifier=old, CorvidaleSigningThreshold="2")
+    one, two = bundle(tmp_path / "one", "1.0", "1", old), bundle(tmp_path / "two", "1.0", "1", f"{old},{new}",
+                                                                  CorvidaleSigningThreshold="2")
+    pinless = "UPDATE SELFTEST: failed — Couldn't replace the app: the app in the disk image pins no signing keys it " \
+              "could take an update from"
+    for installed, case, line in [(one, "3.0", REFUSED.format("another team")), (one, "no keys", pinless),
+                                  (one, "2 of 1", pinless), (one, "2.0", "installed 2.0 (7)"),
+                                  (one, "3.0", "installed 3.0 (9)"), (two, "2.0", REFUSED.format("another team")),
+                                  (two, "both", "installed 2.0 (7)")]:
+        app = launch(exe=str(installed / "Contents/MacOS/corvidale"), args=["-updateSelfTest", "YES",
+                                                                            *serve(origin, *published[case])])
+        done = line.startswith("installed")
+        expected = f"UPDATE SELFTEST: {line} at {os.path.realpath(installed)}" if done else line
+        assert (app.wait_exit(), app.out()) == (0 if done else 1, [expected]), (case, app.err())

@@ -42,6 +42,11 @@ signing_cases=(
   "fifo added|1|mkfifo Contents/pipe"
   "extra file in signature folder|1|touch Contents/_CodeSignature/extra"
   "missing signature|1|rm Contents/_CodeSignature/signature"
+  "two signers|0|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null"
+  "two signers, one signature bad|1|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null && cp Contents/_CodeSignature/signature Contents/_CodeSignature/signature-2"
+  "the same signer twice|0|cd Contents/_CodeSignature && cp -p signature signature-2 && cp -p public-key.pem public-key-2.pem"
+  "a signer past a gap|1|cd Contents/_CodeSignature && cp -p signature signature-3 && cp -p public-key.pem public-key-3.pem"
+  "a key without its signature|1|cp -p Contents/_CodeSignature/public-key.pem Contents/_CodeSignature/public-key-2.pem"
   "different key recorded|1|$codesign sign --key $work/b.pem . >/dev/null && cp $work/a.sig/public-key.pem Contents/_CodeSignature/"
   "set-user-ID bit|1|chmod u+s Contents/MacOS/corvidale"
   "set-group-ID bit|1|chmod g+s Contents/MacOS/corvidale"
@@ -75,7 +80,9 @@ ln -s "$base" "$work/link.app"
 # Details: the signer's key id, and no way for the bundle to print it itself.
 injected="$work/TeamIdentifier=$id_a.app"
 cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/dev/null
-for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
+cp -a "$base" "$work/two.app" && "$codesign" sign --key "$work/b.pem" --key "$work/a.pem" "$work/two.app" >/dev/null
+"$codesign" sign --key "$work/a.pem" --key "$work/a.pem" "$work/two.app" >/dev/null 2>&1 && fail "signed twice with one key"
+for row in "$base|$id_a|-dv" "$injected|$id_b|--display" "$work/two.app|$id_b,$id_a|-dv"; do
   IFS='|' read -r bundle expected flag <<<"$row"
   details="$("$codesign" "$flag" --verbose=2 "$bundle" 2>&1)"
   # The updater searches the whole output for its pinned line.

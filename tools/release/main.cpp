@@ -19,10 +19,12 @@
 
 #include "codesign/keys.h"
 #include "codesign/manifest.h"
+#include "codesign/seal.h"
 #include "common/fs.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
 #include "core/updater/rollout.h"
+#include "core/updater/signing_pins.h"
 #include "core/util/text.h"
 
 namespace corvidale::tools {
@@ -172,27 +174,41 @@ void readRolloutOptions(FeedOptions& options, const std::string& hours, const st
     }
 }
 
-// The key the bundle is signed with must be the key it pins, which is the key
-// the clients that run the previous release pin: otherwise every client
-// refuses it. A bundle that pins none would, once installed, refuse every
-// update after it.
+std::string joined(const std::vector<std::string>& ids) {
+    std::string text;
+    for (const std::string& id : ids) text += (text.empty() ? "" : ",") + id;
+    return text;
+}
+
+// The keys the bundle is signed with must be enough of the keys it pins, as
+// the clients that run the previous release pin them: otherwise every client
+// refuses it. A bundle that pins no usable set would, once installed, refuse
+// every update after it.
 void checkSigningKey(const std::string& bundle, const Plist& info, const FeedOptions& options) {
     const std::string pin = infoString(info, kPinKey).value_or("");
     if (pin.empty()) {
         throw ToolError(std::string("the bundle pins no signing key (") + kPinKey +
                         " is empty): once installed, it would take no update ever again");
     }
-    std::string pem;
+    const auto threshold = infoString(info, corvidale::updater::kSigningThresholdKey);
+    const auto pins = corvidale::updater::parsePins(pin, threshold);
+    if (!pins) {
+        throw ToolError(std::string(kPinKey) + " \"" + encodeName(pin) + "\" and " +
+                        corvidale::updater::kSigningThresholdKey + " \"" + encodeName(threshold.value_or("1")) +
+                        "\" are no set of key ids and a threshold from 1 to their count: once installed, the bundle "
+                        "would take no update ever again");
+    }
+    std::vector<std::string> signers;
     try {
-        pem = readSmallFile(AT_FDCWD, withoutTrailingSlashes(bundle) + "/" + kSignatureFolder + "/public-key.pem", 65536);
+        signers = signerIds(readSeal(openDirectory(AT_FDCWD, withoutTrailingSlashes(bundle)).get()));
     } catch (const PosixError&) {
         throw ToolError("the bundle is not signed");
     }
-    const std::string signer = keyId(publicKeyFromPem(pem).get());
-    if (signer != pin && !options.newKey) {
-        throw ToolError("the bundle is signed with key " + signer + " but pins key " + encodeName(pin) +
+    if (corvidale::updater::pinnedAmong(*pins, signers) < pins->threshold && !options.newKey) {
+        throw ToolError("the bundle is signed with key " + joined(signers) + " but pins key " + encodeName(pin) +
+                        " with a threshold of " + std::to_string(pins->threshold) +
                         ": the clients that pin it would refuse the release (--new-key publishes one that is "
-                        "signed with the key they pin and moves them to a new one)");
+                        "signed with the keys they pin and moves them to new ones)");
     }
 }
 
