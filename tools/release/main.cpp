@@ -23,6 +23,7 @@
 #include "common/fs.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
+#include "core/updater/feed_signature.h"
 #include "core/updater/rollout.h"
 #include "core/updater/signing_pins.h"
 #include "core/util/text.h"
@@ -34,6 +35,7 @@ constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
     "       corvidale-release feed [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]\n"
+    "                              [--expires-days N [--sign-feed <private key PEM>]...]\n"
     "                              <bundle> <image> <feed file to write>\n";
 constexpr const char* kVersionKey = "CFBundleShortVersionString";
 constexpr const char* kBuildKey = "CFBundleVersion";
@@ -146,6 +148,10 @@ struct FeedOptions {
     // A staged rollout: its length in hours (0: none) and its start.
     std::int64_t rolloutHours = 0;
     std::string rolloutStart;
+    // How long clients that require a signed feed believe it (0: no
+    // "expires"), and the keys that sign it.
+    std::int64_t expiresDays = 0;
+    std::vector<std::string> feedKeys;
 };
 
 std::string utcTime(std::time_t when) {
@@ -232,6 +238,35 @@ void checkRepublish(const std::string& feed, const std::string& build, const std
     }
 }
 
+// Whole or not at all: a file that cannot be written leaves the old one.
+void replaceFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str());
+    try {
+        writeNewFile(AT_FDCWD, temporary, text, 0644);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temporary.c_str());
+        throw ToolError("cannot replace " + encodeName(path) + ": " + reason);
+    }
+}
+
+// One line per key: its raw public key and its signature of the exact bytes.
+std::string feedSignature(const std::string& text, const FeedOptions& options) {
+    std::string lines;
+    for (const std::string& path : options.feedKeys) {
+        const Key key = privateKeyFromPem(readSmallFile(AT_FDCWD, path, 64 * 1024, true));
+        const std::string signature = sign(key.get(), text);
+        lines += rawPublicKeyHex(key.get()) + " " +
+                 corvidale::toHex(reinterpret_cast<const unsigned char*>(signature.data()), signature.size()) + "\n";
+    }
+    return lines;
+}
+
 int writeFeed(const std::string& bundle, const std::string& image, const std::string& feed,
               const FeedOptions& options) {
     const Plist info = readInfo(bundle);
@@ -252,43 +287,40 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     document["file"] = urlPathSegment(imageName);
     document["sha256"] = sha256HexOfFile(image);
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
+    if (options.expiresDays > 0) document["expires"] = utcTime(std::time(nullptr) + options.expiresDays * 86400);
     if (options.rolloutHours > 0) {
         document["rollout"] = {{"start", options.rolloutStart}, {"hours", options.rolloutHours}};
     }
     checkRepublish(feed, build, document["sha256"], options);
-    // Whole or not at all: a feed that cannot be written leaves the old one.
     std::string text;
     try {
         text = document.dump(2) + "\n";
     } catch (const nlohmann::json::exception&) {
         throw ToolError("the texts of the bundle's Info.plist are not UTF-8");
     }
-    const std::string temporary = feed + ".new";
-    ::unlink(temporary.c_str());
-    try {
-        writeNewFile(AT_FDCWD, temporary, text, 0644);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (::rename(temporary.c_str(), feed.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::unlink(temporary.c_str());
-        throw ToolError("cannot replace the feed " + encodeName(feed) + ": " + reason);
-    }
+    // The signature goes first: the feed is replaced last, in one rename.
+    if (!options.feedKeys.empty()) replaceFile(feed + corvidale::updater::kFeedSignatureSuffix, feedSignature(text, options));
+    replaceFile(feed, text);
     return 0;
 }
 
 int runFeed(std::vector<std::string> args) {
     FeedOptions options;
-    std::string hours, start;
+    std::string hours, start, expires;
     while (!args.empty() && args[0].starts_with("--")) {
-        const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start";
+        const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start" ||
+                            args[0] == "--expires-days" || args[0] == "--sign-feed";
         if (valued && args.size() < 2) throw UsageError(args[0] + " needs a value");
         if (args[0] == "--republish") {
             options.republish = true;
         } else if (args[0] == "--new-key") {
             options.newKey = true;
+        } else if (args[0] == "--sign-feed") {
+            options.feedKeys.push_back(args[1]);
+            args.erase(args.begin());
+        } else if (args[0] == "--expires-days") {
+            expires = args[1];
+            args.erase(args.begin());
         } else if (valued) {
             (args[0] == "--rollout-hours" ? hours : start) = args[1];
             args.erase(args.begin());
@@ -298,6 +330,13 @@ int runFeed(std::vector<std::string> args) {
         args.erase(args.begin());
     }
     readRolloutOptions(options, hours, start);
+    if (!expires.empty()) {
+        const bool digits = expires.size() <= 4 && expires.find_first_not_of("0123456789") == std::string::npos;
+        options.expiresDays = digits ? std::stoll(expires) : 0;
+        if (options.expiresDays < 1 || options.expiresDays > 3650) throw UsageError("--expires-days takes 1 to 3650");
+    }
+    // Clients that require a signed feed refuse one without a time limit.
+    if (!options.feedKeys.empty() && options.expiresDays == 0) throw UsageError("--sign-feed needs --expires-days");
     if (args.size() != 3) throw UsageError("feed needs <bundle> <image> <feed file>");
     return writeFeed(args[0], args[1], args[2], options);
 }
