@@ -189,16 +189,18 @@ def feed_signature(text, key, folder):
 
 
 def test_a_bundle_that_requires_a_signed_feed_reads_only_a_fresh_one_by_its_pinned_keys(launch, origin, tmp_path, releases):
-    """Expired, changed after signing, signed by a key it does not pin: unreadable (so nothing newer) for a
-    bundle built to require a signed feed, installed as before by one that is not."""
+    """Expired, without "expires", changed after signing, signed by a key it does not pin, or with no signature:
+    unreadable (so nothing newer) for a bundle built to require a signed feed, installed as before by one that is not."""
     team, published = releases
     feed, image = published["a"]
-    texts = {"expired": json.dumps(dict(feed, expires="2020-01-01T00:00:00Z")), "unpinned key": json.dumps(feed)}
+    texts = {"expired": json.dumps(dict(feed, expires="2020-01-01T00:00:00Z")), "unpinned key": json.dumps(feed),
+             "no expires": json.dumps({k: v for k, v in feed.items() if k != "expires"})}
     signed = {case: (text, feed_signature(text, published["key files"]["b" if case == "unpinned key" else "a"], tmp_path))
               for case, text in texts.items()}
     signed["fresh"] = published["signed a"]  # as publish.sh signed it, 30 days ahead
     signed["changed after signing"] = signed["fresh"][0] + " ", signed["fresh"][1]
-    for required, case in [(True, "fresh")] + [(r, c) for c in ("expired", "unpinned key", "changed after signing")
+    signed["no signature"] = signed["fresh"][0], None
+    for required, case in [(True, "fresh")] + [(r, c) for c in [*texts, "changed after signing", "no signature"]
                                                 for r in (True, False)]:
         installed = bundle(tmp_path / f"{case}-{required}", "1.0", "1", team,
                            CorvidaleRequireSignedFeed="YES" if required else "NO")

@@ -44,7 +44,6 @@ signing_cases=(
   "missing signature|1|rm Contents/_CodeSignature/signature"
   "two signers|0|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null"
   "two signers, one signature bad|1|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null && cp Contents/_CodeSignature/signature Contents/_CodeSignature/signature-2"
-  "the same signer twice|0|cd Contents/_CodeSignature && cp -p signature signature-2 && cp -p public-key.pem public-key-2.pem"
   "a signer past a gap|1|cd Contents/_CodeSignature && cp -p signature signature-3 && cp -p public-key.pem public-key-3.pem"
   "a key without its signature|1|cp -p Contents/_CodeSignature/public-key.pem Contents/_CodeSignature/public-key-2.pem"
   "different key recorded|1|$codesign sign --key $work/b.pem . >/dev/null && cp $work/a.sig/public-key.pem Contents/_CodeSignature/"

@@ -174,8 +174,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const auto doing = [](std::function<void()> act) -> Change { return [act](auto&, auto&, auto&) { act(); }; };
     const std::string pinB(64, 'b'), both = pin + "," + pinB;
     const auto pins = [&](std::string keys, std::string threshold) {  // the installed app's
-        return doing([&files, keys, threshold] { files.installedInfo = {{"CFBundleVersion", "1"},
-            {"CorvidaleTeamIdentifier", keys}, {"CorvidaleSigningThreshold", threshold}}; });
+        return doing([&files, keys, threshold] { files.installedInfo = {{"CorvidaleTeamIdentifier", keys}, {"CorvidaleSigningThreshold", threshold}}; });
     };
     const auto signers = [](std::string ids) { return std::map<std::string, std::string>{{"details", "TeamIdentifier=" + ids + "\n"}}; };
     const std::string pinless = "install(\"the app in the disk image pins no signing keys it could take an update from\")";
@@ -221,7 +220,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"no pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "")},
         {"a number for a pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "#" + pin)},
         // Several keys: distinct pinned signers up to the threshold; a signer twice or an unknown one counts once or not.
-        {"2 of 2 pinned", ok, all, signers(pinB + "," + pin), pins(both, "2")},
+        {"2 of 2 pinned", ok, all, signers(pinB + "," + pin), pins(both, "02")},
         {"1 of 2 pinned", otherTeam, team, signers(pin), pins(both, "2")},
         {"1 of 2 pinned, twice", otherTeam, team, signers(pin + "," + pin), pins(both + "," + pin, "2")},
         {"1 of 2 pinned and another", otherTeam, team, signers(pin + "," + std::string(64, 'c')), pins(both, "2")},

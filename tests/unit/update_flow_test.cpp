@@ -152,6 +152,7 @@ TEST(UpdateCheck, AStagedRolloutHoldsBackOnlyTheAutomaticCheck) {
                           {valid, "0.9", start + hours72 / 10, false}, {valid, "0.1", start + hours72 / 2, true},
                           {valid, "0.9", start + hours72 / 2, false}, {valid, "0", start - 1, false},
                           {valid, "0.9", start + hours72, true}, {valid, "0.99999999999999999", start + hours72 * 9, true},
+                          {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 1)"), "0.5", start + 1800, true},
                           {"58", "", 0, true}};  // no rollout: everybody at once, and no position is drawn
     for (const auto* planted : {"1.5", "-0.1", "nan", "0.1x", "1", "0.", ".5", "0.999999999999999999"}) {
         rows.push_back({valid, planted, start - 1, false});

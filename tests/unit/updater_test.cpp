@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <openssl/evp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -17,10 +16,8 @@
 
 #include "core/updater/failure.h"
 #include "core/updater/feed.h"
-#include "core/updater/feed_signature.h"
 #include "core/updater/relaunch.h"
 #include "core/updater/version.h"
-#include "core/util/digest.h"
 #include "curl/url_session.h"
 
 extern char** environ;
@@ -146,58 +143,6 @@ std::string check(platform::URLSession& session, const std::string& url,
     } catch (...) {
         return describe(std::current_exception()).diagnostic;
     }
-}
-
-// A signature line of a fresh Ed25519 key over `body`, and that key's id.
-std::pair<std::string, std::string> signLine(const std::string& body) {
-    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
-    unsigned char raw[32], made[64];
-    std::size_t rawLength = 32, madeLength = 64;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    EVP_PKEY_get_raw_public_key(key, raw, &rawLength);
-    EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key);
-    EVP_DigestSign(context, made, &madeLength, reinterpret_cast<const unsigned char*>(body.data()), body.size());
-    EVP_MD_CTX_free(context);
-    EVP_PKEY_free(key);
-    return {toHex(raw, 32) + " " + toHex(made, madeLength) + "\n", ed25519KeyId({reinterpret_cast<char*>(raw), 32})};
-}
-
-TEST(Feed, ARequiredSignatureMustBeByThePinnedKeysOverTheExactBytesBeforeItExpires) {
-    const std::int64_t expiry = 1'800'000'000;  // 2027-01-15T08:00:00Z
-    const std::string body = feed("58", "\"C.dmg\"", R"(, "expires": "2027-01-15T08:00:00Z")"), lasting = feed("58");
-    const auto [a, idA] = signLine(body);
-    const auto [b, idB] = signLine(body);
-    const auto [forLasting, idC] = signLine(lasting);
-    const std::string other = signLine(body + " ").first;
-    struct Row {
-        std::optional<std::string> signature;
-        SigningPins pinned;
-        std::string refusal;  // "" when the release is read
-        std::int64_t now = expiry - 1;
-        std::string body = "";
-    };
-    for (const auto& row : std::vector<Row>{
-             {a, {{idA}, 1}, ""}, {b + a, {{idA, idB}, 2}, ""}, {a + other, {{idA}, 1}, "is wrong"},
-             {std::nullopt, {{idA}, 1}, "is missing"}, {"", {{idA}, 1}, "is wrong"}, {a + "\n", {{idA}, 1}, "is wrong"},
-             {other, {{idA}, 1}, "is wrong"}, {b, {{idA}, 1}, "enough of the pinned keys"},
-             {a + a, {{idA, idB}, 2}, "enough of the pinned keys"}, {a, {{idA}, 1}, "expired at 2027-01-15T08:00:00Z", expiry},
-             {forLasting, {{idC}, 1}, "no readable \"expires\"", 0, lasting}}) {
-        const std::string served = row.body.empty() ? body : row.body;
-        platform::URLResponse response{true, 200, false, served, "", ""};
-        for (const bool required : {true, false}) {
-            std::string refusal, outcome = "58";
-            try {
-                readFeed(response, "https://x/f.json", {"com.corvidale.desktop", 57}, {required, row.pinned, row.now, row.signature},
-                         &refusal);
-            } catch (...) {
-                outcome = describe(std::current_exception()).diagnostic;
-            }
-            const bool refused = required && !row.refusal.empty();
-            EXPECT_EQ(outcome, refused ? "feed(\"unreadable\")" : "58") << row.refusal;
-            EXPECT_TRUE(refused ? refusal.find(row.refusal) != std::string::npos : refusal.empty()) << refusal;
-        }
-    }
-    EXPECT_EQ(feedSignatureURL("https://x/f.json?v=2#t"), "https://x/f.json.sig?v=2#t");
 }
 
 TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {

@@ -23,9 +23,9 @@ void requireMode(const struct stat& info, const std::string& name, mode_t mode) 
     if ((info.st_mode & 07777) != mode) throw ToolError("the mode of " + encodeName(name) + " has been changed");
 }
 
-// How many signers the names claim; an entry that is no file of a seal
-// fails the seal.
-std::size_t countSigners(const std::vector<std::string>& names) {
+}  // namespace
+
+std::size_t sealSigners(const std::vector<std::string>& names) {
     std::set<std::string> allowed{kManifestFile};
     for (std::size_t i = 0; i < kMaxSigners; ++i) allowed.insert({signatureFileName(i), publicKeyFileName(i)});
     std::size_t signatures = 0;
@@ -33,10 +33,14 @@ std::size_t countSigners(const std::vector<std::string>& names) {
         if (!allowed.contains(name)) throw ToolError("unexpected entry in the signature folder: " + encodeName(name));
         if (name.starts_with("signature")) ++signatures;
     }
+    const std::set<std::string> present(names.begin(), names.end());
+    bool whole = present.size() == names.size() && present.size() == 2 * signatures + 1 && present.contains(kManifestFile);
+    for (std::size_t i = 0; i < signatures; ++i) {
+        whole = whole && present.contains(signatureFileName(i)) && present.contains(publicKeyFileName(i));
+    }
+    if (signatures == 0 || !whole) throw ToolError("the signature folder does not hold a whole seal");
     return signatures;
 }
-
-}  // namespace
 
 std::string signatureFileName(std::size_t index) {
     return index == 0 ? "signature" : "signature-" + std::to_string(index + 1);
@@ -54,16 +58,14 @@ Seal readSeal(int bundleFd) {
     requireMode(info, kSignatureFolder, kSignatureFolderMode);
     const std::vector<std::string> names = listDirectory(folder.get());
     for (const std::string& name : names) requireMode(statEntry(folder.get(), name), name, kSealFileMode);
-    const std::size_t count = std::max<std::size_t>(countSigners(names), 1);
+    const std::size_t count = sealSigners(names);
     Seal seal;
-    // A missing file of any signer, the first included, fails here.
     for (std::size_t i = 0; i < count; ++i) {
         Signer signer;
         signer.publicKey = publicKeyFromPem(readSmallFile(folder.get(), publicKeyFileName(i), kMaxKeyBytes));
         signer.signature = readSmallFile(folder.get(), signatureFileName(i), 1024);
         seal.signers.push_back(std::move(signer));
     }
-    if (names.size() != 2 * count + 1) throw ToolError("the signature folder holds a key without its signature");
     seal.manifest = readSmallFile(folder.get(), kManifestFile, kMaxManifestBytes);
     return seal;
 }

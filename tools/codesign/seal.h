@@ -24,6 +24,11 @@ struct Seal {
 };
 
 std::string signatureFileName(std::size_t index);  // from 0
+
+// How many signers a signature folder holding `names` has: it must hold the
+// manifest and, for each signer from the first without a gap, its signature
+// and its key, and nothing else. Throws ToolError for any other set.
+std::size_t sealSigners(const std::vector<std::string>& names);
 std::string publicKeyFileName(std::size_t index);
 
 // The seal of the bundle open at `bundleFd`. The folder must hold exactly the
