@@ -24,11 +24,6 @@
 namespace corvidale::tools {
 namespace {
 
-constexpr std::size_t kMaxKeyBytes = 64 * 1024;
-// The modes a seal is written with; reading checks them (seal.cpp).
-constexpr mode_t kSignatureFolderMode = 0755;
-constexpr mode_t kSealFileMode = 0644;
-
 constexpr const char* kUsage =
     "usage: corvidale-codesign --verify [--deep] [--strict] [-v] <bundle>\n"
     "       corvidale-codesign -dv [--verbose=N] <bundle>\n"

@@ -13,11 +13,6 @@ namespace corvidale::tools {
 namespace {
 
 constexpr const char* kManifestFile = "manifest";
-constexpr std::size_t kMaxKeyBytes = 64 * 1024;
-// The manifest cannot hold the modes of the folder it lies in, so these are
-// fixed: whatever else they are, they are not sealed.
-constexpr mode_t kSignatureFolderMode = 0755;
-constexpr mode_t kSealFileMode = 0644;
 
 void requireMode(const struct stat& info, const std::string& name, mode_t mode) {
     if ((info.st_mode & 07777) != mode) throw ToolError("the mode of " + encodeName(name) + " has been changed");

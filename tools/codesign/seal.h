@@ -4,6 +4,8 @@
 // the n-th (2 to kMaxSigners) is "signature-n" and "public-key-n.pem".
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,11 @@
 namespace corvidale::tools {
 
 inline constexpr std::size_t kMaxSigners = 16;
+inline constexpr std::size_t kMaxKeyBytes = 64 * 1024;
+// The manifest cannot hold the modes of the folder it lies in, so these are
+// fixed: whatever else they are, they are not sealed.
+inline constexpr mode_t kSignatureFolderMode = 0755;
+inline constexpr mode_t kSealFileMode = 0644;
 
 struct Signer {
     Key publicKey;
