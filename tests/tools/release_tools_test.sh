@@ -254,8 +254,7 @@ for row in "${publish_cases[@]}"; do
   fi
 done
 mv "$work/live.json" "$site/linux.json"
-/usr/bin/python3 -c 'import json, sys; assert json.load(open(sys.argv[1]))["rollout"] == {"start": "2027-01-15T08:00:00Z", "hours": 48}' \
-  "$site/linux.json" || fail "the feed does not carry the rollout"
+grep -qz '"rollout": {[[:space:]]*"start": "2027-01-15T08:00:00Z",[[:space:]]*"hours": 48' "$site/linux.json" || fail "no rollout in the feed"
 # The client's rules; a feed that cannot be written (a version not UTF-8) leaves the published one as it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"

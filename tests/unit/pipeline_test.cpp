@@ -214,7 +214,6 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"Info.plist unreadable", "Error Domain=NSPOSIXErrorDomain Code=5", "attach detach", {},
          [&](auto&, auto&, auto&) { files.unreadable = platform::posixError(EIO, "Info.plist"); }},
         {"verify fails", "signature(\"the signature does not verify\")", "attach verify detach", {{"fail", "verify"}}},
-        {"another team", otherTeam, team, {{"details", "TeamIdentifier=b\n"}}},
         {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
         {"the line twice", otherTeam, team, {{"details", line + "\n" + line + "\n"}}},
         {"no pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "")},
