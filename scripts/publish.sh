@@ -3,7 +3,9 @@
 # key, packs it into a squashfs image whose top level holds only the bundle,
 # and writes the update feed that names the image.
 #
-#   scripts/publish.sh [--republish] [--new-key] <built bundle> <private key PEM> <output folder> [feed file name]
+#   scripts/publish.sh [--republish] [--new-key] [--key <private key PEM>]... [--rollout-hours N
+#                      [--rollout-start <UTC time>]] [--expires-days N]
+#                      <built bundle> <private key PEM> <output folder> [feed file name]
 #
 # The feed file name defaults to linux.json. Upload the image and the feed to
 # the same folder of the download site: the feed names the image relative to
@@ -16,13 +18,32 @@
 # feed already names with other bytes is published again only with
 # --republish. The key the bundle is signed with must be the key it pins,
 # unless --new-key: a release signed with the key the clients pin that moves
-# them to the new key it pins.
+# them to the new key it pins. Each --key signs too, for clients that pin
+# several keys and want more than one signature. --rollout-hours N spreads the automatic
+# installs over N hours from now (or from --rollout-start, e.g.
+# 2027-01-15T08:00:00Z); see docs/releasing.md. The feed is signed by the
+# same keys (<feed>.sig beside it) and says it expires in 30 days, or
+# --expires-days N: publish again before then.
 set -euo pipefail
 
-usage="usage: $0 [--republish] [--new-key] <built bundle> <private key PEM> <output folder> [feed file name]"
+usage="usage: $0 [--republish] [--new-key] [--key <PEM>]... [--rollout-hours N [--rollout-start <UTC time>]] [--expires-days N] <built bundle> <private key PEM> <output folder> [feed file name]"
 feed_options=()
-while [ "$#" -gt 0 ] && case "$1" in --republish | --new-key) true ;; *) false ;; esac; do
-  feed_options+=("$1") && shift
+more_keys=()
+expires_days=30
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --republish | --new-key) feed_options+=("$1") && shift ;;
+    --rollout-hours | --rollout-start)
+      [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
+      feed_options+=("$1" "$2") && shift 2 ;;
+    --key)
+      [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
+      more_keys+=(--key "$2") && shift 2 ;;
+    --expires-days)
+      [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
+      expires_days="$2" && shift 2 ;;
+    *) break ;;
+  esac
 done
 if [ "$#" -lt 3 ] || [ "$#" -gt 4 ]; then
   echo "$usage" >&2
@@ -57,7 +78,7 @@ trap 'rm -rf -- "$work" "$packed"' EXIT
 mkdir -m 0755 "$work/image"
 staged="$work/image/Corvidale.app"
 cp -a -- "$bundle" "$staged"
-"$codesign" sign --key "$key" "$staged"
+"$codesign" sign --key "$key" "${more_keys[@]}" "$staged"
 "$codesign" --verify --deep --strict "$staged"
 
 version="$("$release" info "$staged" CFBundleShortVersionString)"
@@ -73,7 +94,10 @@ made=""
 # A new name only: an image that is there is live, and is the same bytes.
 if ln -- "$packed" "$out/$image_name" 2>/dev/null; then made="$out/$image_name"; fi
 cmp -s -- "$packed" "$out/$image_name" || { echo "publish.sh: $out/$image_name differs from the new image" >&2; exit 1; }
-if ! "$release" feed "${feed_options[@]}" "$staged" "$out/$image_name" "$out/$feed_name"; then
+feed_keys=(--sign-feed "$key")
+for ((i = 1; i < ${#more_keys[@]}; i += 2)); do feed_keys+=(--sign-feed "${more_keys[i]}"); done
+if ! "$release" feed "${feed_options[@]}" --expires-days "$expires_days" "${feed_keys[@]}" "$staged" \
+  "$out/$image_name" "$out/$feed_name"; then
   [ -z "$made" ] || rm -f -- "$made"
   exit 1
 fi

@@ -5,6 +5,7 @@ import json
 import os
 import shutil
 import signal
+import subprocess
 import time
 from pathlib import Path
 
@@ -17,11 +18,12 @@ CODESIGN = str(BUILD / "Corvidale.app/Contents/Helpers/corvidale-codesign")
 REFUSED = "UPDATE SELFTEST: failed — The downloaded app isn't signed and notarized by Corvidale ({}), so it was not installed."
 
 
-def bundle(folder, version, build, team, **info):
+def bundle(folder, version, build, team=None, **info):
     """A copy of the built app as `version` (`build`) that takes updates signed by `team`."""
     app = folder / "Corvidale.app"
     shutil.copytree(BUILD / "Corvidale.app", app, symlinks=True)
-    info.update(CFBundleShortVersionString=version, CFBundleVersion=build, CorvidaleTeamIdentifier=team)
+    info.update(CFBundleShortVersionString=version, CFBundleVersion=build)
+    info.setdefault("CorvidaleTeamIdentifier", team)
     assert run(str(BUILD / "tools/corvidale-release"), "set-info", app, *[f"{k}={v}" for k, v in info.items()]).returncode == 0
     return app
 
@@ -56,12 +58,17 @@ def releases(tmp_path_factory):
     image = (root / "changed.sqfs").read_bytes()
     published["changed"] = dict(published["a"][0], sha256=hashlib.sha256(image).hexdigest()), image
     published["tampered"] = published["a"][0], published["a"][1][:-1] + b"?"
+    published["key files"] = {k: root / f"{k}.pem" for k in "ab"}
+    published["signed a"] = tuple((root / "a" / name).read_text() for name in ("linux.json", "linux.json.sig"))
     return keys[0], published
 
 
-def serve(origin, feed, image, folder="/releases/"):
-    origin.routes[folder + "linux.json"] = (json.dumps(feed), "application/json")
-    origin.routes[folder + feed["file"]] = (image, "application/octet-stream")
+def serve(origin, feed, image, folder="/releases/", signature=None):
+    """The feed (its exact text when given as text), its image and, when given, its signature beside it."""
+    text = feed if isinstance(feed, str) else json.dumps(feed)
+    origin.routes[folder + "linux.json"] = (text, "application/json")
+    origin.routes[folder + "linux.json.sig"] = (signature, "text/plain") if signature else None  # None: 404
+    origin.routes[folder + json.loads(text)["file"]] = (image, "application/octet-stream")
     return ["-updateFeed", origin.url(folder + "linux.json")]
 
 
@@ -128,3 +135,77 @@ def test_an_older_copy_still_running_never_installs_over_what_a_newer_one_instal
     older.key("Return", window=offer)  # "Update Now"
     older.window("^The update wasn't installed$")
     assert version(installed) == "Corvidale 2.0 (7)"
+
+
+def sealed(folder, keys, **info):
+    """2.0 (7) signed by `keys` as (feed, image), made by hand past publish.sh's own refusals."""
+    app = bundle(folder / "image", "2.0", "7", **info)
+    assert run(CODESIGN, "sign", *[a for key in keys for a in ("--key", key)], app).returncode == 0
+    assert run("mksquashfs", folder / "image", folder / "C.sqfs", "-all-root", "-noappend", "-quiet").returncode == 0
+    image = (folder / "C.sqfs").read_bytes()
+    return {"version": "2.0", "build": 7, "file": "C.sqfs", "sha256": hashlib.sha256(image).hexdigest()}, image
+
+
+def test_the_signing_key_rotates_as_documented_and_a_threshold_counts_pinned_signers(launch, origin, tmp_path):
+    """docs/releasing.md's walk-through, run as written: 1.0 pins the old key; 2.0, signed by it, pins both;
+    3.0 is signed by the new key alone. Then a threshold of 2, and new apps whose pins are unusable."""
+    work, root = tmp_path / "rotation", Path(__file__).parents[2]
+    work.mkdir()
+    for name, target in [("build", BUILD), ("scripts", root / "scripts")]:
+        (work / name).symlink_to(target)
+    old = run(CODESIGN, "keygen", str(work / "old-key.pem")).stdout.strip()
+    block = (root / "docs/releasing.md").read_text().split("## Rotating the signing key")[1].split("```sh\n")[1]
+    assert run("bash", "-euo", "pipefail", "-c", block.split("```")[0], cwd=work).returncode == 0
+    new = run(CODESIGN, "keyid", str(work / "new-key.pem")).stdout.strip()
+    published = {v: (f := json.loads((work / f"out/{v}/linux.json").read_text()), (work / f"out/{v}" / f["file"]).read_bytes())
+                 for v in ("2.0", "3.0")}
+    keys = [str(work / "old-key.pem"), str(work / "new-key.pem")]
+    published["both"] = sealed(tmp_path / "both", keys, CorvidaleTeamIdentifier=f"{old},{new}")
+    published["no keys"] = sealed(tmp_path / "none", keys[:1], CorvidaleTeamIdentifier="")
+    published["2 of 1"] = sealed(tmp_path / "over", keys[:1], CorvidaleTeamIdentifier=old, CorvidaleSigningThreshold="2")
+    one, two = bundle(tmp_path / "one", "1.0", "1", old), bundle(tmp_path / "two", "1.0", "1", f"{old},{new}",
+                                                                  CorvidaleSigningThreshold="2")
+    pinless = "UPDATE SELFTEST: failed — Couldn't replace the app: the app in the disk image pins no signing keys it " \
+              "could take an update from"
+    for installed, case, line in [(one, "3.0", REFUSED.format("another team")), (one, "no keys", pinless),
+                                  (one, "2 of 1", pinless), (one, "2.0", "installed 2.0 (7)"),
+                                  (one, "3.0", "installed 3.0 (9)"), (two, "2.0", REFUSED.format("another team")),
+                                  (two, "both", "installed 2.0 (7)")]:
+        app = launch(exe=str(installed / "Contents/MacOS/corvidale"), args=["-updateSelfTest", "YES",
+                                                                            *serve(origin, *published[case])])
+        done = line.startswith("installed")
+        expected = f"UPDATE SELFTEST: {line} at {os.path.realpath(installed)}" if done else line
+        assert (app.wait_exit(), app.out()) == (0 if done else 1, [expected]), (case, app.err())
+
+
+def feed_signature(text, key, folder):
+    """The line publish.sh writes: the raw public key and the signature of the exact bytes, in hex."""
+    (folder / "signed").write_text(text)
+    der = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], capture_output=True).stdout
+    made = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", folder / "signed"],
+                          capture_output=True).stdout
+    assert len(der) == 44 and len(made) == 64
+    return der[-32:].hex() + " " + made.hex() + "\n"
+
+
+def test_a_bundle_that_requires_a_signed_feed_reads_only_a_fresh_one_by_its_pinned_keys(launch, origin, tmp_path, releases):
+    """Expired, without "expires", changed after signing, signed by a key it does not pin, or with no signature:
+    unreadable (so nothing newer) for a bundle built to require a signed feed, installed as before by one that is not."""
+    team, published = releases
+    feed, image = published["a"]
+    texts = {"expired": json.dumps(dict(feed, expires="2020-01-01T00:00:00Z")), "unpinned key": json.dumps(feed),
+             "no expires": json.dumps({k: v for k, v in feed.items() if k != "expires"})}
+    signed = {case: (text, feed_signature(text, published["key files"]["b" if case == "unpinned key" else "a"], tmp_path))
+              for case, text in texts.items()}
+    signed["fresh"] = published["signed a"]  # as publish.sh signed it, 30 days ahead
+    signed["changed after signing"] = signed["fresh"][0] + " ", signed["fresh"][1]
+    signed["no signature"] = signed["fresh"][0], None
+    for required, case in [(True, "fresh")] + [(r, c) for c in [*texts, "changed after signing", "no signature"]
+                                                for r in (True, False)]:
+        installed = bundle(tmp_path / f"{case}-{required}", "1.0", "1", team,
+                           CorvidaleRequireSignedFeed="YES" if required else "NO")
+        app = launch(exe=str(installed / "Contents/MacOS/corvidale"),
+                     args=["-updateSelfTest", "YES", *serve(origin, signed[case][0], image, signature=signed[case][1])])
+        took = case == "fresh" or not required
+        line = f"installed 2.0 (7) at {os.path.realpath(installed)}" if took else "nothing newer than 1"
+        assert (app.wait_exit(), app.out()) == (0 if took else 1, [f"UPDATE SELFTEST: {line}"]), (case, required, app.err())

@@ -42,6 +42,10 @@ signing_cases=(
   "fifo added|1|mkfifo Contents/pipe"
   "extra file in signature folder|1|touch Contents/_CodeSignature/extra"
   "missing signature|1|rm Contents/_CodeSignature/signature"
+  "two signers|0|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null"
+  "two signers, one signature bad|1|$codesign sign --key $work/a.pem --key $work/b.pem . >/dev/null && cp Contents/_CodeSignature/signature Contents/_CodeSignature/signature-2"
+  "a signer past a gap|1|cd Contents/_CodeSignature && cp -p signature signature-3 && cp -p public-key.pem public-key-3.pem"
+  "a key without its signature|1|cp -p Contents/_CodeSignature/public-key.pem Contents/_CodeSignature/public-key-2.pem"
   "different key recorded|1|$codesign sign --key $work/b.pem . >/dev/null && cp $work/a.sig/public-key.pem Contents/_CodeSignature/"
   "set-user-ID bit|1|chmod u+s Contents/MacOS/corvidale"
   "set-group-ID bit|1|chmod g+s Contents/MacOS/corvidale"
@@ -75,7 +79,9 @@ ln -s "$base" "$work/link.app"
 # Details: the signer's key id, and no way for the bundle to print it itself.
 injected="$work/TeamIdentifier=$id_a.app"
 cp -a "$base" "$injected" && "$codesign" sign --key "$work/b.pem" "$injected" >/dev/null
-for row in "$base|$id_a|-dv" "$injected|$id_b|--display"; do
+cp -a "$base" "$work/two.app" && "$codesign" sign --key "$work/b.pem" --key "$work/a.pem" "$work/two.app" >/dev/null
+"$codesign" sign --key "$work/a.pem" --key "$work/a.pem" "$work/two.app" >/dev/null 2>&1 && fail "signed twice with one key"
+for row in "$base|$id_a|-dv" "$injected|$id_b|--display" "$work/two.app|$id_b,$id_a|-dv"; do
   IFS='|' read -r bundle expected flag <<<"$row"
   details="$("$codesign" "$flag" --verbose=2 "$bundle" 2>&1)"
   # The updater searches the whole output for its pinned line.
@@ -212,6 +218,10 @@ publish_cases=(
   "the same build, other bytes, --republish||--republish|a|chmod u+w Contents && echo x >Contents/x"
   "signed with a key it does not pin|but pins key $id_a||b|true"
   "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
+  "a rollout of 48 hours||--republish --rollout-hours 48 --rollout-start 2027-01-15T08:00:00Z|a|chmod u+w Contents && echo y >Contents/y"
+  "a rollout of 721 hours|from 1 to 720|--rollout-hours 721|a|true"
+  "a feed that expires at once|takes 1 to 3650|--expires-days 0|a|true"
+  "a rollout from an unreadable time|UTC time such as|--rollout-hours 5 --rollout-start 2027-02-30T08:00:00Z|a|true"
   "pinning no key|pins no signing key||a|sed -i 's|$id_a||' Contents/Info.plist"
   "a version of two lines|must not hold control characters||a|sed -i 's|>2.0<|>2.0\\nUPDATE SELFTEST: x<|' Contents/Info.plist"
   "a live feed it cannot read|File too large||a|cp $site/linux.json $work/live.json && head -c 2M /dev/zero >>$site/linux.json"
@@ -237,14 +247,17 @@ for row in "${publish_cases[@]}"; do
   if [ -s "$work/mismatches" ] || [ -n "$kept" ]; then
     fail "publish, $name: the feed and its image disagreed at $(wc -l <"$work/mismatches") reads; changed: $kept"
   elif [ "$refusal" = = ] || [ -n "$refusal" ]; then
+    # The same bundle again makes no new image; only the feed's time limit is renewed.
+    [ "$refusal" != = ] || { before="$(grep sqfs <<<"$before")" && after="$(grep sqfs <<<"$after")"; }
     [ "$before" = "$after" ] && [[ $status = 0 && $refusal = = || $status = 1 && $said == *"$refusal"* ]] &&
       pass "publish, $name" || fail "publish, $name: status $status, said: $said"
   else
-    [ "$status" = 0 ] && [ "$(comm -13 <(echo "$before") <(echo "$after") | wc -l)" = 2 ] &&
+    [ "$status" = 0 ] && [ "$(comm -13 <(echo "$before") <(echo "$after") | wc -l)" = 3 ] &&
       pass "publish, $name" || fail "publish, $name: status $status, said: $said"
   fi
 done
 mv "$work/live.json" "$site/linux.json"
+grep -qz '"rollout": {[[:space:]]*"start": "2027-01-15T08:00:00Z",[[:space:]]*"hours": 48' "$site/linux.json" || fail "no rollout in the feed"
 # The client's rules; a feed that cannot be written (a version not UTF-8) leaves the published one as it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"

@@ -204,6 +204,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     void writeStdout(std::string_view line) override { out.emplace_back(line); }
     void writeStderr(std::string_view line) override { err.emplace_back(line); }
     void systemLog(std::string_view line) override { log.emplace_back(line); }
+    std::int64_t secondsSince1970() const override { return wallClock + static_cast<std::int64_t>(now); }
     bool startDetached(const std::string& executable, const std::vector<std::string>& arguments) override {
         std::string call = "startDetached " + executable;
         for (const auto& argument : arguments) call += " [" + argument + "]";
@@ -268,6 +269,7 @@ struct Fake : platform::Platform, platform::Bundle, platform::Environment, platf
     std::deque<Panel> panels;
     std::multimap<double, std::function<void()>> jobs;
     double now = 0;
+    std::int64_t wallClock = 0;
 };
 
 struct FakeWebView : platform::WebView {

@@ -127,7 +127,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     fs::permissions(tool, fs::perms::owner_all);
     const ToolTable tools{{tool, {"attach", "{image}", "{mount}"}}, {tool, {"verify", "{app}"}},
                           {tool, {"details", "{app}"}}, {tool, {"assess", "{app}/Contents/MacOS/corvidale"}},
-                          {tool, {"copy", "{app}", "{staging}"}}, {tool, {"detach", "{mount}"}}};
+                          {tool, {"copy", "{app}", "{staging}"}}, {tool, {"detach", "{mount}"}}, "TeamIdentifier=", true};
     put(s / "site/C.sqfs", image);
     httplib::Server server;  // /<status> answers with that status and the image
     server.Get(R"(/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
@@ -172,6 +172,12 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
     const auto bundleSays = [&](std::string key, std::string value) { return says(&ScratchFiles::info, key, value); };
     const auto installedSays = [&](std::string k, std::string v) { return says(&ScratchFiles::installedInfo, k, v); };
     const auto doing = [](std::function<void()> act) -> Change { return [act](auto&, auto&, auto&) { act(); }; };
+    const std::string pinB(64, 'b'), both = pin + "," + pinB;
+    const auto pins = [&](std::string keys, std::string threshold) {  // the installed app's
+        return doing([&files, keys, threshold] { files.installedInfo = {{"CorvidaleTeamIdentifier", keys}, {"CorvidaleSigningThreshold", threshold}}; });
+    };
+    const auto signers = [](std::string ids) { return std::map<std::string, std::string>{{"details", "TeamIdentifier=" + ids + "\n"}}; };
+    const std::string pinless = "install(\"the app in the disk image pins no signing keys it could take an update from\")";
     // A record of a run elsewhere, as a killed run leaves it: the run itself (gone, and one that could not
     // tell its start time), and its tool when it has one.
     pid_t holder = -1;
@@ -208,13 +214,19 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         {"Info.plist unreadable", "Error Domain=NSPOSIXErrorDomain Code=5", "attach detach", {},
          [&](auto&, auto&, auto&) { files.unreadable = platform::posixError(EIO, "Info.plist"); }},
         {"verify fails", "signature(\"the signature does not verify\")", "attach verify detach", {{"fail", "verify"}}},
-        {"another team", otherTeam, team, {{"details", "TeamIdentifier=b\n"}}},
         {"the line only inside", otherTeam, team, {{"details", "Executable=/x/" + line + ".app/x\nTeamIdentifier=b\n"}}},
         {"the line twice", otherTeam, team, {{"details", line + "\n" + line + "\n"}}},
         {"no pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "")},
         {"a number for a pin", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "#" + pin)},
-        {"the pin and more", otherTeam, team, {{"details", line + "0\n"}}},
-        {"the pin cut short", otherTeam, team, {{"details", line.substr(0, line.size() - 1) + "\n"}}},
+        // Several keys: distinct pinned signers up to the threshold; a signer twice or an unknown one counts once or not.
+        {"2 of 2 pinned", ok, all, signers(pinB + "," + pin), pins(both, "02")},
+        {"1 of 2 pinned", otherTeam, team, signers(pin), pins(both, "2")},
+        {"1 of 2 pinned, twice", otherTeam, team, signers(pin + "," + pin), pins(both + "," + pin, "2")},
+        {"1 of 2 pinned and another", otherTeam, team, signers(pin + "," + std::string(64, 'c')), pins(both, "2")},
+        {"the pin and more beside", otherTeam, team, signers(pin + "," + pin + "0"), pins(both, "1")},
+        {"pins fewer than the threshold", otherTeam, team, signers(both), pins(both, "3")},
+        {"the new app pins nothing", pinless, team, {}, bundleSays("CorvidaleTeamIdentifier", "")},
+        {"the new app's threshold above its pins", pinless, team, {}, bundleSays("CorvidaleSigningThreshold", "2")},
         {"a newline in the name", otherTeam, "attach verify detach", {{"volume/A\n" + line + ".app/Contents/id", kId}}},
         // What another copy of the app installed since this one started: a newer build, a new key.
         {"installed since: a key of its own", otherTeam, team, {}, installedSays("CorvidaleTeamIdentifier", "b")},
@@ -306,7 +318,7 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         files.unreadable.reset();
         files.reads = 0;
         files.cache = s / "cache";
-        files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}};
+        files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}, {"CorvidaleTeamIdentifier", pin}};
         files.installedInfo = {{"CFBundleVersion", "1"}, {"CorvidaleTeamIdentifier", pin}};
         InstallTarget target{app, kId, session, files, downloadLimits(std::nullopt)};
         ToolTable rowTools = tools;

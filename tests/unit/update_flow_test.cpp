@@ -12,6 +12,7 @@
 #include "core/updater/failure.h"
 #include "core/updater/interactive_update_reporter.h"
 #include "core/updater/relaunch.h"
+#include "core/updater/rollout.h"
 #include "core/updater/update_controller.h"
 #include "core/updater/update_self_test.h"
 #include "fake.h"
@@ -149,6 +150,56 @@ TEST(UpdateCheck, CheckboxWritesAutoUpdateAndRearmsTheSchedule) {
     const long before = shell.fetches();
     shell.p.advance(3 * 21600);
     EXPECT_EQ(shell.fetches(), before);
+}
+
+TEST(UpdateCheck, AStagedRolloutHoldsBackOnlyTheAutomaticCheck) {
+    const std::int64_t start = 1'800'000'000, hours72 = 72 * 3600;  // 2027-01-15T08:00:00Z
+    const auto rollout = [](const std::string& fields) { return R"(58, "rollout": {)" + fields + "}"; };
+    const std::string valid = rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 72)");
+    struct Row {
+        std::string build, position;  // a position planted out of range is replaced, so the start still holds
+        std::int64_t at;
+        bool takes, logs = false;
+    };
+    std::vector<Row> rows{{valid, "0.1", start + hours72 / 10, true}, {valid, "0.1", start + hours72 / 10 - 1, false},
+                          {valid, "0.9", start + hours72 / 10, false}, {valid, "0.1", start + hours72 / 2, true},
+                          {valid, "0.9", start + hours72 / 2, false}, {valid, "0", start - 1, false},
+                          {valid, "0.9", start + hours72, true}, {valid, "0.99999999999999999", start + hours72 * 9, true},
+                          {rollout(R"("start": "2027-01-15T08:00:00Z", "hours": 1)"), "0.5", start + 1800, true},
+                          {"58", "", 0, true}};  // no rollout: everybody at once, and no position is drawn
+    for (const auto* planted : {"1.5", "-0.1", "nan", "0.1x", "1", "0.", ".5", "0.999999999999999999"}) {
+        rows.push_back({valid, planted, start - 1, false});
+    }
+    const std::string from = R"("start": "2027-01-15T08:00:00Z")";
+    for (const auto& bad : std::vector<std::string>{from + R"(, "hours": 0)", from + R"(, "hours": 721)", from + R"(, "hours": "72")", from,
+                                  from + R"(, "hours": 72.5)", R"("start": 1, "hours": 72)",
+                                  R"("start": "2027-01-15T08:00:00+01:00", "hours": 72)"}) {
+        rows.push_back({rollout(bad), "0", start + hours72, false, true});
+    }
+    rows.push_back({R"(58, "rollout": [])", "0", start + hours72, false, true});
+    for (const auto& row : rows) {
+        for (const bool selfTest : {true, false}) {
+            Updating shell(row.build, selfTest);
+            if (!row.position.empty()) shell.p.stored["updateRolloutPosition"] = row.position;
+            shell.p.wallClock = row.at - 5;
+            if (selfTest) {
+                shell.updates.scheduleAutoUpdate();
+                EXPECT_EQ(shell.advanceUntilExit(5), row.takes ? 0 : 1) << row.build << " at " << row.position;
+                EXPECT_EQ(shell.p.log.size(), row.logs ? 1u : 0u);
+                const auto kept = shell.p.stored.find("updateRolloutPosition");
+                EXPECT_EQ(kept == shell.p.stored.end() ? "" : kept->second.size() == 17 ? "drawn" : kept->second,
+                          parseRolloutPosition(row.position) || row.position.empty() ? row.position : "drawn");
+            } else {  // the user asked: always offered
+                shell.updates.checkInteractively();
+                shell.p.advance(0);
+                EXPECT_EQ(shell.alert().substr(0, 26), "Corvidale 2.0 is available");
+            }
+        }
+    }
+    EXPECT_EQ(parseUTCTime("2024-02-29T23:59:60.25z"), 1709251199);
+    EXPECT_EQ(parseUTCTime("1970-01-01t00:00:00+00:00"), 0);
+    for (const auto* text : {"2023-02-29T00:00:00Z", "2027-01-15 08:00:00Z", "2027-01-15T08:00:00", "2027-01-15T24:00:00Z",
+                             "2027-1-15T08:00:00Z", "2027-01-15T08:00:00.Z", "2027-01-15T08:60:00Z"}) EXPECT_FALSE(parseUTCTime(text)) << text;
 }
 
 const Release kRelease{"2.0", 58, "https://x/C.dmg", "ab", "Faster."};

@@ -83,6 +83,15 @@ std::string keyId(EVP_PKEY* key) {
     return toHex(digest, digestLength);
 }
 
+std::string rawPublicKeyHex(EVP_PKEY* key) {
+    unsigned char raw[32];
+    std::size_t length = sizeof raw;
+    if (EVP_PKEY_get_raw_public_key(key, raw, &length) != 1 || length != sizeof raw) {
+        throw ToolError("cannot read the public key");
+    }
+    return toHex(raw, length);
+}
+
 std::string sign(EVP_PKEY* key, const std::string& message) {
     const DigestContext context(EVP_MD_CTX_new());
     std::size_t length = 0;

@@ -23,6 +23,9 @@ std::string publicKeyPem(EVP_PKEY* key);
 // The key id: SHA-256 of the DER SubjectPublicKeyInfo, lower-case hex.
 std::string keyId(EVP_PKEY* key);
 
+// The 32 bytes of the public key as 64 lower-case hex digits.
+std::string rawPublicKeyHex(EVP_PKEY* key);
+
 std::string sign(EVP_PKEY* key, const std::string& message);
 bool verify(EVP_PKEY* key, const std::string& message, const std::string& signature);
 

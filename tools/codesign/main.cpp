@@ -19,31 +19,17 @@
 #include "core/util/tree.h"
 #include "keys.h"
 #include "manifest.h"
+#include "seal.h"
 
 namespace corvidale::tools {
 namespace {
 
-constexpr const char* kManifestFile = "manifest";
-constexpr const char* kSignatureFile = "signature";
-constexpr const char* kPublicKeyFile = "public-key.pem";
-constexpr std::size_t kMaxKeyBytes = 64 * 1024;
-// The manifest cannot hold the modes of the folder it lies in, so these are
-// fixed: whatever else they are, they are not sealed.
-constexpr mode_t kSignatureFolderMode = 0755;
-constexpr mode_t kSealFileMode = 0644;
-
 constexpr const char* kUsage =
     "usage: corvidale-codesign --verify [--deep] [--strict] [-v] <bundle>\n"
     "       corvidale-codesign -dv [--verbose=N] <bundle>\n"
-    "       corvidale-codesign sign --key <private key PEM> <bundle>\n"
+    "       corvidale-codesign sign --key <private key PEM> [--key <private key PEM>...] <bundle>\n"
     "       corvidale-codesign keygen <private key file to create>\n"
     "       corvidale-codesign keyid <private key PEM>\n";
-
-struct Seal {
-    std::string manifest;
-    std::string signature;
-    Key publicKey;
-};
 
 std::size_t entryCount(const std::string& manifest) {
     const auto lines = static_cast<std::size_t>(std::count(manifest.begin(), manifest.end(), '\n'));
@@ -56,37 +42,21 @@ Key readPrivateKey(const std::string& path) {
     return privateKeyFromPem(readSmallFile(AT_FDCWD, path, kMaxKeyBytes, true));
 }
 
-void requireMode(const struct stat& info, const std::string& name, mode_t mode) {
-    if ((info.st_mode & 07777) != mode) throw ToolError("the mode of " + encodeName(name) + " has been changed");
+std::string joined(const std::vector<std::string>& ids) {
+    std::string text;
+    for (const std::string& id : ids) text += (text.empty() ? "" : ",") + id;
+    return text;
 }
 
-// The signature folder must hold exactly the three files of a seal, with the
-// modes the signing gave them.
-Seal readSeal(int bundleFd) {
-    Fd folder(::openat(bundleFd, kSignatureFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder) throw ToolError(std::string("not signed: no ") + kSignatureFolder + " folder");
-    struct stat info {};
-    if (::fstat(folder.get(), &info) != 0) throw ToolError("cannot examine the signature folder");
-    requireMode(info, kSignatureFolder, kSignatureFolderMode);
-    const std::vector<std::string> expected = {kManifestFile, kPublicKeyFile, kSignatureFile};
-    for (const std::string& name : listDirectory(folder.get())) {
-        if (name != expected[0] && name != expected[1] && name != expected[2]) {
-            throw ToolError("unexpected entry in the signature folder: " + encodeName(name));
-        }
-        requireMode(statEntry(folder.get(), name), name, kSealFileMode);
-    }
-    Seal seal;
-    seal.publicKey = publicKeyFromPem(readSmallFile(folder.get(), kPublicKeyFile, kMaxKeyBytes));
-    seal.manifest = readSmallFile(folder.get(), kManifestFile, kMaxManifestBytes);
-    seal.signature = readSmallFile(folder.get(), kSignatureFile, 1024);
-    return seal;
-}
-
+// Every signature must be good: a seal with one that is not fails whole,
+// whoever made the others.
 int verifyBundle(const std::string& path) {
     const Fd bundle = openBundle(path);
-    Seal seal = readSeal(bundle.get());
-    if (!verify(seal.publicKey.get(), seal.manifest, seal.signature)) {
-        throw ToolError("the signature does not match the sealed manifest");
+    const Seal seal = readSeal(bundle.get());
+    for (const Signer& signer : seal.signers) {
+        if (!verify(signer.publicKey.get(), seal.manifest, signer.signature)) {
+            throw ToolError("the signature does not match the sealed manifest");
+        }
     }
     const std::string actual = computeManifest(bundle.get());
     if (actual != seal.manifest) {
@@ -95,11 +65,14 @@ int verifyBundle(const std::string& path) {
         }
         throw ToolError("the bundle does not match its signature");
     }
-    std::printf("valid on disk: %zu entries sealed by key %s\n", entryCount(actual),
-                keyId(seal.publicKey.get()).c_str());
+    const auto ids = signerIds(seal);
+    std::printf("valid on disk: %zu entries sealed by key%s %s\n", entryCount(actual), ids.size() > 1 ? "s" : "",
+                joined(ids).c_str());
     return 0;
 }
 
+// One team line, naming every key that signed, each once: the updater counts
+// the pinned ones among them.
 int showDetails(const std::string& path) {
     const Fd bundle = openBundle(path);
     Seal seal;
@@ -112,27 +85,34 @@ int showDetails(const std::string& path) {
     std::printf("Format=bundle with a sealed manifest\n");
     std::printf("Signature=Ed25519\n");
     std::printf("Sealed Entries=%zu\n", entryCount(seal.manifest));
-    std::printf("TeamIdentifier=%s\n", keyId(seal.publicKey.get()).c_str());
+    std::printf("TeamIdentifier=%s\n", joined(signerIds(seal)).c_str());
     return 0;
 }
 
-int signBundle(const std::string& keyPath, const std::string& path) {
-    const Key key = readPrivateKey(keyPath);
+int signBundle(const std::vector<std::string>& keyPaths, const std::string& path) {
+    std::vector<Key> keys;
+    std::vector<std::string> ids;
+    for (const std::string& keyPath : keyPaths) {
+        keys.push_back(readPrivateKey(keyPath));
+        ids.push_back(keyId(keys.back().get()));
+        if (std::count(ids.begin(), ids.end(), ids.back()) > 1) throw ToolError("the same key is given twice");
+    }
     const Fd bundle = openBundle(path);
     const Fd contents = openDirectory(bundle.get(), "Contents");
     removeTree(contents.get(), "_CodeSignature");
     const std::string manifest = computeManifest(bundle.get());
-    const std::string signature = sign(key.get(), manifest);
     if (::mkdirat(contents.get(), "_CodeSignature", kSignatureFolderMode) != 0) {
         throw ToolError("cannot create the signature folder");
     }
     const Fd folder = openDirectory(contents.get(), "_CodeSignature");
     // Not the umask's to decide.
     if (::fchmod(folder.get(), kSignatureFolderMode) != 0) throw ToolError("cannot set the signature folder's mode");
-    writeNewFile(folder.get(), kManifestFile, manifest, kSealFileMode);
-    writeNewFile(folder.get(), kSignatureFile, signature, kSealFileMode);
-    writeNewFile(folder.get(), kPublicKeyFile, publicKeyPem(key.get()), kSealFileMode);
-    std::printf("signed with key %s\n", keyId(key.get()).c_str());
+    writeNewFile(folder.get(), "manifest", manifest, kSealFileMode);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        writeNewFile(folder.get(), signatureFileName(i), sign(keys[i].get(), manifest), kSealFileMode);
+        writeNewFile(folder.get(), publicKeyFileName(i), publicKeyPem(keys[i].get()), kSealFileMode);
+    }
+    std::printf("signed with key%s %s\n", ids.size() > 1 ? "s" : "", joined(ids).c_str());
     return 0;
 }
 
@@ -156,8 +136,12 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (command == "sign") {
-        if (args.size() != 4 || args[1] != "--key") throw UsageError("sign needs --key <file> <bundle>");
-        return signBundle(args[2], args[3]);
+        std::vector<std::string> keys;
+        for (std::size_t i = 1; i + 2 < args.size() && args[i] == "--key"; i += 2) keys.push_back(args[i + 1]);
+        if (keys.empty() || keys.size() > kMaxSigners || args.size() != 2 * keys.size() + 2) {
+            throw UsageError("sign needs --key <file> (up to 16 times) and <bundle>");
+        }
+        return signBundle(keys, args.back());
     }
     bool verifying = false;
     bool displaying = false;

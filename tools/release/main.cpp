@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -18,9 +19,13 @@
 
 #include "codesign/keys.h"
 #include "codesign/manifest.h"
+#include "codesign/seal.h"
 #include "common/fs.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
+#include "core/updater/feed_signature.h"
+#include "core/updater/rollout.h"
+#include "core/updater/signing_pins.h"
 #include "core/util/text.h"
 
 namespace corvidale::tools {
@@ -29,7 +34,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
-    "       corvidale-release feed [--republish] [--new-key] <bundle> <image> <feed file to write>\n";
+    "       corvidale-release feed [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]\n"
+    "                              [--expires-days N [--sign-feed <private key PEM>]...]\n"
+    "                              <bundle> <image> <feed file to write>\n";
 constexpr const char* kVersionKey = "CFBundleShortVersionString";
 constexpr const char* kBuildKey = "CFBundleVersion";
 constexpr const char* kPinKey = "CorvidaleTeamIdentifier";
@@ -138,29 +145,76 @@ struct FeedOptions {
     bool republish = false;
     // The release is signed with the key the clients pin today and pins a new one.
     bool newKey = false;
+    // A staged rollout: its length in hours (0: none) and its start.
+    std::int64_t rolloutHours = 0;
+    std::string rolloutStart;
+    // How long clients that require a signed feed believe it (0: no
+    // "expires"), and the keys that sign it.
+    std::int64_t expiresDays = 0;
+    std::vector<std::string> feedKeys;
 };
 
-// The key the bundle is signed with must be the key it pins, which is the key
-// the clients that run the previous release pin: otherwise every client
-// refuses it. A bundle that pins none would, once installed, refuse every
-// update after it.
+std::string utcTime(std::time_t when) {
+    std::tm parts{};
+    char text[32];
+    if (::gmtime_r(&when, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+        throw ToolError("cannot tell the time");
+    }
+    return text;
+}
+
+// The rollout as clients read it; what they would refuse is refused here.
+void readRolloutOptions(FeedOptions& options, const std::string& hours, const std::string& start) {
+    if (hours.empty()) {
+        if (!start.empty()) throw UsageError("--rollout-start needs --rollout-hours");
+        return;
+    }
+    const bool digits = hours.size() <= 3 && hours.find_first_not_of("0123456789") == std::string::npos;
+    options.rolloutHours = digits ? std::stoll(hours) : 0;
+    if (options.rolloutHours < 1 || options.rolloutHours > corvidale::updater::kMaxRolloutHours) {
+        throw UsageError("--rollout-hours takes a whole number from 1 to 720");
+    }
+    options.rolloutStart = start.empty() ? utcTime(std::time(nullptr)) : start;
+    if (!corvidale::updater::parseUTCTime(options.rolloutStart)) {
+        throw UsageError("--rollout-start takes a UTC time such as 2027-01-15T08:00:00Z");
+    }
+}
+
+std::string joined(const std::vector<std::string>& ids) {
+    std::string text;
+    for (const std::string& id : ids) text += (text.empty() ? "" : ",") + id;
+    return text;
+}
+
+// The keys the bundle is signed with must be enough of the keys it pins, as
+// the clients that run the previous release pin them: otherwise every client
+// refuses it. A bundle that pins no usable set would, once installed, refuse
+// every update after it.
 void checkSigningKey(const std::string& bundle, const Plist& info, const FeedOptions& options) {
     const std::string pin = infoString(info, kPinKey).value_or("");
     if (pin.empty()) {
         throw ToolError(std::string("the bundle pins no signing key (") + kPinKey +
                         " is empty): once installed, it would take no update ever again");
     }
-    std::string pem;
+    const auto threshold = infoString(info, corvidale::updater::kSigningThresholdKey);
+    const auto pins = corvidale::updater::parsePins(pin, threshold);
+    if (!pins) {
+        throw ToolError(std::string(kPinKey) + " \"" + encodeName(pin) + "\" and " +
+                        corvidale::updater::kSigningThresholdKey + " \"" + encodeName(threshold.value_or("1")) +
+                        "\" are no set of key ids and a threshold from 1 to their count: once installed, the bundle "
+                        "would take no update ever again");
+    }
+    std::vector<std::string> signers;
     try {
-        pem = readSmallFile(AT_FDCWD, withoutTrailingSlashes(bundle) + "/" + kSignatureFolder + "/public-key.pem", 65536);
+        signers = signerIds(readSeal(openDirectory(AT_FDCWD, withoutTrailingSlashes(bundle)).get()));
     } catch (const PosixError&) {
         throw ToolError("the bundle is not signed");
     }
-    const std::string signer = keyId(publicKeyFromPem(pem).get());
-    if (signer != pin && !options.newKey) {
-        throw ToolError("the bundle is signed with key " + signer + " but pins key " + encodeName(pin) +
+    if (corvidale::updater::pinnedAmong(*pins, signers) < pins->threshold && !options.newKey) {
+        throw ToolError("the bundle is signed with key " + joined(signers) + " but pins key " + encodeName(pin) +
+                        " with a threshold of " + std::to_string(pins->threshold) +
                         ": the clients that pin it would refuse the release (--new-key publishes one that is "
-                        "signed with the key they pin and moves them to a new one)");
+                        "signed with the keys they pin and moves them to new ones)");
     }
 }
 
@@ -184,6 +238,35 @@ void checkRepublish(const std::string& feed, const std::string& build, const std
     }
 }
 
+// Whole or not at all: a file that cannot be written leaves the old one.
+void replaceFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str());
+    try {
+        writeNewFile(AT_FDCWD, temporary, text, 0644);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temporary.c_str());
+        throw ToolError("cannot replace " + encodeName(path) + ": " + reason);
+    }
+}
+
+// One line per key: its raw public key and its signature of the exact bytes.
+std::string feedSignature(const std::string& text, const FeedOptions& options) {
+    std::string lines;
+    for (const std::string& path : options.feedKeys) {
+        const Key key = privateKeyFromPem(readSmallFile(AT_FDCWD, path, 64 * 1024, true));
+        const std::string signature = sign(key.get(), text);
+        lines += rawPublicKeyHex(key.get()) + " " +
+                 corvidale::toHex(reinterpret_cast<const unsigned char*>(signature.data()), signature.size()) + "\n";
+    }
+    return lines;
+}
+
 int writeFeed(const std::string& bundle, const std::string& image, const std::string& feed,
               const FeedOptions& options) {
     const Plist info = readInfo(bundle);
@@ -204,42 +287,56 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     document["file"] = urlPathSegment(imageName);
     document["sha256"] = sha256HexOfFile(image);
     document["bundleId"] = requireString(info, "CFBundleIdentifier");
+    if (options.expiresDays > 0) document["expires"] = utcTime(std::time(nullptr) + options.expiresDays * 86400);
+    if (options.rolloutHours > 0) {
+        document["rollout"] = {{"start", options.rolloutStart}, {"hours", options.rolloutHours}};
+    }
     checkRepublish(feed, build, document["sha256"], options);
-    // Whole or not at all: a feed that cannot be written leaves the old one.
     std::string text;
     try {
         text = document.dump(2) + "\n";
     } catch (const nlohmann::json::exception&) {
         throw ToolError("the texts of the bundle's Info.plist are not UTF-8");
     }
-    const std::string temporary = feed + ".new";
-    ::unlink(temporary.c_str());
-    try {
-        writeNewFile(AT_FDCWD, temporary, text, 0644);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (::rename(temporary.c_str(), feed.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::unlink(temporary.c_str());
-        throw ToolError("cannot replace the feed " + encodeName(feed) + ": " + reason);
-    }
+    // The signature goes first: the feed is replaced last, in one rename.
+    if (!options.feedKeys.empty()) replaceFile(feed + corvidale::updater::kFeedSignatureSuffix, feedSignature(text, options));
+    replaceFile(feed, text);
     return 0;
 }
 
 int runFeed(std::vector<std::string> args) {
     FeedOptions options;
+    std::string hours, start, expires;
     while (!args.empty() && args[0].starts_with("--")) {
+        const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start" ||
+                            args[0] == "--expires-days" || args[0] == "--sign-feed";
+        if (valued && args.size() < 2) throw UsageError(args[0] + " needs a value");
         if (args[0] == "--republish") {
             options.republish = true;
         } else if (args[0] == "--new-key") {
             options.newKey = true;
+        } else if (args[0] == "--sign-feed") {
+            options.feedKeys.push_back(args[1]);
+            args.erase(args.begin());
+        } else if (args[0] == "--expires-days") {
+            expires = args[1];
+            args.erase(args.begin());
+        } else if (valued) {
+            (args[0] == "--rollout-hours" ? hours : start) = args[1];
+            args.erase(args.begin());
         } else {
             throw UsageError("unknown option " + encodeName(args[0]));
         }
         args.erase(args.begin());
     }
+    readRolloutOptions(options, hours, start);
+    if (!expires.empty()) {
+        const bool digits = expires.size() <= 4 && expires.find_first_not_of("0123456789") == std::string::npos;
+        options.expiresDays = digits ? std::stoll(expires) : 0;
+        if (options.expiresDays < 1 || options.expiresDays > 3650) throw UsageError("--expires-days takes 1 to 3650");
+    }
+    // Clients that require a signed feed refuse one without a time limit.
+    if (!options.feedKeys.empty() && options.expiresDays == 0) throw UsageError("--sign-feed needs --expires-days");
     if (args.size() != 3) throw UsageError("feed needs <bundle> <image> <feed file>");
     return writeFeed(args[0], args[1], args[2], options);
 }

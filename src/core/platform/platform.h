@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,6 +66,11 @@ public:
     // Whether the web view offers pages the Notification API itself; where it
     // does not, the shell gives the top page one of its own.
     virtual bool webViewHasNotificationAPI() const { return true; }
+    // The wall clock, in whole seconds since 1970 (UTC).
+    virtual std::int64_t secondsSince1970() const {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
     // The platform word in the shell's user-agent token ("mac", "linux").
     virtual std::string userAgentPlatformWord() const = 0;
 };

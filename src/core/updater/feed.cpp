@@ -10,6 +10,8 @@
 #include "core/util/text.h"
 #include "core/util/url.h"
 #include "failure.h"
+#include "feed_signature.h"
+#include "pipeline.h"
 #include "release_notes.h"
 #include "version.h"
 
@@ -78,7 +80,50 @@ std::string requiredString(const nlohmann::json& object, const char* key) {
     return value->get<std::string>();
 }
 
+// A rollout that can't be read is kept as such: it holds the release back
+// from automatic installs rather than send it to everyone at once.
+Rollout readRollout(const nlohmann::json* value) {
+    if (value == nullptr) return {};
+    Rollout rollout{Rollout::Form::Malformed};
+    const auto* start = value->is_object() ? member(*value, "start") : nullptr;
+    const auto* hours = value->is_object() ? member(*value, "hours") : nullptr;
+    const auto when = start != nullptr && start->is_string() ? parseUTCTime(start->get<std::string>()) : std::nullopt;
+    // (The reader keeps every whole number from 0 up as unsigned.)
+    if (!when || hours == nullptr || !hours->is_number_unsigned()) return rollout;
+    const std::uint64_t count = hours->get<std::uint64_t>();
+    if (count < 1 || count > static_cast<std::uint64_t>(kMaxRolloutHours)) return rollout;
+    return {Rollout::Form::Valid, *when, static_cast<std::int64_t>(count)};
+}
+
+// Why a bundle that requires a signed feed refuses these bytes, before they
+// are read at all; nothing when the pinned keys signed them.
+std::optional<std::string> signatureRefusal(std::string_view body, const FeedTrust& trust) {
+    switch (checkFeedSignature(body, trust.signature, trust.pins)) {
+        case FeedSignature::Good: return std::nullopt;
+        case FeedSignature::Missing: return "its signature is missing";
+        case FeedSignature::Wrong: return "its signature is wrong (malformed, or not of these bytes)";
+        case FeedSignature::Unpinned: break;
+    }
+    return "it is not signed by enough of the pinned keys";
+}
+
+// A signed feed says until when it may be believed: a server that goes on
+// serving an old one cannot hold the clients on an old build for ever.
+std::optional<std::string> expiryRefusal(const nlohmann::json* expires, std::int64_t now) {
+    const auto until = expires != nullptr && expires->is_string() ? parseUTCTime(expires->get<std::string>())
+                                                                  : std::nullopt;
+    if (!until) return "it has no readable \"expires\" time";
+    if (now >= *until) return "it expired at " + expires->get<std::string>();
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool requiresSignedFeed(const platform::Bundle& bundle, TargetSystem system) {
+    if (system == TargetSystem::Mac) return false;
+    const auto value = bundle.infoValue(kRequireSignedFeedKey);
+    return value && !(value->kind == platform::PlistValue::Kind::String && value->text == "NO");
+}
 
 std::string builtInFeedURL(TargetSystem system) {
     return system == TargetSystem::Mac ? "https://corvidale.com/downloads/mac.json"
@@ -97,11 +142,18 @@ std::optional<std::string> feedURL(platform::Platform& platform) {
 }
 
 std::optional<Release> readFeed(const platform::URLResponse& response, std::string_view feedURL,
-                                const RunningApp& running) {
+                                const RunningApp& running, const FeedTrust& trust, std::string* refusal) {
     if (response.exceededMaxBytes) unreadable();
     if (response.isHTTP && response.statusCode != 200) unreadable();
+    const auto refuse = [refusal](const std::optional<std::string>& why) {
+        if (!why) return;
+        if (refusal != nullptr) *refusal = "update feed refused: " + *why;
+        unreadable();
+    };
+    if (trust.required) refuse(signatureRefusal(response.body, trust));
 
     const auto document = parseDocument(response.body);
+    if (trust.required) refuse(expiryRefusal(member(document, "expires"), trust.now));
 
     Release release;
     release.version = requiredString(document, "version");
@@ -131,17 +183,29 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
     }
 
     if (!isNewer(release.build, running.build)) return std::nullopt;
+    release.rollout = readRollout(member(document, "rollout"));
     return release;
 }
 
 std::optional<Release> fetchNewerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
-                                    const RunningApp& running) {
+                                         const RunningApp& running, FeedTrust trust, std::string* refusal) {
     if (!feedURL) throw Failure::feed("this build has no update feed");
     const platform::URLRequest request{*feedURL, platform::CachePolicy::ReloadIgnoringLocalCacheData,
                                        kFeedTimeoutSeconds};
     auto result = session.data(request, kMaxFeedBytes);
     if (result.error) throw TransportError(*result.error);
-    return readFeed(result.response, *feedURL, running);
+    if (trust.required) {
+        const platform::URLRequest signatureRequest{feedSignatureURL(*feedURL),
+                                                    platform::CachePolicy::ReloadIgnoringLocalCacheData,
+                                                    kFeedTimeoutSeconds};
+        auto signature = session.data(signatureRequest, kMaxFeedSignatureBytes);
+        // However it failed to come, it is not there.
+        if (!signature.error && !signature.response.exceededMaxBytes &&
+            (!signature.response.isHTTP || signature.response.statusCode == 200)) {
+            trust.signature = std::move(signature.response.body);
+        }
+    }
+    return readFeed(result.response, *feedURL, running, trust, refusal);
 }
 
 void checkForNewerRelease(platform::Platform& platform, std::function<void(CheckOutcome)> done,
@@ -149,17 +213,25 @@ void checkForNewerRelease(platform::Platform& platform, std::function<void(Check
     auto feed = feedURL(platform);
     RunningApp running{platform.bundle().bundleIdentifier(),
                        std::max(currentBuild(platform.bundle()), installedBuild.value_or(INT64_MIN))};
+    FeedTrust trust{requiresSignedFeed(platform.bundle()), pinnedSigners(platform.bundle()),
+                    platform.secondsSince1970(), std::nullopt};
     auto& session = platform.urlSession();
-    auto fetch = [&session, feed = std::move(feed), running = std::move(running)] {
+    auto& process = platform.process();
+    auto fetch = [&session, feed = std::move(feed), running = std::move(running), trust = std::move(trust)]() mutable {
         CheckOutcome outcome;
+        std::string refusal;
         try {
-            outcome.release = fetchNewerRelease(session, feed, running);
+            outcome.release = fetchNewerRelease(session, feed, running, std::move(trust), &refusal);
         } catch (...) {
             outcome.error = std::current_exception();
         }
-        return outcome;
+        return std::pair(std::move(outcome), std::move(refusal));
     };
-    platform::runInBackgroundThenPost(platform, std::move(fetch), std::move(done));
+    // Why a signed feed was refused goes to the log once the check is back.
+    platform::runInBackgroundThenPost(platform, std::move(fetch), [&process, done = std::move(done)](auto result) mutable {
+        if (!result.second.empty()) process.systemLog(result.second);
+        done(std::move(result.first));
+    });
 }
 
 }  // namespace corvidale::updater

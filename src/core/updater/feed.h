@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "core/platform/platform.h"
+#include "rollout.h"
+#include "signing_pins.h"
 #include "target_system.h"
 
 namespace corvidale::updater {
@@ -18,7 +20,8 @@ struct Release {
     std::int64_t build = 0;
     std::string imageURL;      // absolute URL of the image
     std::string sha256;   // as published
-    std::optional<std::string> notes;  // plain text, cleaned; nothing when the feed has none worth showing
+    std::optional<std::string> notes{};  // plain text, cleaned; nothing when the feed has none worth showing
+    Rollout rollout{};    // automatic checks only
 };
 
 // The running application, as the feed is checked against it.
@@ -26,6 +29,20 @@ struct RunningApp {
     std::optional<std::string> bundleIdentifier;
     std::int64_t build = 0;
 };
+
+// What a bundle built to require a signed feed asks of it: a signature by the
+// pinned keys over its exact bytes, and an "expires" time still ahead.
+struct FeedTrust {
+    bool required = false;
+    std::optional<SigningPins> pins;
+    std::int64_t now = 0;                  // seconds since 1970
+    std::optional<std::string> signature;  // as fetched; none when missing
+};
+
+// Info.plist key: "NO" (or absent) takes any feed, any other value only a
+// signed one. macOS always takes the feed its https connection gives.
+inline constexpr const char* kRequireSignedFeedKey = "CorvidaleRequireSignedFeed";
+bool requiresSignedFeed(const platform::Bundle& bundle, TargetSystem system = kThisSystem);
 
 // A feed larger than this is not an update feed.
 inline constexpr std::uint64_t kMaxFeedBytes = 1024 * 1024;
@@ -42,14 +59,19 @@ std::optional<std::string> feedURL(const std::optional<std::string>& updateFeedD
 std::optional<std::string> feedURL(platform::Platform& platform);
 
 // Validates a fetched feed: the release it publishes when that is newer than
-// the running build, nothing when it is not. Throws Failure::feed.
+// the running build, nothing when it is not. Throws Failure::feed; a feed
+// refused for its signature or its age is "unreadable", and `refusal` (when
+// given) says why.
 std::optional<Release> readFeed(const platform::URLResponse& response, std::string_view feedURL,
-                                const RunningApp& running);
+                                const RunningApp& running, const FeedTrust& trust = {},
+                                std::string* refusal = nullptr);
 
-// Fetches the feed (no cache, 60 s) and validates it. Blocks: worker thread
-// only. Throws Failure::feed, or TransportError as the session reported it.
+// Fetches the feed (no cache, 60 s), and its signature when the trust asks
+// for one, and validates them. Blocks: worker thread only. Throws
+// Failure::feed, or TransportError as the session reported it.
 std::optional<Release> fetchNewerRelease(platform::URLSession& session, const std::optional<std::string>& feedURL,
-                                    const RunningApp& running);
+                                         const RunningApp& running, FeedTrust trust = {},
+                                         std::string* refusal = nullptr);
 
 struct CheckOutcome {
     std::optional<Release> release;  // a newer release

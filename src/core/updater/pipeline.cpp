@@ -167,12 +167,12 @@ std::unique_ptr<platform::Bundle> readBundle(platform::FileManager& files, const
 // key.
 struct Installed {
     std::int64_t build = 0;
-    std::string team;
+    std::optional<SigningPins> pins;
 };
 
 Installed readInstalled(const InstallTarget& target, const Location& location) {
     const auto installed = readBundle(target.files, location.installed);
-    return {std::max(target.runningBuild, currentBuild(*installed)), pinnedTeam(*installed)};
+    return {std::max(target.runningBuild, currentBuild(*installed)), pinnedSigners(*installed)};
 }
 
 // The candidate's own version. Its build must be the one the feed published
@@ -206,8 +206,12 @@ InstalledApp validateApp(const Release& release, const InstallTarget& target, co
     if (candidate->bundleIdentifier() != target.bundleIdentifier) throw Failure::signature("a different app");
     if (runRow(tools.verify, paths, options).status != 0) throw Failure::signature("the signature does not verify");
     if (hasControlCharacter(appName) ||
-        !namesTeam(runRow(tools.details, paths, options).output, tools, installed.team)) {
+        !signedByPins(runRow(tools.details, paths, options).output, tools, installed.pins)) {
         throw Failure::signature("another team");
+    }
+    // Once installed, its own pins decide every later update.
+    if (!pinnedSigners(*candidate)) {
+        throw Failure::install("the app in the disk image pins no signing keys it could take an update from");
     }
     return candidateVersion(*candidate, release, installed.build);
 }
@@ -305,10 +309,16 @@ platform::DownloadLimits downloadLimits(const std::optional<std::string>& maxByt
             kDownloadGraceSeconds, kMinAverageDownloadBytesPerSecond, kMaxDownloadSeconds};
 }
 
-std::string pinnedTeam(const platform::Bundle& bundle, TargetSystem system) {
-    if (system == TargetSystem::Mac) return kMacTeamIdentifier;
-    const auto value = bundle.infoValue("CorvidaleTeamIdentifier");
-    return value && value->kind == platform::PlistValue::Kind::String ? value->text : std::string();
+std::optional<SigningPins> pinnedSigners(const platform::Bundle& bundle, TargetSystem system) {
+    if (system == TargetSystem::Mac) return SigningPins{{kMacTeamIdentifier}, 1};
+    const auto text = [&bundle](const char* key) -> std::optional<std::string> {
+        const auto value = bundle.infoValue(key);
+        if (!value) return std::nullopt;
+        // Another type than a string reads as a text no rule accepts.
+        return value->kind == platform::PlistValue::Kind::String ? value->text : std::string("?");
+    };
+    const auto keys = text(kPinnedKeysKey), threshold = text(kSigningThresholdKey);
+    return keys ? parsePins(*keys, threshold) : std::nullopt;
 }
 
 InstallTarget installTarget(platform::Platform& platform) {

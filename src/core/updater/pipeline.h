@@ -32,10 +32,10 @@ inline constexpr const char* kPackageManagedMarker = ".package-managed";
 // a decimal count that can only raise the cap.
 platform::DownloadLimits downloadLimits(const std::optional<std::string>& maxBytesDefault);
 
-// The team an update must be signed by: fixed on macOS; on Linux the key id
-// the running bundle's Info.plist pins under CorvidaleTeamIdentifier (none:
-// no update is accepted).
-std::string pinnedTeam(const platform::Bundle& bundle, TargetSystem system = kThisSystem);
+// Who an update must be signed by: the one team on macOS; on Linux the key
+// ids and threshold a bundle's Info.plist pins (none when they are missing or
+// malformed: no update is accepted).
+std::optional<SigningPins> pinnedSigners(const platform::Bundle& bundle, TargetSystem system = kThisSystem);
 
 // What an installation needs, read on the main thread.
 InstallTarget installTarget(platform::Platform& platform);

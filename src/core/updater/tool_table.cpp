@@ -27,6 +27,8 @@ const ToolTable& toolTable(TargetSystem system) {
         {"{app}/Contents/MacOS/corvidale", {"--version"}, 10},
         {"/usr/bin/cp", {"-a", "-T", "--", "{app}", "{staging}"}},
         {"{helpers}/corvidale-image", {"detach", "{mount}"}},
+        "TeamIdentifier=",
+        true,
     };
     return system == TargetSystem::Mac ? mac : linux;
 }
@@ -52,22 +54,33 @@ ToolResult runRow(const ToolRow& row, const ToolPaths& paths, ToolOptions option
     return runTool(command.executable, command.arguments, options);
 }
 
-bool namesTeam(std::string_view detailsOutput, const ToolTable& table, std::string_view team) {
-    if (team.empty()) return false;
+bool signedByPins(std::string_view detailsOutput, const ToolTable& table, const std::optional<SigningPins>& pins) {
+    if (!pins) return false;
     // A line that only contains the text, or a second line naming a team,
     // may have been written by the bundle through a name it controls.
     int teamLines = 0;
-    bool pinned = false;
+    std::string_view team;
     while (!detailsOutput.empty()) {
         const std::size_t end = detailsOutput.find('\n');
         const std::string_view line = detailsOutput.substr(0, end);
         if (line.starts_with(table.teamLinePrefix)) {
             ++teamLines;
-            pinned = line.substr(table.teamLinePrefix.size()) == team;
+            team = line.substr(table.teamLinePrefix.size());
         }
         detailsOutput = end == std::string_view::npos ? std::string_view() : detailsOutput.substr(end + 1);
     }
-    return teamLines == 1 && pinned;
+    if (teamLines != 1) return false;
+    std::vector<std::string> signers;
+    while (table.teamLineListsKeys) {
+        const std::size_t comma = team.find(',');
+        // One id that is not well-formed fails them all.
+        if (!isKeyId(team.substr(0, comma))) return false;
+        signers.emplace_back(team.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        team.remove_prefix(comma + 1);
+    }
+    if (!table.teamLineListsKeys) signers.emplace_back(team);
+    return pinnedAmong(*pins, signers) >= pins->threshold;
 }
 
 std::string toolMessage(const ToolResult& result, const ToolRow& row) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "signing_pins.h"
 #include "target_system.h"
 #include "tool_runner.h"
 
@@ -26,6 +28,8 @@ struct ToolRow {
 struct ToolTable {
     ToolRow attach, verify, details, assess, copy, detach;
     std::string teamLinePrefix = "TeamIdentifier=";
+    // The team line lists every key that signed, separated by commas.
+    bool teamLineListsKeys = false;
 };
 
 const ToolTable& toolTable(TargetSystem system = kThisSystem);
@@ -46,10 +50,11 @@ ToolCommand commandFor(const ToolRow& row, const ToolPaths& paths);
 // Runs the row's command for one run's paths, within the row's time.
 ToolResult runRow(const ToolRow& row, const ToolPaths& paths, ToolOptions options = {});
 
-// Whether the details output names exactly the pinned team: exactly one line
-// starts with the team line prefix, and that whole line is the prefix and
-// `team`. An empty team matches nothing.
-bool namesTeam(std::string_view detailsOutput, const ToolTable& table, std::string_view team);
+// Whether the details output shows enough pinned signers: exactly one line
+// starts with the team line prefix, and at least the threshold of distinct
+// pinned keys are named in the rest of it (where the table lists keys, every
+// one a well-formed key id). No pins match nothing.
+bool signedByPins(std::string_view detailsOutput, const ToolTable& table, const std::optional<SigningPins>& pins);
 
 // What a tool said about its failure: its last line, when the tool wrote it
 // under its own name as the system's tools do (anything else may come from

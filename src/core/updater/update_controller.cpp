@@ -57,14 +57,26 @@ void UpdateController::runAutoUpdate() {
     checkForNewerRelease(
         platform_,
         jobs_.guard([this](CheckOutcome outcome) {
-            // An error counts as nothing newer.
-            if (outcome.release) {
+            // An error counts as nothing newer, and so does a release whose
+            // rollout has not reached this installation yet.
+            if (outcome.release && takesNow(*outcome.release)) {
                 installUpdate(*outcome.release, true);
             } else {
                 reporter_.automaticCheckFoundNothing();
             }
         }),
         installedBuild_);
+}
+
+bool UpdateController::takesNow(const Release& release) {
+    if (release.rollout.form == Rollout::Form::None) return true;
+    const auto decision =
+        rolloutDecision(release.rollout, rolloutPosition(platform_.defaults()), platform_.secondsSince1970());
+    if (decision == RolloutDecision::Malformed) {
+        platform_.process().systemLog("auto update held back: the feed's rollout for build " +
+                                      std::to_string(release.build) + " is malformed");
+    }
+    return decision == RolloutDecision::Take;
 }
 
 void UpdateController::installUpdate(const Release& release, bool automatic) {

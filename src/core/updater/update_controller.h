@@ -33,6 +33,8 @@ public:
 
 private:
     void runAutoUpdate();
+    // Whether an automatic check takes this release now, as its rollout says.
+    bool takesNow(const Release& release);
     void finishInstallation(const InstalledApp& installed, bool automatic, std::exception_ptr error);
     std::function<void()> relaunchAction();
 
