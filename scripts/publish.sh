@@ -4,7 +4,7 @@
 # and writes the update feed that names the image.
 #
 #   scripts/publish.sh [--republish] [--new-key] [--key <private key PEM>]... [--rollout-hours N
-#                      [--rollout-start <UTC time>]] [--expires-days N]
+#                      [--rollout-start <UTC time>]] [--expires-days N] [--notes <text file>]
 #                      <built bundle> <private key PEM> <output folder> [feed file name]
 #
 # The feed file name defaults to linux.json. Upload the image and the feed to
@@ -23,17 +23,18 @@
 # installs over N hours from now (or from --rollout-start, e.g.
 # 2027-01-15T08:00:00Z); see docs/releasing.md. The feed is signed by the
 # same keys (<feed>.sig beside it) and says it expires in 30 days, or
-# --expires-days N: publish again before then.
+# --expires-days N: publish again before then. --notes puts a UTF-8 text file in
+# the feed as the release's notes, which the clients show under "What's new".
 set -euo pipefail
 
-usage="usage: $0 [--republish] [--new-key] [--key <PEM>]... [--rollout-hours N [--rollout-start <UTC time>]] [--expires-days N] <built bundle> <private key PEM> <output folder> [feed file name]"
+usage="usage: $0 [--republish] [--new-key] [--key <PEM>]... [--rollout-hours N [--rollout-start <UTC time>]] [--expires-days N] [--notes <text file>] <built bundle> <private key PEM> <output folder> [feed file name]"
 feed_options=()
 more_keys=()
 expires_days=30
 while [ "$#" -gt 0 ]; do
   case "$1" in
     --republish | --new-key) feed_options+=("$1") && shift ;;
-    --rollout-hours | --rollout-start)
+    --rollout-hours | --rollout-start | --notes)
       [ "$#" -ge 2 ] || { echo "$usage" >&2; exit 2; }
       feed_options+=("$1" "$2") && shift 2 ;;
     --key)

@@ -212,13 +212,15 @@ print(image)' "$site/linux.json")" || fail "feed: $(cat "$site/linux.json")"
 # Publishing again into the live folder: name | refused with (=: nothing new published) | options | key |
 # change to the bundle. At every read the feed names an image whose digest it gives; a live image never
 # changes; what is refused leaves the folder as it was.
+printf 'Faster.\n\0' >"$work/notes.txt" && printf '\377' >"$work/bad-notes.txt"
 publish_cases=(
   "the same bundle again|=||a|true"
   "the same build, other bytes|already published with other bytes||a|chmod u+w Contents && echo x >Contents/x"
   "the same build, other bytes, --republish||--republish|a|chmod u+w Contents && echo x >Contents/x"
   "signed with a key it does not pin|but pins key $id_a||b|true"
   "signed with the key the clients pin, pinning a new one||--new-key --republish|b|true"
-  "a rollout of 48 hours||--republish --rollout-hours 48 --rollout-start 2027-01-15T08:00:00Z|a|chmod u+w Contents && echo y >Contents/y"
+  "a rollout of 48 hours, with notes||--republish --rollout-hours 48 --rollout-start 2027-01-15T08:00:00Z --notes $work/notes.txt|a|chmod u+w Contents && echo y >Contents/y"
+  "notes not UTF-8|are not UTF-8|--notes $work/bad-notes.txt|a|true"
   "a rollout of 721 hours|from 1 to 720|--rollout-hours 721|a|true"
   "a feed that expires at once|takes 1 to 3650|--expires-days 0|a|true"
   "a rollout from an unreadable time|UTC time such as|--rollout-hours 5 --rollout-start 2027-02-30T08:00:00Z|a|true"
@@ -257,7 +259,8 @@ for row in "${publish_cases[@]}"; do
   fi
 done
 mv "$work/live.json" "$site/linux.json"
-grep -qz '"rollout": {[[:space:]]*"start": "2027-01-15T08:00:00Z",[[:space:]]*"hours": 48' "$site/linux.json" || fail "no rollout in the feed"
+grep -qz '"rollout": {[[:space:]]*"start": "2027-01-15T08:00:00Z",[[:space:]]*"hours": 48' "$site/linux.json" &&
+  grep -q '"notes": "Faster.\\n\\u0000"' "$site/linux.json" || fail "no rollout or notes in the feed: $(cat "$site/linux.json")"
 # The client's rules; a feed that cannot be written (a version not UTF-8) leaves the published one as it was.
 for value in CFBundleShortVersionString=$'2.0\e[2J' CFBundleShortVersionString=$'2.0\xc2\x9f' CFBundleVersion=7.0; do
   "$build/tools/corvidale-release" set-info "$work/pub.app" "$value" 2>/dev/null && fail "set-info took $value"

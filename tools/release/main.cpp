@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "usage: corvidale-release info <bundle> <key>\n"
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
     "       corvidale-release feed [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]\n"
-    "                              [--expires-days N [--sign-feed <private key PEM>]...]\n"
+    "                              [--expires-days N [--sign-feed <private key PEM>]...] [--notes <text file>]\n"
     "                              <bundle> <image> <feed file to write>\n";
 constexpr const char* kVersionKey = "CFBundleShortVersionString";
 constexpr const char* kBuildKey = "CFBundleVersion";
@@ -152,6 +152,8 @@ struct FeedOptions {
     // "expires"), and the keys that sign it.
     std::int64_t expiresDays = 0;
     std::vector<std::string> feedKeys;
+    // The release's notes, as the file gives them (empty: none).
+    std::string notes;
 };
 
 std::string utcTime(std::time_t when) {
@@ -291,6 +293,7 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     if (options.rolloutHours > 0) {
         document["rollout"] = {{"start", options.rolloutStart}, {"hours", options.rolloutHours}};
     }
+    if (!options.notes.empty()) document["notes"] = options.notes;
     checkRepublish(feed, build, document["sha256"], options);
     std::string text;
     try {
@@ -304,12 +307,19 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
     return 0;
 }
 
+// What clients show is cut at 16 KiB; a file far past that is no release note.
+std::string readNotes(const std::string& path) {
+    std::string notes = readSmallFile(AT_FDCWD, path, 64 * 1024, true);
+    if (!isValidUtf8(notes)) throw ToolError("the notes in " + encodeName(path) + " are not UTF-8");
+    return notes;
+}
+
 int runFeed(std::vector<std::string> args) {
     FeedOptions options;
     std::string hours, start, expires;
     while (!args.empty() && args[0].starts_with("--")) {
         const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start" ||
-                            args[0] == "--expires-days" || args[0] == "--sign-feed";
+                            args[0] == "--expires-days" || args[0] == "--sign-feed" || args[0] == "--notes";
         if (valued && args.size() < 2) throw UsageError(args[0] + " needs a value");
         if (args[0] == "--republish") {
             options.republish = true;
@@ -317,6 +327,9 @@ int runFeed(std::vector<std::string> args) {
             options.newKey = true;
         } else if (args[0] == "--sign-feed") {
             options.feedKeys.push_back(args[1]);
+            args.erase(args.begin());
+        } else if (args[0] == "--notes") {
+            options.notes = readNotes(args[1]);
             args.erase(args.begin());
         } else if (args[0] == "--expires-days") {
             expires = args[1];
