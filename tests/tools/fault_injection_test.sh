@@ -23,11 +23,13 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # holding its output, one that never ends, one that is killed, one that writes into its app, and as an
 # executable that may not run.
 id="$("$codesign" keygen "$work/key.pem")" || exit 1
+# What the start checks leave running is told from what another run of this test leaves by its length.
+linger="4711.$$"
 for n in 1 7 lingers hangs killed writes unrunnable; do
   app="$work/$n/Corvidale.app"
   mkdir -p "$app" && cp -a "$build/Corvidale.app/." "$app" || exit 1
   case $n in
-    lingers) run='sleep 4711 &' ;; hangs) run='sleep 4711' ;; killed) run='kill -9 $$' ;;
+    lingers) run="sleep $linger &" ;; hangs) run="sleep $linger" ;; killed) run='kill -9 $$' ;;
     writes) run='echo >"$0.log"' ;; *) run='' ;;
   esac
   printf '#!/bin/sh\necho "Corvidale %s"\n%s\n' "$n" "$run" >"$app/Contents/MacOS/corvidale"
@@ -107,7 +109,7 @@ for case in "lingers|installed" "hangs|Gatekeeper refused it" "killed|Gatekeeper
   restore && started=$SECONDS
   attempt "start check that ${case%%|*}" "${case#*|}" install $(release_of "${case%%|*}")
   [ $((SECONDS - started)) -lt 20 ] || fail "start check that ${case%%|*}: $((SECONDS - started)) s"
-  ! pgrep -f 'sleep 4711' >/dev/null || fail "start check that ${case%%|*}: its child is still running"
+  ! pgrep -f "sleep $linger" >/dev/null || fail "start check that ${case%%|*}: its child is still running"
   next_run "start check that ${case%%|*}"
 done
 
@@ -118,7 +120,7 @@ living() { ps -o stat= -s "$1" | grep -cv '^Z'; }  # the processes of a session,
 killed_run() {  # <temporary folder>: sets `session`, the killed run's, and `folder`, its own
   restore && mkdir -p "$1"
   TMPDIR="$1" setsid "$driver" "$installed" $(release_of hangs) >/dev/null 2>&1 &
-  session=$! && for _ in $(seq 300); do pgrep -s "$session" -f 'sleep 4711' >/dev/null && break; sleep 0.1; done
+  session=$! && for _ in $(seq 300); do pgrep -s "$session" -f "sleep $linger" >/dev/null && break; sleep 0.1; done
   kill -KILL "$session" && wait "$session" 2>/dev/null
   folder="$(ls -d "$1"/corvidale-update-*)"
 }
@@ -128,7 +130,7 @@ killed_run "$lined" && TMPDIR="$lined" attempt "after a run killed in a folder n
 kill -0 "$victim" && [ "$(living "$session")" = 0 ] && [ -z "$(ls -A "$lined")" ] ||
   fail "after a run killed in a folder naming a group: its check or the group lived, or it left $(ls -A "$lined")"
 kill "$victim" && rm -r "$lined"
-killed_run "$TMPDIR" && check="$(pgrep -s "$session" -f 'sleep 4711' | xargs ps -o pgid= -p | tr -d ' ')"
+killed_run "$TMPDIR" && check="$(pgrep -s "$session" -f "sleep $linger" | xargs ps -o pgid= -p | tr -d ' ')"
 kill -KILL -- -"$check" && for _ in $(seq 100); do pgrep -g "$check" >/dev/null || break; sleep 0.1; done  # reaped too
 setsid sh -c 'sleep 4714 & exec flock "$1" sleep 4713' sh "$folder" & holder=$!
 for _ in $(seq 100); do pgrep -s "$holder" -f 'sleep 4713' >/dev/null && break; sleep 0.1; done
