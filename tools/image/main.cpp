@@ -106,7 +106,11 @@ void extract(const std::string& image, const std::string& mountPath, int mountFd
     }
     if (::mkdirat(mountFd, kStaging, 0700) != 0) throw ToolError("cannot make the extraction folder");
     const std::string staging = mountPath + "/" + kStaging;
-    if (runUnsquashfs({"-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-dest", staging, imageArg},
+    // Its queues default to 256 MB each, which it fills with an image this
+    // size: 16 MB each keep it under 40 MB at the same speed (measured on
+    // 225 MB: 1.22 s against 1.20 s, peak 37 MB against 231 MB).
+    if (runUnsquashfs({"-no-xattrs", "-no-progress", "-quiet", "-strict-errors", "-force", "-da", "16", "-fr", "16",
+                       "-dest", staging, imageArg},
                       nullptr) != 0) {
         // Checked before the half-extracted files go: a full disk is the
         // user's to fix, not a broken image.
