@@ -234,6 +234,20 @@ def follow_install(bench, release, process, start, run, temporary):
     return result
 
 
+def cold_start():
+    """Flushes and drops the page cache, so that every round starts with the published image on disk and
+    nothing of it in memory: the download then leaves the same bytes hot for the shell and for the plain
+    tools, whose later phases read them in the same state. Answers whether the cache could be dropped
+    (root only)."""
+    os.sync()
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return True
+    except OSError:
+        return False
+
+
 def install_round(bench, release, name, bundle, index):
     """The shell's update self-test installs the release over a 1.0 copy of
     `bundle`, with its own helpers."""
@@ -248,7 +262,7 @@ def install_round(bench, release, name, bundle, index):
                       url_in_env=True, env={"TMPDIR": temporary})
     run = "%sinstall-%s-%d" % (bench.prefix, name, index)
     try:
-        os.sync()  # the previous round's writes are not this round's to flush
+        release["cold"] = cold_start() and release.get("cold", True)  # the previous round's writes are not this one's
         with launched(program, "%s/page?run=%s" % (bench.url_base, run), run, bench.base_env, bench.work,
                       bench.logs) as (process, start, log):
             result = follow_install(bench, release, process, start, run, temporary)
@@ -303,7 +317,7 @@ def plain_round(bench, release, index):
     os.makedirs(folder)
     result = {"seconds": {}, "rss": {}}
     try:
-        os.sync()
+        release["cold"] = cold_start() and release.get("cold", True)
         for phase, argv in steps:
             seconds, rss, status, output = timed(argv)
             if status != 0 or (phase in ("digest", "openssl") and release["sha256"] not in output):
@@ -445,6 +459,9 @@ def run(bench, shells, args):
                 print("install round %d  %s" % (index + 1, describe(name, results[name][-1])))
                 sys.stdout.flush()
         report(release, names, results)
+        print("Each round started with the page cache %s." % (
+            "dropped (the image cold on disk; what the download wrote hot for every later phase, on both sides)"
+            if release.get("cold") else "as it was: dropping it needs root, so rounds may find the image cached"))
         print("Load average at the end of the install rounds: %s" % load_average())
         sys.stdout.flush()
     finally:
