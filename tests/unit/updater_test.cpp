@@ -16,6 +16,7 @@
 
 #include "core/updater/failure.h"
 #include "core/updater/feed.h"
+#include "core/updater/feed_signature.h"
 #include "core/updater/relaunch.h"
 #include "core/updater/version.h"
 #include "curl/url_session.h"
@@ -72,6 +73,9 @@ TEST(Feed, FeedUrlChoice) {
     EXPECT_EQ(feedURL("https://feed.test/f.json", none, onLinux), "https://feed.test/f.json");
     EXPECT_EQ(feedURL("not a url", own, onLinux), "https://corvidale.com/downloads/linux.json");
     EXPECT_EQ(feedURL(none, own, TargetSystem::Mac), "https://corvidale.com/downloads/mac.json");
+    // The feed's signature sits beside it, whatever query or fragment the feed's address carries.
+    EXPECT_EQ(feedSignatureURL("https://x/linux.json"), "https://x/linux.json.sig");
+    EXPECT_EQ(feedSignatureURL("https://x/linux.json#top?v=2"), "https://x/linux.json.sig#top?v=2");
     EXPECT_EQ(feedURL("not a url", "other.app", onLinux), none);
     EXPECT_EQ(feedURL(none, "COM.corvidale.desktop", onLinux), none);
     EXPECT_EQ(feedURL(none, none, onLinux), none);

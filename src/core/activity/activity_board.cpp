@@ -30,10 +30,7 @@ std::string byteCount(std::uint64_t bytes) {
 void ActivityBoard::setWindow(platform::Window* window) {
     window_ = window;
     if (window_ == nullptr) return;
-    std::weak_ptr<int> alive = lifetime_;
-    window_->setActivityCancelHandler([this, alive](std::uint64_t id) {
-        if (!alive.expired()) cancel(id);
-    });
+    window_->setActivityCancelHandler(timers_.guard([this](std::uint64_t id) { cancel(id); }));
 }
 
 std::uint64_t ActivityBoard::start(bool inWindow, std::function<void()> cancel) {
@@ -66,9 +63,8 @@ void ActivityBoard::cancel(std::uint64_t id) {
 void ActivityBoard::showSoon() {
     if (showPending_) return;
     showPending_ = true;
-    std::weak_ptr<int> alive = lifetime_;
-    queue_.after(kShowInterval, [this, alive] {
-        if (!alive.expired() && showPending_) show();
+    timers_.after(kShowInterval, [this] {
+        if (showPending_) show();
     });
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/platform/activity.h"
-#include "core/platform/main_queue.h"
+#include "core/platform/timers.h"
 #include "core/platform/window.h"
 
 namespace corvidale {
@@ -36,7 +36,7 @@ std::string byteCount(std::uint64_t bytes);
 class ActivityBoard {
 public:
     ActivityBoard(platform::MainQueue& queue, platform::LauncherProgress& launcher)
-        : queue_(queue), launcher_(launcher) {}
+        : launcher_(launcher), timers_(queue) {}
     ActivityBoard(const ActivityBoard&) = delete;
     ActivityBoard& operator=(const ActivityBoard&) = delete;
 
@@ -59,14 +59,14 @@ private:
     void show();
     void cancel(std::uint64_t id);
 
-    platform::MainQueue& queue_;
     platform::LauncherProgress& launcher_;
     platform::Window* window_ = nullptr;
     std::map<std::uint64_t, Work> work_;
     std::uint64_t nextId_ = 1;
     bool showPending_ = false;
     std::optional<double> lastLauncher_;
-    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+    // Last, so that its jobs die first.
+    platform::TimerOwner timers_;
 };
 
 }  // namespace corvidale
