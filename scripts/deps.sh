@@ -10,7 +10,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config
   # the app
-  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev libidn2-dev nlohmann-json3-dev libssl-dev libplist-dev
+  libgtk-4-dev libwebkitgtk-6.0-dev libcurl4-openssl-dev libidn2-dev nlohmann-json3-dev libssl-dev libplist-dev libzstd-dev
   # Linux releases: squashfs disk images (mksquashfs to publish, unsquashfs to install)
   squashfs-tools
   # the tests

@@ -123,12 +123,15 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
               "\"$2\" && ls tmp/*/corvidale-download-* >/dev/null 2>&1 && echo kept >>log\n"
               "grep -qsx $step fail && { cat said; exit 1; }\ncase $step in attach) cp -a volume/. \"$2\";; "
               "details) cat details;; detach) rm -rf \"$1\";; verify) [ ! -e \"$1/Contents/x\" ];; "
-              "assess) ! grep -qs assess writes || touch \"${1%/MacOS/*}/x\";; esac\n");
+              "assess) ! grep -qs assess writes || touch \"${1%/MacOS/*}/x\";; rebuild) [ -d \"$2/Contents\" ] && "
+              "cp -a rebuilt/. \"$3\";; esac\n");
     fs::permissions(tool, fs::perms::owner_all);
     const ToolTable tools{{tool, {"attach", "{image}", "{mount}"}}, {tool, {"verify", "{app}"}},
                           {tool, {"details", "{app}"}}, {tool, {"assess", "{app}/Contents/MacOS/corvidale"}},
-                          {tool, {"copy", "{app}", "{staging}"}}, {tool, {"detach", "{mount}"}}, "TeamIdentifier=", true};
+                          {tool, {"copy", "{app}", "{staging}"}}, {tool, {"detach", "{mount}"}},
+                          {tool, {"rebuild", "{image}", "{installed}", "{mount}"}}, "TeamIdentifier=", true};
     put(s / "site/C.sqfs", image);
+    put(s / "site/D.delta", "the delta");
     httplib::Server server;  // /<status> answers with that status and the image
     server.Get(R"(/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
         response.status = std::stoi(request.matches[1]);
@@ -189,6 +192,18 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
             put(s / record, formatRecord({elsewhere, run.value_or(ProcessIdentity{INT_MAX, 0, "/gone"}), holding}));
         };
     };
+    // A delta from build 1 (the installed one), rebuilt into what rebuilt/ holds; the image is there to fall back on.
+    const std::string deltaBytes = "the delta", viaDelta = "rebuild verify details copy detach assess verify swap";
+    const auto delta = [&](std::int64_t from, std::string digest, bool imageToo = true) -> Change {
+        return [&, from, digest, imageToo](Release& r, auto&, auto&) {
+            r.deltas = {{from, "file://" + (s / "site/D.delta").string(), digest}};
+            if (!imageToo) r.imageURL = "file:///no/such/image";
+        };
+    };
+    const std::map<std::string, std::string> rebuilt = {{"rebuilt/Corvidale.app/Contents/id", kId},
+                                                        {"rebuilt/Corvidale.app/Contents/MacOS/corvidale", "delta"}};
+    auto sealBroken = rebuilt;
+    sealBroken["rebuilt/Corvidale.app/Contents/x"] = "edited";
     std::string upper = sha256Hex(image);
     for (char& c : upper) c = static_cast<char>(std::toupper(c));
     const std::vector<Row> rows = {
@@ -283,6 +298,17 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          }, "new", {}, 1},
         {"no folder for caches", "install(\"this user has no folder for caches\")", "", {},
          doing([&] { files.cache = "relative/cache"; })},
+        // Deltas: taken only from the installed build; any fault gives the full image in the same run.
+        {"by a delta, the image never fetched", ok, viaDelta, rebuilt, delta(1, sha256Hex(deltaBytes), false), "delta"},
+        {"a delta from another build", ok, all, rebuilt, delta(2, sha256Hex(deltaBytes))},
+        {"a delta of another digest", ok, "fallback " + all, rebuilt, delta(1, sha256Hex(image))},
+        {"a delta that does not apply", ok, "rebuild fallback " + all, {{"fail", "rebuild"}}, delta(1, sha256Hex(deltaBytes))},
+        {"a delta whose result fails the seal", ok, "rebuild verify detach fallback " + all, sealBroken,
+         delta(1, sha256Hex(deltaBytes))},
+        {"a delta and an image both bad", "checksum", "fallback", {}, [&](Release& r, auto& t, auto& tl) {
+             delta(1, "0")(r, t, tl);
+             r.sha256 = "0";
+         }},
         // Stopped by the user: while it downloads, and as the checks begin.
         {"cancelled downloading", "the installation was cancelled", "", {},
          [](auto&, InstallTarget& t, auto&) { t.cancelled = std::make_shared<std::atomic<bool>>(true); }},
@@ -295,8 +321,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
          }},
     };
     for (const auto& row : rows) {
-        for (const auto& path : {apps, tmp, s / "tmp2", s / "cache", s / "volume", s / "log", s / "fail", s / "said",
-                                 s / "writes"}) {
+        for (const auto& path : {apps, tmp, s / "tmp2", s / "cache", s / "volume", s / "rebuilt", s / "log", s / "fail",
+                                 s / "said", s / "writes"}) {
             fs::remove_all(path);
         }
         put(app / "Contents/id", kId);
@@ -321,6 +347,11 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         files.info = {{"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "7"}, {"CorvidaleTeamIdentifier", pin}};
         files.installedInfo = {{"CFBundleVersion", "1"}, {"CorvidaleTeamIdentifier", pin}};
         InstallTarget target{app, kId, session, files, downloadLimits(std::nullopt)};
+        std::vector<std::string> logged;
+        target.log = [&](const std::string& line) {
+            logged.push_back(line);
+            std::ofstream(s / "log", std::ios::app) << "fallback\n";
+        };
         ToolTable rowTools = tools;
         holder = -1;
         if (row.change) row.change(release, target, rowTools);
@@ -344,7 +375,8 @@ TEST(Pipeline, EveryFailureLeavesTheAppAndCleansUp) {
         }
         EXPECT_EQ(snapshot(apps), expected) << row.name;
         EXPECT_EQ(snapshot(tmp), keptTmp) << row.name;  // no image, no mount directory
-        EXPECT_LE(files.reads, 1) << row.name;  // the candidate's Info.plist is read once
+        EXPECT_LE(files.reads, 1 + !logged.empty()) << row.name;  // the candidate's Info.plist is read once
+        for (const auto& line : logged) EXPECT_TRUE(line.starts_with("[update] the delta from build 1 was not used (")) << line;
         // Nothing of a run that is over stays, nor its record; of any other, nothing goes.
         EXPECT_EQ(fs::exists(elsewhere) + fs::exists(s / record), row.kept) << row.name;
         if (holder > 0) {

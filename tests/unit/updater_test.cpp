@@ -169,6 +169,31 @@ TEST(Feed, NotesArePlainTextCutAtACharacterAndNeverMakeTheFeedUnreadable) {
     }
 }
 
+TEST(Feed, DeltasAreReadWhereWholeAndNeverMakeTheFeedUnreadable) {
+    std::string many;
+    for (int i = 0; i < 70; ++i) many += R"(, {"from": 1, "file": "m", "sha256": "x"})";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {R"([{"from": 56, "file": "d/56.delta", "sha256": "AB"}, {"from": "+55", "file": "https://cdn.test/55", "sha256": "cd"},
+            {"from": 54.5, "file": "x", "sha256": "1"}, {"from": 53, "file": 7, "sha256": "1"}, {"from": 52, "file": "x"},
+            {"from": 51, "file": "ftp://x/y", "sha256": "1"}, {"from": 50, "file": "http://[::1", "sha256": "1"}, 3, "s"])",
+         "56 https://x/d/56.delta AB|55 https://cdn.test/55 cd|"},
+        {R"({"from": 56, "file": "d", "sha256": "AB"})", ""}, {"null", ""}, {"[]", ""},
+        {R"([{"from": 2, "file": "m", "sha256": "x"})" + many + "]", std::string("2 https://x/m x|") + [] {
+             std::string rest;
+             for (int i = 1; i < 64; ++i) rest += "1 https://x/m x|";
+             return rest;
+         }()},
+    };
+    for (const auto& [deltas, expected] : rows) {
+        platform::URLResponse response{true, 200, false, feed("58", "\"a\"", ", \"deltas\": " + deltas), "", ""};
+        const auto release = readFeed(response, "https://x/f.json", {"com.corvidale.desktop", 57});
+        ASSERT_TRUE(release) << deltas;
+        std::string seen;
+        for (const auto& delta : release->deltas) seen += std::to_string(delta.from) + " " + delta.url + " " + delta.sha256 + "|";
+        EXPECT_EQ(seen, expected) << deltas.substr(0, 60);
+    }
+}
+
 TEST(Feed, ValidatesWhatHttpsAndFileUrlsServe) {
     char folder[] = "/tmp/corvidale-feed-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);

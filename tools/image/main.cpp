@@ -1,6 +1,7 @@
 // corvidale-image: the disk images of Linux releases are squashfs images, and
 // this tool "attaches" one by extracting it into an empty directory and
-// "detaches" it by removing what was extracted.
+// "detaches" it by removing what was extracted. It also "rebuilds" a release
+// from the installed app and a delta into such a directory.
 //
 // unsquashfs alone keeps names inside its destination, but run as root it also
 // restores device nodes, set-user-ID bits, foreign owners and file
@@ -18,11 +19,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "common/fs.h"
+#include "delta/delta.h"
+#include "delta/tree.h"
 #include "core/util/child_process.h"
 #include "core/util/tree.h"
 #include "listing.h"
@@ -40,7 +44,8 @@ constexpr std::uint64_t kFreeBytesForFull = 1 << 20;
 
 constexpr const char* kUsage =
     "usage: corvidale-image attach <image> <empty directory>\n"
-    "       corvidale-image detach <directory>\n";
+    "       corvidale-image detach <directory>\n"
+    "       corvidale-image rebuild <delta> <installed app> <empty directory>\n";
 
 // Runs unsquashfs with its standard error ours, and answers its exit status
 // (-1 when it did not exit); its standard output goes line by line to
@@ -131,13 +136,10 @@ void extract(const std::string& image, const std::string& mountPath, int mountFd
     if (::unlinkat(mountFd, kStaging, AT_REMOVEDIR) != 0) throw ToolError("cannot remove the extraction folder");
 }
 
-int attach(const std::string& image, const std::string& mountArg) {
-    struct stat imageInfo {};
-    if (image.empty() || ::stat(image.c_str(), &imageInfo) != 0 || !S_ISREG(imageInfo.st_mode)) {
-        throw ToolError("not an image file: " + encodeName(image));
-    }
-    const std::string mountPath = withoutTrailingSlashes(mountArg);
-    const Fd mount = openDirectory(AT_FDCWD, mountPath);
+// The mount directory: this user's, empty, and made private, with the marker
+// that detach looks for.
+Fd prepareMount(const std::string& mountPath) {
+    Fd mount = openDirectory(AT_FDCWD, mountPath);
     struct stat mountInfo {};
     if (::fstat(mount.get(), &mountInfo) != 0 || mountInfo.st_uid != ::geteuid()) {
         throw ToolError("the mount directory belongs to another user");
@@ -146,15 +148,64 @@ int attach(const std::string& image, const std::string& mountArg) {
     // Nobody else may look at, or slip anything into, what is extracted.
     if (::fchmod(mount.get(), 0700) != 0) throw ToolError("cannot protect the mount directory");
     writeNewFile(mount.get(), kMarker, "corvidale-image\n", 0600);
+    return mount;
+}
+
+// Runs `fill`, and on any failure leaves the mount directory as empty as a
+// detach would.
+void filling(int mountFd, const std::function<void()>& fill) {
     try {
-        extract(image, mountPath, mount.get());
+        fill();
     } catch (...) {
         try {
-            removeContents(mount.get());
+            removeContents(mountFd);
         } catch (const ToolError&) {
         }
         throw;
     }
+}
+
+Fd openRegularFile(const std::string& path, const char* what) {
+    Fd file(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw ToolError(std::string("not ") + what + ": " + encodeName(path));
+    }
+    return file;
+}
+
+int attach(const std::string& image, const std::string& mountArg) {
+    openRegularFile(image, "an image file");
+    const std::string mountPath = withoutTrailingSlashes(mountArg);
+    const Fd mount = prepareMount(mountPath);
+    filling(mount.get(), [&] { extract(image, mountPath, mount.get()); });
+    return 0;
+}
+
+// Rebuilds the next release from the installed app and a delta: a copy of
+// the app, the delta applied to it, and only then moved into view under the
+// installed app's name. The installed app is only read.
+int rebuild(const std::string& deltaPath, const std::string& installedArg, const std::string& mountArg) {
+    const Fd deltaFile = openRegularFile(deltaPath, "a delta file");
+    const std::filesystem::path installed(withoutTrailingSlashes(installedArg));
+    const std::string name = installed.filename().string();
+    if (name.empty() || name == "." || name == "..") throw ToolError("not an app: " + encodeName(installedArg));
+    const Fd installedFolder = openDirectory(AT_FDCWD, installed.has_parent_path() ? installed.parent_path().string() : ".");
+    const Fd mount = prepareMount(withoutTrailingSlashes(mountArg));
+    filling(mount.get(), [&] {
+        if (::mkdirat(mount.get(), kStaging, 0700) != 0) throw ToolError("cannot make the extraction folder");
+        const Fd staging = openDirectory(mount.get(), kStaging);
+        delta::copyTree(installedFolder.get(), staging.get(), name);
+        {
+            const Fd app = openDirectory(staging.get(), name);
+            delta::TreeSink sink(app.get());
+            delta::readDelta(deltaFile.get(), sink, {kMaxExtractedBytes, kMaxEntries});
+        }
+        if (::renameat2(staging.get(), name.c_str(), mount.get(), name.c_str(), RENAME_NOREPLACE) != 0) {
+            throw ToolError("cannot move " + encodeName(name) + " into place: " + std::strerror(errno));
+        }
+        if (::unlinkat(mount.get(), kStaging, AT_REMOVEDIR) != 0) throw ToolError("cannot remove the extraction folder");
+    });
     return 0;
 }
 
@@ -178,6 +229,7 @@ int detach(const std::string& mountArg) {
 int run(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "attach") return attach(args[1], args[2]);
     if (args.size() == 2 && args[0] == "detach") return detach(args[1]);
+    if (args.size() == 4 && args[0] == "rebuild") return rebuild(args[1], args[2], args[3]);
     throw UsageError("unknown command");
 }
 

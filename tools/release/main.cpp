@@ -21,6 +21,7 @@
 #include "codesign/manifest.h"
 #include "codesign/seal.h"
 #include "common/fs.h"
+#include "delta_command.h"
 #include "core/util/digest.h"
 #include "core/util/plist_bounds.h"
 #include "core/updater/feed_signature.h"
@@ -36,7 +37,8 @@ constexpr const char* kUsage =
     "       corvidale-release set-info <bundle> <key>=<value>...\n"
     "       corvidale-release feed [--republish] [--new-key] [--rollout-hours N [--rollout-start <UTC time>]]\n"
     "                              [--expires-days N [--sign-feed <private key PEM>]...] [--notes <text file>]\n"
-    "                              <bundle> <image> <feed file to write>\n";
+    "                              [--delta <from build> <delta file>]... <bundle> <image> <feed file to write>\n"
+    "       corvidale-release delta --from <old image> --to <new image> -o <file>\n";
 constexpr const char* kVersionKey = "CFBundleShortVersionString";
 constexpr const char* kBuildKey = "CFBundleVersion";
 constexpr const char* kPinKey = "CorvidaleTeamIdentifier";
@@ -154,6 +156,8 @@ struct FeedOptions {
     std::vector<std::string> feedKeys;
     // The release's notes, as the file gives them (empty: none).
     std::string notes;
+    // Deltas to this release: the build each is from and its file.
+    std::vector<std::pair<std::string, std::string>> deltas;
 };
 
 std::string utcTime(std::time_t when) {
@@ -294,6 +298,15 @@ int writeFeed(const std::string& bundle, const std::string& image, const std::st
         document["rollout"] = {{"start", options.rolloutStart}, {"hours", options.rolloutHours}};
     }
     if (!options.notes.empty()) document["notes"] = options.notes;
+    for (const auto& [from, file] : options.deltas) {
+        const std::size_t cut = file.rfind('/');
+        if ((cut == std::string::npos ? "." : file.substr(0, cut)) != feedDir) {
+            throw ToolError("a delta and the feed must be in the same folder");
+        }
+        document["deltas"].push_back({{"from", std::stoll(from)},
+                                      {"file", urlPathSegment(file.substr(cut == std::string::npos ? 0 : cut + 1))},
+                                      {"sha256", sha256HexOfFile(file)}});
+    }
     checkRepublish(feed, build, document["sha256"], options);
     std::string text;
     try {
@@ -321,7 +334,13 @@ int runFeed(std::vector<std::string> args) {
         const bool valued = args[0] == "--rollout-hours" || args[0] == "--rollout-start" ||
                             args[0] == "--expires-days" || args[0] == "--sign-feed" || args[0] == "--notes";
         if (valued && args.size() < 2) throw UsageError(args[0] + " needs a value");
-        if (args[0] == "--republish") {
+        if (args[0] == "--delta") {
+            const bool build = args.size() >= 3 && !args[1].empty() && args[1].size() <= 18 &&
+                               args[1].find_first_not_of("0123456789") == std::string::npos;
+            if (!build) throw UsageError("--delta needs <from build> <delta file>");
+            options.deltas.emplace_back(args[1], args[2]);
+            args.erase(args.begin(), args.begin() + 2);
+        } else if (args[0] == "--republish") {
             options.republish = true;
         } else if (args[0] == "--new-key") {
             options.newKey = true;
@@ -358,6 +377,7 @@ int run(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "info") return printInfo(args[1], args[2]);
     if (args.size() >= 3 && args[0] == "set-info") return setInfo(args[1], {args.begin() + 2, args.end()});
     if (!args.empty() && args[0] == "feed") return runFeed({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "delta") return runDelta({args.begin() + 1, args.end()});
     throw UsageError("unknown command");
 }
 

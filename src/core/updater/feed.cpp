@@ -95,6 +95,25 @@ Rollout readRollout(const nlohmann::json* value) {
     return {Rollout::Form::Valid, *when, static_cast<std::int64_t>(count)};
 }
 
+// Deltas only save a download: one that can't be read is left out, and the
+// installation takes the full image.
+std::vector<Delta> readDeltas(const nlohmann::json* list, const Url& base) {
+    std::vector<Delta> deltas;
+    if (list == nullptr || !list->is_array()) return deltas;
+    for (const auto& entry : *list) {
+        if (deltas.size() == kMaxDeltas) break;
+        const auto* from = entry.is_object() ? member(entry, "from") : nullptr;
+        const auto* file = entry.is_object() ? member(entry, "file") : nullptr;
+        const auto* sha256 = entry.is_object() ? member(entry, "sha256") : nullptr;
+        if (from == nullptr || file == nullptr || !file->is_string() || sha256 == nullptr || !sha256->is_string()) continue;
+        const auto build = parseDecimal(buildText(from));
+        const auto url = base.resolve(file->get_ref<const std::string&>());
+        if (!build || !url || !isImageScheme(*url, base)) continue;
+        deltas.push_back({*build, url->text(), sha256->get<std::string>()});
+    }
+    return deltas;
+}
+
 // Why a bundle that requires a signed feed refuses these bytes, before they
 // are read at all; nothing when the pinned keys signed them.
 std::optional<std::string> signatureRefusal(std::string_view body, const FeedTrust& trust) {
@@ -184,6 +203,7 @@ std::optional<Release> readFeed(const platform::URLResponse& response, std::stri
 
     if (!isNewer(release.build, running.build)) return std::nullopt;
     release.rollout = readRollout(member(document, "rollout"));
+    release.deltas = readDeltas(member(document, "deltas"), *base);
     return release;
 }
 

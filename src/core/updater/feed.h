@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/platform/platform.h"
 #include "rollout.h"
@@ -13,6 +14,16 @@
 #include "target_system.h"
 
 namespace corvidale::updater {
+
+// A way to the release from one earlier build: what changed since it. Only
+// an installation of exactly that build can use it.
+struct Delta {
+    std::int64_t from = 0;
+    std::string url;     // absolute
+    std::string sha256;  // as published
+};
+// A feed's list is read no further than this.
+inline constexpr std::size_t kMaxDeltas = 64;
 
 // One published release.
 struct Release {
@@ -22,6 +33,7 @@ struct Release {
     std::string sha256;   // as published
     std::optional<std::string> notes{};  // plain text, cleaned; nothing when the feed has none worth showing
     Rollout rollout{};    // automatic checks only
+    std::vector<Delta> deltas{};  // the readable ones
 };
 
 // The running application, as the feed is checked against it.

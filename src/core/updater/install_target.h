@@ -46,6 +46,9 @@ struct InstallTarget {
     // Set from any thread to stop the installation while it downloads or
     // checks; it then throws InstallCancelled, having changed nothing.
     std::shared_ptr<const std::atomic<bool>> cancelled{};
+    // Told, on the installation's thread, what the log should keep (a delta
+    // given up for the full image); may be empty.
+    std::function<void(const std::string&)> log{};
 };
 
 // What an installation put in place, as the new bundle itself says: a feed's

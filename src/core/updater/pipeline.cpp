@@ -103,39 +103,48 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// What a run installs from: the release's image, or a delta from the
+// installed build that the installed app's helper rebuilds the release from.
+struct Source {
+    std::string url, sha256;
+    const ToolRow& row;
+    const char* mountName;
+    const char* failure;  // what a status other than 0 of `row` means
+};
+
 // The download, into the run's folder, and its digest, read in pieces:
-// images of any size, never in memory. Answers the image's path.
-std::string downloadAndCheckDigest(const Release& release, const InstallTarget& target, const std::string& runFolder,
-                                   ProgressReport& report) {
+// images of any size, never in memory. `file` is its path as soon as there is one.
+void downloadAndCheckDigest(const Source& source, const InstallTarget& target, const std::string& runFolder,
+                            ProgressReport& report, std::string& file) {
     const platform::DownloadWatch watch{[&](std::uint64_t received, std::optional<std::uint64_t> expected) {
         report.downloaded(received, expected);
         return !isCancelled(target);
     }};
     const auto download =
-        target.session.download(platform::URLRequest{release.imageURL}, target.limits, runFolder, watch);
+        target.session.download(platform::URLRequest{source.url}, target.limits, runFolder, watch);
     if (download.error) throw TransportError(*download.error);
-    const std::string image = download.response.filePath;
-    if (download.response.exceededMaxBytes || image.empty() ||
+    file = download.response.filePath;
+    if (download.response.exceededMaxBytes || file.empty() ||
         (download.response.isHTTP && download.response.statusCode != 200)) {
         throw Failure::download();
     }
-    if (sha256HexOfFile(image) != asciiLower(release.sha256)) throw Failure::checksum();
-    return image;
+    if (sha256HexOfFile(file) != asciiLower(source.sha256)) throw Failure::checksum();
 }
 
-// Attaches the image at a mount directory only this user can enter, to be
-// detached when the run ends, and finds its first entry named *.app, which
-// must be a folder of its own, not a link to one elsewhere. Answers its name.
-std::string attachImage(const ToolTable& tools, ToolPaths& paths, const RunFolder& work, const ToolOptions& checking,
-                        CleanUp& cleanUp) {
-    paths.mount = work.path() + "/volume";
+// Attaches the image (or rebuilds the release) at a mount directory only
+// this user can enter, to be detached when the run ends, and finds its first
+// entry named *.app, which must be a folder of its own, not a link to one
+// elsewhere. Answers its name.
+std::string attachImage(const ToolTable& tools, const Source& source, ToolPaths& paths, const RunFolder& work,
+                        const ToolOptions& checking, CleanUp& cleanUp) {
+    paths.mount = work.path() + "/" + source.mountName;
     if (::mkdir(paths.mount.c_str(), 0700) != 0) throw SystemError::fromErrno(errno, paths.mount);
     // The detach runs to its end whatever stopped the run.
     const ToolOptions& options = work.toolOptions();
-    if (const auto attached = runRow(tools.attach, paths, checking); attached.status != 0) {
+    if (const auto attached = runRow(source.row, paths, checking); attached.status != 0) {
         // Stopped, it may have got as far as attaching.
         if (checking.stop && checking.stop()) runRow(tools.detach, paths, options);
-        throw Failure::install(withMessage("the disk image would not open", toolMessage(attached, tools.attach)));
+        throw Failure::install(withMessage(source.failure, toolMessage(attached, source.row)));
     }
     cleanUp.add([&tools, paths, options] { runRow(tools.detach, paths, options); });
 #if defined(__linux__)
@@ -168,11 +177,13 @@ std::unique_ptr<platform::Bundle> readBundle(platform::FileManager& files, const
 struct Installed {
     std::int64_t build = 0;
     std::optional<SigningPins> pins;
+    std::int64_t onDisk = 0;  // the installed app's own build: what a delta must start from
 };
 
 Installed readInstalled(const InstallTarget& target, const Location& location) {
     const auto installed = readBundle(target.files, location.installed);
-    return {std::max(target.runningBuild, currentBuild(*installed)), pinnedSigners(*installed)};
+    const std::int64_t onDisk = currentBuild(*installed);
+    return {std::max(target.runningBuild, onDisk), pinnedSigners(*installed), onDisk};
 }
 
 // The candidate's own version. Its build must be the one the feed published
@@ -297,6 +308,64 @@ void swapIn(platform::FileManager& files, const Location& location, const std::s
     if (const Fd fd(::open(location.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); fd) ::fsync(fd.get());
 }
 
+// One run's state, as the steps up to the checks share it.
+struct Run {
+    const Release& release;
+    const InstallTarget& target;
+    const ToolTable& tools;
+    const Installed& installed;
+    const RunFolder& work;
+    ToolPaths& paths;
+    CleanUp& cleanUp;
+    ProgressReport& report;
+};
+
+// Downloads, attaches and checks the app from `source`. What runs until the
+// checks are done stops as soon as the caller asks.
+InstalledApp candidateFrom(const Source& source, Run& run) {
+    ToolOptions checking = run.work.toolOptions();
+    checking.stop = [&target = run.target] { return isCancelled(target); };
+    run.report.stage(InstallProgress::Stage::Downloading);
+    downloadAndCheckDigest(source, run.target, run.work.path(), run.report, run.paths.image);
+    run.report.stage(InstallProgress::Stage::Checking);
+    if (isCancelled(run.target)) throw InstallCancelled();
+    const std::string appName = attachImage(run.tools, source, run.paths, run.work, checking, run.cleanUp);
+    const InstalledApp candidate =
+        validateApp(run.release, run.target, run.installed, run.tools, run.paths, checking, appName);
+    if (isCancelled(run.target)) throw InstallCancelled();
+    return candidate;
+}
+
+// The release rebuilt from a delta when the feed has one from exactly the
+// installed build and this system's tools can rebuild; whatever goes wrong
+// with it, the full image, in the same run. A delta is only a shorter way to
+// the same bundle, which passes every check the image's would.
+InstalledApp fromDeltaOrImage(Run& run) {
+    const auto& deltas = run.release.deltas;
+    const auto delta = std::find_if(deltas.begin(), deltas.end(),
+                                    [&](const Delta& each) { return each.from == run.installed.onDisk; });
+    if (delta != deltas.end() && !run.tools.rebuild.executable.empty()) {
+        try {
+            return candidateFrom({delta->url, delta->sha256, run.tools.rebuild, "rebuilt", "the delta would not apply"},
+                                 run);
+        } catch (...) {
+            if (isCancelled(run.target)) throw InstallCancelled();
+            const std::string reason = describe(std::current_exception()).diagnostic;
+            run.cleanUp.runNow();
+            // Nothing of it is written out with the copy.
+            if (!run.paths.image.empty()) ::unlink(run.paths.image.c_str());
+            run.paths.image.clear();
+            if (run.target.log) {
+                run.target.log("[update] the delta from build " + std::to_string(delta->from) + " was not used (" +
+                               reason + "); installing the full image");
+            }
+        }
+    }
+    return candidateFrom({run.release.imageURL, run.release.sha256, run.tools.attach, "volume",
+                          "the disk image would not open"},
+                         run);
+}
+
 }  // namespace
 
 platform::DownloadLimits downloadLimits(const std::optional<std::string>& maxBytesDefault) {
@@ -323,12 +392,14 @@ std::optional<SigningPins> pinnedSigners(const platform::Bundle& bundle, TargetS
 
 InstallTarget installTarget(platform::Platform& platform) {
     auto& bundle = platform.bundle();
-    return {bundle.bundlePath(),
-            bundle.bundleIdentifier(),
-            platform.urlSession(),
-            platform.fileManager(),
-            downloadLimits(platform.defaults().string(kMaxDownloadBytesKey)),
-            currentBuild(bundle)};
+    InstallTarget target{bundle.bundlePath(),
+                         bundle.bundleIdentifier(),
+                         platform.urlSession(),
+                         platform.fileManager(),
+                         downloadLimits(platform.defaults().string(kMaxDownloadBytesKey)),
+                         currentBuild(bundle)};
+    target.log = [&process = platform.process()](const std::string& line) { process.writeStderr(line); };
+    return target;
 }
 
 InstalledApp installRelease(const Release& release, const InstallTarget& target, const ToolTable& tools) {
@@ -342,24 +413,17 @@ InstalledApp installRelease(const Release& release, const InstallTarget& target,
     if (::access(location.folder.c_str(), W_OK) != 0) throw Failure::install(location.folder + " is not writable");
     ToolPaths paths;
     paths.helpers = location.installed + "/Contents/Helpers";
+    paths.installed = location.installed;
     const std::string temporary = target.files.temporaryDirectory();
     removeLeftovers(location, temporary, tools, paths, state);
     const RunFolder work(temporary, state);
     CleanUp cleanUp;  // runs before the folder goes
 
     ProgressReport report(target);
+    Run run{release, target, tools, installed, work, paths, cleanUp, report};
     InstalledApp candidate;
     try {
-        // What runs until the checks are done stops as soon as the caller asks.
-        ToolOptions checking = work.toolOptions();
-        checking.stop = [&target] { return isCancelled(target); };
-        report.stage(InstallProgress::Stage::Downloading);
-        paths.image = downloadAndCheckDigest(release, target, work.path(), report);
-        report.stage(InstallProgress::Stage::Checking);
-        if (isCancelled(target)) throw InstallCancelled();
-        const std::string appName = attachImage(tools, paths, work, checking, cleanUp);
-        candidate = validateApp(release, target, installed, tools, paths, checking, appName);
-        if (isCancelled(target)) throw InstallCancelled();
+        candidate = fromDeltaOrImage(run);
     } catch (...) {
         // Whatever the stop broke off reads as a failure of its own.
         if (isCancelled(target)) throw InstallCancelled();

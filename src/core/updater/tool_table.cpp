@@ -27,6 +27,7 @@ const ToolTable& toolTable(TargetSystem system) {
         {"{app}/Contents/MacOS/corvidale", {"--version"}, 10},
         {"/usr/bin/cp", {"-a", "-T", "--", "{app}", "{staging}"}},
         {"{helpers}/corvidale-image", {"detach", "{mount}"}},
+        {"{helpers}/corvidale-image", {"rebuild", "{image}", "{installed}", "{mount}"}},
         "TeamIdentifier=",
         true,
     };
@@ -35,7 +36,8 @@ const ToolTable& toolTable(TargetSystem system) {
 
 ToolCommand commandFor(const ToolRow& row, const ToolPaths& paths) {
     const std::pair<std::string_view, const std::string*> marks[] = {
-        {"{image}", &paths.image}, {"{mount}", &paths.mount}, {"{app}", &paths.app}, {"{staging}", &paths.staging}};
+        {"{image}", &paths.image},   {"{mount}", &paths.mount},       {"{app}", &paths.app},
+        {"{staging}", &paths.staging}, {"{installed}", &paths.installed}};
     const auto expand = [](std::string text, std::string_view mark, const std::string& path) {
         return text.starts_with(mark) ? path + text.substr(mark.size()) : text;
     };

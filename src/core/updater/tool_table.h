@@ -15,6 +15,7 @@ namespace corvidale::updater {
 // argument starting with one of the marks below starts with that path instead.
 //   {image} the downloaded image   {mount} the mount directory
 //   {app}   the new app            {staging} the staging copy
+//   {installed} the installed app
 //   {helpers} (executables only) the installed app's own helper folder
 // The executable may start with any of them.
 struct ToolRow {
@@ -27,6 +28,9 @@ struct ToolRow {
 // team (the team id follows it).
 struct ToolTable {
     ToolRow attach, verify, details, assess, copy, detach;
+    // Rebuilds the release from {installed} and the delta at {image} into
+    // {mount}, detached as an image is; none where deltas are not taken.
+    ToolRow rebuild{};
     std::string teamLinePrefix = "TeamIdentifier=";
     // The team line lists every key that signed, separated by commas.
     bool teamLineListsKeys = false;
@@ -36,7 +40,7 @@ const ToolTable& toolTable(TargetSystem system = kThisSystem);
 
 // The paths of one run, for the marks of a ToolRow.
 struct ToolPaths {
-    std::string image, mount, app, staging, helpers;
+    std::string image, mount, app, staging, helpers, installed;
 };
 
 struct ToolCommand {
