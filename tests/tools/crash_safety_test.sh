@@ -4,8 +4,9 @@
 # new), and the next run, started while the killed run's tools may still be running, must stop them,
 # install 2.0 (unless the killed run did) and leave nothing behind, every other time with another
 # temporary folder than the killed run's. That folder's name holds a line of digits naming the process
-# group of an unrelated process, which must survive it all.
-# usage: crash_safety_test.sh <install_driver> <build dir> [points]
+# group of an unrelated process, which must survive it all. With "delta", every run installs from a delta
+# from 1.0, which an uninterrupted run must use.
+# usage: crash_safety_test.sh <install_driver> <build dir> [points] [delta]
 set -uo pipefail
 driver="$(realpath "$1")" build="$(realpath "$2")"
 codesign="$build/Corvidale.app/Contents/Helpers/corvidale-codesign" release="$build/tools/corvidale-release"
@@ -18,18 +19,25 @@ mkdir -p "$TMPDIR" "$other_tmp" "$work/inst"
 failures=0 old=0 new=0 dirty=0 images=0 finished=0 running=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# Many small files and a large one, so that every step takes a while.
-id="$("$codesign" keygen "$work/key.pem")" || exit 1
+# Many small files and a large one, so that every step takes a while; 7's large file is 1's, patched.
+id="$("$codesign" keygen "$work/key.pem")" && head -c 12M /dev/urandom >"$work/large" || exit 1
 for n in 1 7; do
   app="$work/$n/Corvidale.app"
   mkdir -p "$app" && cp -a "$build/Corvidale.app/." "$app" && mkdir "$app/Contents/Resources" || exit 1
-  head -c 12M /dev/urandom >"$app/Contents/Resources/large" && seq 700 | xargs -I{} touch "$app/Contents/Resources/{}"
+  cp "$work/large" "$app/Contents/Resources/large" && echo "$n" >>"$app/Contents/Resources/large"
+  seq 700 | xargs -I{} touch "$app/Contents/Resources/{}"
   "$release" set-info "$app" CFBundleShortVersionString="$n.0" CFBundleVersion="$n" CorvidaleTeamIdentifier="$id" || exit 1
 done
 "$codesign" sign --key "$work/key.pem" "$work/1/Corvidale.app" >/dev/null &&
   CORVIDALE_BUILD_DIR="$build" "$(dirname "$0")/../../scripts/publish.sh" "$work/7/Corvidale.app" "$work/key.pem" \
     "$work/site" >/dev/null || exit 1
 args=("$installed" "file://$(ls "$work"/site/*.sqfs)" "$(sed -n 's/.*"sha256": "\(.*\)".*/\1/p' "$work/site/linux.json")")
+if [ "${4:-}" = delta ]; then
+  CORVIDALE_BUILD_DIR="$build" "$(dirname "$0")/../../scripts/publish.sh" "$work/1/Corvidale.app" "$work/key.pem" \
+    "$work/site1" >/dev/null && "$release" delta --from "$(ls "$work"/site1/*.sqfs)" --to "${args[1]#file://}" \
+    -o "$work/site/1-7.delta" >/dev/null || exit 1
+  args+=("file://$work/site/1-7.delta" "$(sha256sum <"$work/site/1-7.delta" | cut -c1-64)")
+fi
 
 restore() { rm -rf "$installed" && cp -a "$work/1/Corvidale.app" "$installed"; }
 # Installs, or finds that a killed run did; the next run every other time with the other temporary folder.
@@ -45,7 +53,8 @@ living() { ps -o pid=,stat=,args= -s "$1" 2>/dev/null | awk '$2 !~ /^Z/'; }
 
 # The kills spread over a whole run's length, and a little past it: the mean of the last runs, as the
 # machine's load comes and goes.
-restore && start="$(now)" && { install || fail "an uninterrupted run"; }
+restore && start="$(now)" && { install 2>"$work/said" || fail "an uninterrupted run"; }
+[ ! -s "$work/said" ] || fail "an uninterrupted run said: $(cat "$work/said")"
 total=$((($(now) - start) / 1000)) points="${3:-40}"
 for i in $(seq 0 $((points - 1))); do
   restore
