@@ -31,12 +31,13 @@ import types
 
 import harness
 import idle
+import delta
 import install
 from harness import (CHROMIUM, MINIBROWSER, NO_SESSION_BUS, SETTLE_SECONDS, LOAD_TIMEOUT_SECONDS, Program,
                      Timings, end_marked, end_processes, foreign_engines, launched, load_average, machine_description,
                      make_server, memory_of, mib, package_version, processes_of, reap_orphans, spread, start_xvfb)
 
-TABLES = ("startup", "install", "idle")
+TABLES = ("startup", "install", "idle", "delta")
 
 
 # ---- Startup ------------------------------------------------------------------------------
@@ -407,6 +408,10 @@ def main():
             if not shells:
                 raise SystemExit("bench: the install table needs a shell among the programs (--only)")
             install.run(bench, shells, args)
+        if "delta" in args.tables:
+            if not shells:
+                raise SystemExit("bench: the delta table needs the shell among the programs (--only)")
+            delta.run(bench, shells[0][1], args)
         if "idle" in args.tables:
             idle.run(bench, [p for p in programs if p.url_in_env or p.name == "chromium"], args)
         print()

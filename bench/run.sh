@@ -7,10 +7,13 @@
 #   install  a 1 GiB release installed by the shell's update self-test over a
 #            1.0 copy, by phase, with peak RSS of the shell and its helpers,
 #            against curl, sha256sum, unsquashfs and cp -a (default 3 rounds)
+#   delta    1.0 -> 2.0 of a 1 GiB release where a 50 MB program changed by a few
+#            percent and ten small files changed: the full image against a delta
+#            (bytes downloaded, total time, the shell's peak RSS)
 #   idle     CPU time and wakeups over a minute on the loaded page, against
 #            Chromium (default 1 round)
 #
-#   bench/run.sh [--tables startup,install,idle] [--rounds N] [bench.py options]
+#   bench/run.sh [--tables startup,install,idle,delta] [--rounds N] [bench.py options]
 #
 # Installs what is missing (the project's packages, Chromium, glxinfo), builds
 # the shell and its release tools in build-bench/ and the minimal program
