@@ -73,7 +73,8 @@ TEST(Delta, RebuildsTheNextBundleFromALinkedCopyAndNeverLeavesIt) {
     fs::create_directories(outside), fs::create_directories(next.parent_path());
     fs::copy(old, next, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     put(next / "Contents/lib", library.substr(0, 90000) + "changed" + library.substr(90000));
-    put(next / "Contents/New/n", "new"), fs::remove_all(next / "Contents/Gone"), fs::remove(next / "Contents/link");
+    put(next / "Contents/New/n", "new"), put(next / "Contents/New/exact", std::string(1 << 17, 'e'));  // one buffer
+    fs::remove_all(next / "Contents/Gone"), fs::remove(next / "Contents/link");
     fs::create_symlink("New/n", next / "Contents/link");
     fs::permissions(next / "Contents/same", fs::perms::owner_all | fs::perms::group_read);
     const auto before = tree(old);
@@ -97,6 +98,11 @@ TEST(Delta, RebuildsTheNextBundleFromALinkedCopyAndNeverLeavesIt) {
         {m + file("Contents/bomb", std::string(1 << 20, 0), 1000) + end, "larger than the delta says"},
         {m + file("Contents/big", "x", 2 << 20) + end, "more than an app may hold"},
         {m + file("Contents/short", "abc", 4) + end, "smaller than the delta says"},
+        {m + [&] {
+             std::string record = file("Contents/more", "abc", 3);  // the length field follows the path, mode and size
+             const std::size_t at = 3 + std::string("Contents/more").size() + 12;
+             return record.replace(at, 8, number(record.size() - at - 8 + 4, 8)) + "junk";
+         }() + end, "holds more than the file"},
         {m + file("Contents/setuid", "x", 1, 04755) + end, "a mode a bundle has no use for"},
         {m + file("Contents/cut", "abc", 3).substr(0, 30), "cut short"}, {m + end + "x", "goes on after its end"},
         {m + head('q', "Contents/lib") + end, "unknown kind"}, {m + head('r', "Contents/none") + end, "does not hold"},
