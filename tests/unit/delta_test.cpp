@@ -88,6 +88,13 @@ TEST(Delta, RebuildsTheNextBundleFromALinkedCopyAndNeverLeavesIt) {
     EXPECT_LT(delta.size(), 2000u);  // the library as a patch, not whole
     EXPECT_EQ(apply(old, s / "r0", delta), "");
     EXPECT_TRUE(tree(s / "r0/A.app") == tree(next));
+    // From another file system nothing can be linked: the files are copied.
+    const fs::path shm = "/dev/shm/corvidale-delta-" + std::to_string(::getpid()) + "/A.app";
+    fs::create_directories(shm.parent_path());
+    fs::copy(old, shm, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    EXPECT_EQ(apply(shm, s / "r0s", delta), "");
+    EXPECT_TRUE(tree(s / "r0s/A.app") == tree(next));
+    fs::remove_all(shm.parent_path());
     const std::string m = std::string(kMagic), end = head('e', "");
     const std::vector<std::pair<std::string, std::string>> hostile = {
         {m + head('r', "../outside") + end, "outside the app"}, {m + head('r', "/x") + end, "outside the app"},

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "common/fs.h"
 #include "core/util/tree.h"
@@ -42,8 +43,27 @@ bool exists(int folder, const std::string& leaf, struct stat& info) {
 }
 
 void copyContents(int from, int to, const std::string& name) {
+    // The kernel copies within a file system; between two it may refuse, and
+    // the bytes go through here.
+    bool inKernel = true;
+    std::vector<char> buffer;
     while (true) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        ssize_t copied = -1;
+        if (inKernel) {
+            copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+            if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                inKernel = false;
+                buffer.resize(1 << 20);
+                continue;
+            }
+        } else {
+            copied = ::read(from, buffer.data(), buffer.size());
+            if (copied > 0) {
+                if (const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(copied)); error != 0) {
+                    fail("copy", name, error);
+                }
+            }
+        }
         if (copied == 0) return;
         if (copied < 0 && errno != EINTR) fail("copy", name);
     }
