@@ -89,7 +89,18 @@ def launch_phases(pids, start):
     return phases
 
 
-def measure(program, url_base, run, timings, base_env, work, logs=None, shots=None):
+def keep_smaps(pids, run, folder):
+    """Each process's memory map, for reading what the PSS is made of."""
+    for pid in pids:
+        try:
+            with open("/proc/%d/comm" % pid) as f:
+                name = f.read().strip()
+            shutil.copyfile("/proc/%d/smaps" % pid, os.path.join(folder, "%s-%d-%s.smaps" % (run, pid, name)))
+        except OSError:
+            pass
+
+
+def measure(program, url_base, run, timings, base_env, work, logs=None, shots=None, smaps=None):
     url = "%s/page?run=%s" % (url_base, run)
     result = {"program": program.name}
     with launched(program, url, run, base_env, work, logs) as (process, start, log):
@@ -104,6 +115,8 @@ def measure(program, url_base, run, timings, base_env, work, logs=None, shots=No
         pids = processes_of(process.pid, run)
         pss, rss, counted = memory_of(pids)
         result.update(pss=pss, rss=rss, processes=counted)
+        if smaps:
+            keep_smaps(pids, run, smaps)
         result["phases"] = {**launch_phases(pids, start), **traced_phases(log, start),
                             **{k: result[k] for k in SERVER_PHASES if result[k] is not None}}
         if shots:
@@ -247,7 +260,7 @@ def run_startup(bench, programs, bundles, args):
                 foreign_seen[pid] = name
             run = "%s%s-%d" % (bench.prefix, program.name, round_index)
             result = measure(program, bench.url_base, run, bench.timings, traced_env, bench.work, args.logs,
-                             args.screenshots)
+                             args.screenshots, args.smaps)
             results.append(result)
             if "error" in result:
                 line = result["error"]
@@ -303,6 +316,7 @@ def parse_arguments():
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=PROGRAM",
                         help="measure one of the programs a second time under another name (with --env)")
     parser.add_argument("--logs", metavar="DIR", help="keep each launch's output in this folder")
+    parser.add_argument("--smaps", metavar="DIR", help="keep each process's memory map (smaps) at the measurement")
     parser.add_argument("--screenshots", metavar="DIR", help="a picture of the screen after each measurement")
     parser.add_argument("--env", action="append", default=[], metavar="NAME:VAR=VALUE",
                         help="an environment variable for one program")

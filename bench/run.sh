@@ -25,7 +25,8 @@
 # release's size), --idle-rounds N, --idle-seconds S; --only corvidale,minimal
 # to measure some programs, --also NAME=PATH to measure another build of the
 # shell beside this one, --env NAME:VAR=VALUE to give one program an
-# environment variable.
+# environment variable, --smaps DIR to keep every process's memory map at the
+# moment its memory is read.
 #
 # Needs root, or unprivileged user namespaces: the test CA is trusted by
 # binding a CA bundle over the system's in a private mount namespace

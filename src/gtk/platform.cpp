@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "frame_reports.h"
+#include "heap_trim.h"
 #include "network_watch.h"
 #include "startup_trace.h"
 #include "web_view.h"
@@ -54,6 +55,7 @@ std::unique_ptr<platform::WebView> GtkPlatform::createWebView(const platform::We
     (void)framesReported;
     auto view = std::make_unique<GtkWebView>(context_, downloads_, defaults_, configuration);
     traceStartupOf(view->widget());
+    trimHeapAfterFirstLoad(view->widget());
     return view;
 }
 

@@ -10,6 +10,9 @@
 namespace corvidale::gtk {
 namespace {
 
+// Not a device node anywhere: /dev/dri holds only card* and renderD* nodes.
+constexpr const char* kNoRenderDevice = "/dev/dri/none";
+
 bool software = false;
 Variables variablesSet;
 
@@ -55,6 +58,15 @@ Variables softwareRenderingVariables(const std::function<const char*(const char*
         variables.emplace_back(gtkMinorVersion >= 16 ? "GDK_DISABLE" : "GDK_DEBUG",
                                gtkMinorVersion >= 16 ? "gl" : "gl-disable");
         variables.emplace_back("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    }
+    // Asked for the GPU to hand to its web processes, the engine sets up EGL
+    // in this process just to learn the device: on software GL that loads
+    // Mesa and LLVM here (17 MiB of the shell's memory) to find no GPU, or one
+    // that is not drawn with. Naming a device that does not exist answers the
+    // same without EGL. The web processes set up their own EGL as before, so
+    // WebGL is unchanged.
+    if (userValue("WEBKIT_WEB_RENDER_DEVICE_FILE") == nullptr) {
+        variables.emplace_back("WEBKIT_WEB_RENDER_DEVICE_FILE", kNoRenderDevice);
     }
     return variables;
 }

@@ -14,7 +14,9 @@ TO_LIGHT, TO_DARK = "[theme] window appearance → light", "[theme] window appea
 # Mid grey whatever the class, so that only the native chrome can read as light
 # or dark. Each click makes the next change to the root element's classes; keys
 # and editing are seen through the two fields; the session is a cookie and a
-# stored value that the first run sets and the next one finds.
+# stored value that the first run sets and the next one finds; WebGL 1 and 2
+# draw (on software GL the shell keeps GL out of its own process, not out of
+# the page's).
 TOUR = page("""<input id="a" value="copy me: 42 corvids"><input id="b" value="">
 <script>
 var root = document.documentElement, a = document.getElementById('a'), b = document.getElementById('b');
@@ -34,6 +36,13 @@ addEventListener('load', function () {
   report('session ' + document.cookie + ' ' + localStorage.getItem('kept'));
   document.cookie = 'sid=c00kie; max-age=86400'; localStorage.setItem('kept', 'stored value');
   report('agent ' + navigator.userAgent); report('size ' + innerWidth + 'x' + innerHeight);
+  report('webgl' + ['webgl', 'webgl2'].map(function (kind) {
+    var gl = document.createElement('canvas').getContext(kind), pixel = new Uint8Array(4);
+    if (!gl) return ' no ' + kind;
+    gl.clearColor(1, 0, 1, 1); gl.clear(gl.COLOR_BUFFER_BIT);
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+    return ' ' + kind + ' ' + pixel.join(',');
+  }).join(''));
 });
 </script>""", head="""<style>html,body{margin:0;height:100%;background:#808080}
 input{position:fixed;left:0;width:40%;height:80px;font:28px sans-serif}#a{top:100px}#b{top:300px}</style>""")
@@ -62,6 +71,10 @@ def test_launch_theme_keys_and_stored_data_that_survives_a_relaunch(launch, orig
     # The menu bar shares the client area on Linux: the page gets the rest.
     width, height = map(int, origin.wait_report("size ")[5:].split("x"))
     assert width == 1100 and 700 <= height < 760
+    assert origin.wait_report("webgl") == "webgl webgl 255,0,255,255 webgl2 255,0,255,255"
+    if not os.path.exists("/dev/dri"):  # software GL: only the web process may load a GL driver
+        with open(f"/proc/{app.proc.pid}/maps") as maps:
+            assert re.findall(r"\S*(?:libLLVM|_dri\.so)\S*", maps.read()) == []
 
     # Reload fetches the page again.
     app.key("ctrl+r")
