@@ -305,5 +305,17 @@ for row in "--from $img --to $img" "--from $img --to $img -o $work/d --to" "--fo
   [ "$?" = 2 ] && [ ! -e "$work/d" ] || fail "delta $row: not a usage error"
 done
 
+# A user who is not root rebuilds an app with read-only folders: a file changed, one removed, a read-only folder
+# added with a file in it; the result is the new app, modes and all.
+ro="$work/ro" && mkdir -p "$ro"/{1,2}/A.app/R "$ro/2/A.app/N" "$ro/m" && chmod 711 "$work" && chmod 755 "$ro"
+echo 1 >"$ro/1/A.app/R/f" && echo 2 >"$ro/2/A.app/R/f" && echo x >"$ro/1/A.app/R/gone" && echo n >"$ro/2/A.app/N/n"
+chmod 555 "$ro"/{1,2}/A.app/R "$ro/2/A.app/N" && cp -a "$ro/1/A.app" "$ro/app.app" && chown -R 65534 "$ro/app.app" "$ro/m"
+for v in 1 2; do mksquashfs "$ro/$v" "$ro/$v.sqfs" -all-root -noappend -quiet -no-progress >/dev/null; done
+listing() { (cd "$1" && find . -printf '%m %p\n' | sort && cat R/f N/n); }
+"$release" delta --from "$ro/1.sqfs" --to "$ro/2.sqfs" -o "$ro/d" >/dev/null &&
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$image" rebuild "$ro/d" "$ro/app.app" "$ro/m" &&
+  [ "$(listing "$ro/m/app.app")" = "$(listing "$ro/2/A.app")" ] && pass "rebuild into read-only folders" ||
+  fail "rebuild into read-only folders: $(listing "$ro/m/app.app")"
+
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
