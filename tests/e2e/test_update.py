@@ -221,16 +221,13 @@ def test_a_bundle_that_requires_a_signed_feed_reads_only_a_fresh_one_by_its_pinn
         assert (app.wait_exit(), app.out()) == (0 if took else 1, [f"UPDATE SELFTEST: {line}"]), (case, required, app.err())
 
 
-def zstd_frame(raw=b"", zeros=0):
-    """A zstd frame by hand: `raw` in one block, then `zeros` zero bytes in blocks of 128 KiB of 4 bytes each."""
+def file_record(path, declared, raw=b"", zeros=0):
+    """A delta's record of a whole file of `declared` bytes, its zstd frame made by hand: `raw`, then `zeros` zero
+    bytes in blocks of 128 KiB of 4 bytes each (no size given, a window of 128 KiB)."""
     blocks = [(0, len(raw), raw)] + [(1, 1 << 17, b"\0")] * (zeros >> 17)  # raw, then run-length blocks
-    return struct.pack("<IBB", 0xFD2FB528, 0, 7 << 3) + b"".join(  # no size given, a window of 128 KiB
+    frame = struct.pack("<IBB", 0xFD2FB528, 0, 7 << 3) + b"".join(
         ((size << 3) | (kind << 1) | (n == len(blocks) - 1)).to_bytes(3, "little") + data
         for n, (kind, size, data) in enumerate(blocks))
-
-
-def file_record(path, declared, frame):
-    """A delta's record of a whole file: `declared` bytes, mode 0644, held in `frame`."""
     return b"f" + struct.pack("<H", len(path)) + path + struct.pack("<IQQ", 0o644, declared, len(frame)) + frame
 
 
@@ -240,21 +237,17 @@ def test_a_delta_from_the_installed_build_installs_and_any_fault_of_it_falls_bac
     fetched once and the full image only after the one line that says why the delta was not used."""
     team, published = releases
     feed, image = published["delta"]
-    good, start, end = published["deltas"][1], b"CORVIDALE DELTA 1\n", b"e\0\0"
+    good, start, end, exe = published["deltas"][1], b"CORVIDALE DELTA 1\n", b"e\0\0", "Contents/MacOS/corvidale"
     (tmp_path / "1.0.sqfs").write_bytes(published["1.0"][1])
-    exe = "Contents/MacOS/corvidale"
     rows = [("as published", None, None, None),  # (case, delta served as from 1, change to 1.0, why not used)
             ("corrupted", b"?" + good[1:], None, "checksum"),
             ("from build 5", published["deltas"][5], None, "the delta removes Contents/only-in-0.9"),
-            ("a result off its seal", good[:-3] + file_record(b"Contents/late", 1, zstd_frame(b"x")) + end, None,
-             "the signature does not verify"),
-            ("1.0 with an edited file", good, lambda app: open(app / exe, "ab").write(b"\0"), "the signature does not"),
-            ("1.0 with an added file", good, lambda app: (app / "Contents/added").write_text("x"), "the signature does"),
-            ("a bomb", start + file_record(b"Contents/bomb", 4096, zstd_frame(zeros=1 << 30)) + end, None,
-             "larger than the delta says"),
-            ("over the cap", start + file_record(b"Contents/bomb", 17 << 30, zstd_frame(b"x")) + end, None,
-             "more than an app may hold")]
-    for case, delta, change, why in rows:
+            ("a result off its seal", good[:-3] + file_record(b"Contents/late", 1, b"x") + end, None, "signature"),
+            ("1.0 with an edited file", good, lambda app: open(app / exe, "ab").write(b"\0"), "signature"),
+            ("1.0 with an added file", good, lambda app: (app / "Contents/added").write_text("x"), "signature"),
+            ("a bomb", start + file_record(b"Contents/bomb", 4096, zeros=1 << 30) + end, None, "larger than the delta"),
+            ("over the cap", start + file_record(b"Contents/bomb", 17 << 30, b"x") + end, None, "more than an app may")]
+    for n, (case, delta, change, why) in enumerate(rows):
         folder, temporary = tmp_path / case, tmp_path / f"{case} tmp"
         assert run("unsquashfs", "-q", "-no-xattrs", "-d", folder, tmp_path / "1.0.sqfs").returncode == 0
         temporary.mkdir()
@@ -263,16 +256,13 @@ def test_a_delta_from_the_installed_build_installs_and_any_fault_of_it_falls_bac
         listed = feed if delta is None else dict(feed, deltas=[{"from": 1, "file": "1.delta", "sha256": hashlib.sha256(
             good if case == "corrupted" else delta).hexdigest()}])
         files = {d["file"]: published["deltas"][d["from"]] for d in feed["deltas"]} if delta is None else {"1.delta": delta}
-        with origin.lock:
-            origin.requests.clear()
         app = launch(exe=str(folder / "Corvidale.app" / exe), extra_env={"TMPDIR": str(temporary)},
-                     args=["-updateSelfTest", "YES", *serve(origin, listed, image, files=files)])
+                     args=["-updateSelfTest", "YES", *serve(origin, listed, image, f"/{n}/", files=files)])
         assert (app.wait_exit(), app.out()) == (0, [f"UPDATE SELFTEST: installed 2.0 (7) at "
                                                     f"{os.path.realpath(folder / 'Corvidale.app')}"]), (case, app.err())
         said = [re.fullmatch(r"\[update\] the delta from build 1 was not used \((.*)\); installing the full image", line)
                 for line in app.err() if line.startswith("[update]")]
         assert [bool(m) and why in m[1] for m in said] == [True] * (why is not None), (case, app.err())
-        fetched = [len(origin.to("/releases/" + name)) for name in (listed["deltas"][-1]["file"], feed["file"])]
-        assert fetched == [1, 0 if why is None else 1], case
+        assert [len(origin.to(f"/{n}/{name}")) for name in (listed["deltas"][-1]["file"], feed["file"])] == [1, int(bool(why))]
         assert run(CODESIGN, "--verify", "--deep", "--strict", folder / "Corvidale.app").returncode == 0, case
         assert [p.name for p in folder.iterdir()] == ["Corvidale.app"] and not list(temporary.iterdir()), case
