@@ -3,8 +3,8 @@ real pipeline over a copy of the built app, and the relaunch into the new versio
 import hashlib
 import json
 import os
-import shutil
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -54,7 +54,7 @@ def releases(tmp_path_factory):
                    root / f"{key}.pem", root / folder, env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
         feed = json.loads((root / folder / "linux.json").read_text())
         published[name] = feed, (root / folder / feed["file"]).read_bytes()
-    assert [d["from"] for d in published["delta"][0]["deltas"]] == [5, 1]  # the builds below, newest first
+    assert [d["from"] for d in published["delta"][0]["deltas"]] == [5, 1]  # the builds below 7, highest first
     published["deltas"] = {d["from"]: (root / "delta" / d["file"]).read_bytes() for d in published["delta"][0]["deltas"]}
     published["claims 7.7"] = dict(published["a"][0], version="7.7"), published["a"][1]
     old_feed, old_image = published["old"]
