@@ -14,7 +14,6 @@
 namespace corvidale::tools::delta {
 namespace {
 
-constexpr int kMaxDepth = 128;
 constexpr const char* kNewFile = ".corvidale-delta-new";
 
 [[noreturn]] void fail(const std::string& doing, const std::string& path, int error = errno) {
