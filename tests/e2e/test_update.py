@@ -3,8 +3,10 @@ real pipeline over a copy of the built app, and the relaunch into the new versio
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -36,18 +38,24 @@ def version(app):
 def releases(tmp_path_factory):
     """Key a's id, and 2.0 (7) as (feed, image): published with key a, with key b, changed after signing, tampered;
     with key a under a feed that names another version; and 0.9 (5) with key a, as published and under a feed
-    that claims build 7."""
+    that claims build 7. "delta": 2.0 published after 0.9 and 1.0 (1), with deltas from both ("deltas": their
+    bytes by build; "1.0": the image a client of build 1 installed)."""
     root = tmp_path_factory.mktemp("releases")
     keys = [run(CODESIGN, "keygen", str(root / f"{k}.pem")).stdout.strip() for k in "ab"]
-    (root / "new").mkdir()
-    (root / "0.9").mkdir()
+    for name in ("new", "0.9", "1.0"):
+        (root / name).mkdir()
     new = bundle(root / "new", "2.0", "7", keys[0], CorvidaleBuild="relaunched-2.0")
+    old, one = bundle(root / "0.9", "0.9", "5", keys[0]), bundle(root / "1.0", "1.0", "1", keys[0])
+    (old / "Contents/only-in-0.9").write_text("a delta from 0.9 removes it\n")
     published = {}
-    for name, app, key in [("a", new, "a"), ("b", new, "b"), ("old", bundle(root / "0.9", "0.9", "5", keys[0]), "a")]:
+    for name, folder, app, key in [("a", "a", new, "a"), ("b", "b", new, "b"), ("old", "old", old, "a"),
+                                   ("0.9", "delta", old, "a"), ("1.0", "delta", one, "a"), ("delta", "delta", new, "a")]:
         assert run("bash", str(Path(__file__).parents[2] / "scripts/publish.sh"), *["--new-key"] * (key == "b"), app,
-                   root / f"{key}.pem", root / name, env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
-        feed = json.loads((root / name / "linux.json").read_text())
-        published[name] = feed, (root / name / feed["file"]).read_bytes()
+                   root / f"{key}.pem", root / folder, env={**os.environ, "CORVIDALE_BUILD_DIR": str(BUILD)}).returncode == 0
+        feed = json.loads((root / folder / "linux.json").read_text())
+        published[name] = feed, (root / folder / feed["file"]).read_bytes()
+    assert [d["from"] for d in published["delta"][0]["deltas"]] == [5, 1]  # the builds below 7, highest first
+    published["deltas"] = {d["from"]: (root / "delta" / d["file"]).read_bytes() for d in published["delta"][0]["deltas"]}
     published["claims 7.7"] = dict(published["a"][0], version="7.7"), published["a"][1]
     old_feed, old_image = published["old"]
     published["rollback"] = dict(old_feed, build=7), old_image
@@ -63,12 +71,14 @@ def releases(tmp_path_factory):
     return keys[0], published
 
 
-def serve(origin, feed, image, folder="/releases/", signature=None):
-    """The feed (its exact text when given as text), its image and, when given, its signature beside it."""
+def serve(origin, feed, image, folder="/releases/", signature=None, files=()):
+    """The feed (its exact text when given as text), its image, `files` (name: bytes) and, when given, its signature
+    beside it."""
     text = feed if isinstance(feed, str) else json.dumps(feed)
     origin.routes[folder + "linux.json"] = (text, "application/json")
     origin.routes[folder + "linux.json.sig"] = (signature, "text/plain") if signature else None  # None: 404
-    origin.routes[folder + json.loads(text)["file"]] = (image, "application/octet-stream")
+    for name, data in [(json.loads(text)["file"], image), *dict(files).items()]:
+        origin.routes[folder + name] = (data, "application/octet-stream")
     return ["-updateFeed", origin.url(folder + "linux.json")]
 
 
@@ -209,3 +219,50 @@ def test_a_bundle_that_requires_a_signed_feed_reads_only_a_fresh_one_by_its_pinn
         took = case == "fresh" or not required
         line = f"installed 2.0 (7) at {os.path.realpath(installed)}" if took else "nothing newer than 1"
         assert (app.wait_exit(), app.out()) == (0 if took else 1, [f"UPDATE SELFTEST: {line}"]), (case, required, app.err())
+
+
+def file_record(path, declared, raw=b"", zeros=0):
+    """A delta's record of a whole file of `declared` bytes, its zstd frame made by hand: `raw`, then `zeros` zero
+    bytes in blocks of 128 KiB of 4 bytes each (no size given, a window of 128 KiB)."""
+    blocks = [(0, len(raw), raw)] + [(1, 1 << 17, b"\0")] * (zeros >> 17)  # raw, then run-length blocks
+    frame = struct.pack("<IBB", 0xFD2FB528, 0, 7 << 3) + b"".join(
+        ((size << 3) | (kind << 1) | (n == len(blocks) - 1)).to_bytes(3, "little") + data
+        for n, (kind, size, data) in enumerate(blocks))
+    return b"f" + struct.pack("<H", len(path)) + path + struct.pack("<IQQ", 0o644, declared, len(frame)) + frame
+
+
+def test_a_delta_from_the_installed_build_installs_and_any_fault_of_it_falls_back_to_the_full_image(
+        launch, origin, tmp_path, releases):
+    """Each row starts from 1.0 as its image installed it; every one ends with a sealed 2.0, the delta from build 1
+    fetched once and the full image only after the one line that says why the delta was not used."""
+    team, published = releases
+    feed, image = published["delta"]
+    good, start, end, exe = published["deltas"][1], b"CORVIDALE DELTA 1\n", b"e\0\0", "Contents/MacOS/corvidale"
+    (tmp_path / "1.0.sqfs").write_bytes(published["1.0"][1])
+    rows = [("as published", None, None, None),  # (case, delta served as from 1, change to 1.0, why not used)
+            ("corrupted", b"?" + good[1:], None, "checksum"),
+            ("from build 5", published["deltas"][5], None, "the delta removes Contents/only-in-0.9"),
+            ("a result off its seal", good[:-3] + file_record(b"Contents/late", 1, b"x") + end, None, "signature"),
+            ("1.0 with an edited file", good, lambda app: open(app / exe, "ab").write(b"\0"), "signature"),
+            ("1.0 with an added file", good, lambda app: (app / "Contents/added").write_text("x"), "signature"),
+            ("a bomb", start + file_record(b"Contents/bomb", 4096, zeros=1 << 30) + end, None, "larger than the delta"),
+            ("over the cap", start + file_record(b"Contents/bomb", 17 << 30, b"x") + end, None, "more than an app may")]
+    for n, (case, delta, change, why) in enumerate(rows):
+        folder, temporary = tmp_path / case, tmp_path / f"{case} tmp"
+        assert run("unsquashfs", "-q", "-no-xattrs", "-d", folder, tmp_path / "1.0.sqfs").returncode == 0
+        temporary.mkdir()
+        if change:
+            change(folder / "Corvidale.app")
+        listed = feed if delta is None else dict(feed, deltas=[{"from": 1, "file": "1.delta", "sha256": hashlib.sha256(
+            good if case == "corrupted" else delta).hexdigest()}])
+        files = {d["file"]: published["deltas"][d["from"]] for d in feed["deltas"]} if delta is None else {"1.delta": delta}
+        app = launch(exe=str(folder / "Corvidale.app" / exe), extra_env={"TMPDIR": str(temporary)},
+                     args=["-updateSelfTest", "YES", *serve(origin, listed, image, f"/{n}/", files=files)])
+        assert (app.wait_exit(), app.out()) == (0, [f"UPDATE SELFTEST: installed 2.0 (7) at "
+                                                    f"{os.path.realpath(folder / 'Corvidale.app')}"]), (case, app.err())
+        said = [re.fullmatch(r"\[update\] the delta from build 1 was not used \((.*)\); installing the full image", line)
+                for line in app.err() if line.startswith("[update]")]
+        assert [bool(m) and why in m[1] for m in said] == [True] * (why is not None), (case, app.err())
+        assert [len(origin.to(f"/{n}/{name}")) for name in (listed["deltas"][-1]["file"], feed["file"])] == [1, int(bool(why))]
+        assert run(CODESIGN, "--verify", "--deep", "--strict", folder / "Corvidale.app").returncode == 0, case
+        assert [p.name for p in folder.iterdir()] == ["Corvidale.app"] and not list(temporary.iterdir()), case

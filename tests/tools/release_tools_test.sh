@@ -275,5 +275,39 @@ cp "$site/linux.json" "$work/feed.before" && cp -a "$base" "$work/bad.app" && ch
 cmp -s "$work/feed.before" "$site/linux.json" && [ ! -e "$site/linux.json.new" ] ||
   fail "a failed feed changed the published one"
 
+# Deltas: from the last N builds below the published one, never from a newer build or a file that holds no
+# bundle, each named after its digest; a refused publication (key b: not the one the bundle pins) leaves none.
+site="$work/deltas" && mkdir "$site" && echo junk >"$site/junk.sqfs"
+for b in 3 5 9; do
+  rm -rf "$work/d.app" && cp -a "$base" "$work/d.app" && "$release" set-info "$work/d.app" CFBundleVersion=$b &&
+    CORVIDALE_BUILD_DIR="$build" "$scripts/publish.sh" "$work/d.app" "$work/a.pem" "$site" >/dev/null 2>&1 || fail "build $b"
+done
+for row in "b|1|$(ls "$site" | tr "\n" " ")" "a|1|5" "a||5 3" "a|0|"; do
+  IFS='|' read -r key n expected <<<"$row"
+  said="$(CORVIDALE_BUILD_DIR="$build" "$scripts/publish.sh" ${n:+--deltas $n} "$base" "$work/$key.pem" "$site" 2>&1)"
+  got="$(sed -n 's/.*"file": "\(Corvidale-2.0-7-from-\([0-9]*\)-\(.\{16\}\).delta\)".*/\2 \3 \1/p' "$site/linux.json" |
+    while read -r from digest file; do [ "$(sha256sum <"$site/$file" | cut -c1-16)" = "$digest" ] && echo "$from"; done)"
+  [ "$key" = b ] && got="$(ls "$site")"
+  [ "$(echo $got)" = "$(echo $expected)" ] && [[ $n = 0 || $said == *"no delta from $site/junk.sqfs"* ]] &&
+    pass "deltas: $key, ${n:-3}" || fail "deltas: $key, ${n:-3}: $got; said $said"
+done
+img="$(ls "$site"/*-7-*.sqfs)"
+for row in "--from $img --to $img" "--from $img --to $img -o $work/d --to" "--form $img --to $img -o $work/d"; do
+  "$release" delta $row >/dev/null 2>&1
+  [ "$?" = 2 ] && [ ! -e "$work/d" ] || fail "delta $row: not a usage error"
+done
+
+# A user who is not root rebuilds an app with read-only folders: a file changed, one removed, a read-only folder
+# added with a file in it; the result is the new app, modes and all.
+ro="$work/ro" && mkdir -p "$ro"/{1,2}/A.app/R "$ro/2/A.app/N" "$ro/m" && chmod 711 "$work" && chmod 755 "$ro"
+echo 1 >"$ro/1/A.app/R/f" && echo 2 >"$ro/2/A.app/R/f" && echo x >"$ro/1/A.app/R/gone" && echo n >"$ro/2/A.app/N/n"
+chmod 555 "$ro"/{1,2}/A.app/R "$ro/2/A.app/N" && cp -a "$ro/1/A.app" "$ro/app.app" && chown -R 65534 "$ro/app.app" "$ro/m"
+for v in 1 2; do mksquashfs "$ro/$v" "$ro/$v.sqfs" -all-root -noappend -quiet -no-progress >/dev/null; done
+listing() { (cd "$1" && find . -printf '%m %p\n' | sort && cat R/f N/n); }
+"$release" delta --from "$ro/1.sqfs" --to "$ro/2.sqfs" -o "$ro/d" >/dev/null &&
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$image" rebuild "$ro/d" "$ro/app.app" "$ro/m" &&
+  [ "$(listing "$ro/m/app.app")" = "$(listing "$ro/2/A.app")" ] && pass "rebuild into read-only folders" ||
+  fail "rebuild into read-only folders: $(listing "$ro/m/app.app")"
+
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

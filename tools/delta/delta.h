@@ -35,6 +35,8 @@ inline constexpr int kMaxWindowLog = 28;
 // A whole file needs no more than this window.
 inline constexpr int kMaxFileWindowLog = 24;
 inline constexpr std::size_t kMaxPathBytes = 4096;
+// Neither the writer nor the reader's copy goes deeper into a bundle.
+inline constexpr int kMaxDepth = 128;
 
 struct Limits {
     std::uint64_t maxOutputBytes = 16ULL << 30;  // all files together

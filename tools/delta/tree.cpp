@@ -15,7 +15,6 @@
 namespace corvidale::tools::delta {
 namespace {
 
-constexpr int kMaxDepth = 128;
 constexpr const char* kNewFile = ".corvidale-delta-new";
 
 [[noreturn]] void fail(const std::string& doing, const std::string& path, int error = errno) {
@@ -134,6 +133,34 @@ void copyTree(int fromFd, int toFd, const std::string& name) { copyEntry(fromFd,
 
 TreeSink::~TreeSink() { unmapOld(); }
 
+// The folder that holds `path`, which this user may then write, whatever
+// its mode: the mode it had is kept for finish().
+Fd TreeSink::writableParent(const std::string& path, std::string& leaf) {
+    Fd folder = parentOf(rootFd_, path, leaf);
+    struct stat info {};
+    if (::fstat(folder.get(), &info) != 0) fail("look at the folder of", path);
+    if ((info.st_mode & S_IRWXU) != S_IRWXU) {
+        modes_.try_emplace(path.substr(0, path.size() - leaf.size()), info.st_mode & 07777);
+        if (::fchmod(folder.get(), (info.st_mode & 07777) | S_IRWXU) != 0) fail("open up the folder of", path);
+    }
+    return folder;
+}
+
+void TreeSink::finish() {
+    // Deepest first: a parent's mode may take away what reaching its children needs.
+    for (auto entry = modes_.rbegin(); entry != modes_.rend(); ++entry) {
+        std::string leaf;
+        try {
+            // A trailing '/' opens the folder itself; one that went, or is now a file, is no more ours to set.
+            const Fd folder = parentOf(rootFd_, entry->first, leaf);
+            if (::fchmod(folder.get(), entry->second) != 0) fail("set the mode of", entry->first);
+        } catch (const ToolError&) {
+            // Left open, it fails the seal, and the full image is installed instead.
+        }
+    }
+    modes_.clear();
+}
+
 void TreeSink::unmapOld() {
     if (mapped_) ::munmap(mapped_, mappedSize_);
     mapped_ = nullptr;
@@ -142,7 +169,7 @@ void TreeSink::unmapOld() {
 
 void TreeSink::remove(const std::string& path) {
     std::string leaf;
-    const Fd folder = parentOf(rootFd_, path, leaf);
+    const Fd folder = writableParent(path, leaf);
     struct stat info {};
     if (!exists(folder.get(), leaf, info)) throw ToolError("the delta removes " + encodeName(path) + ", which the app does not hold");
     removeTree(folder.get(), leaf);
@@ -150,17 +177,19 @@ void TreeSink::remove(const std::string& path) {
 
 void TreeSink::makeFolder(const std::string& path, mode_t mode) {
     std::string leaf;
-    const Fd folder = parentOf(rootFd_, path, leaf);
+    const Fd folder = writableParent(path, leaf);
     if (::mkdirat(folder.get(), leaf.c_str(), 0700) != 0 && errno != EEXIST) fail("make", path);
     // An existing folder of the copy is the copy's own, never linked: its
-    // mode is set on the folder opened without following a link.
+    // mode is set on the folder opened without following a link. This mode
+    // is its last: a later change in it opens it up again for the while.
+    modes_.erase(path + "/");
     const Fd made(::openat(folder.get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!made || ::fchmod(made.get(), mode) != 0) fail("make the folder", path);
 }
 
 void TreeSink::makeLink(const std::string& path, const std::string& target) {
     std::string leaf;
-    const Fd folder = parentOf(rootFd_, path, leaf);
+    const Fd folder = writableParent(path, leaf);
     struct stat info {};
     if (exists(folder.get(), leaf, info)) {
         if (S_ISDIR(info.st_mode)) throw ToolError("the delta makes a link over the folder " + encodeName(path));
@@ -171,7 +200,7 @@ void TreeSink::makeLink(const std::string& path, const std::string& target) {
 
 std::unique_ptr<FileOutput> TreeSink::makeFile(const std::string& path, mode_t mode) {
     std::string leaf;
-    Fd folder = parentOf(rootFd_, path, leaf);
+    Fd folder = writableParent(path, leaf);
     return std::make_unique<NewFile>(std::move(folder), std::move(leaf), path, mode);
 }
 

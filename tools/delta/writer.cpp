@@ -19,7 +19,6 @@ namespace corvidale::tools::delta {
 namespace {
 
 constexpr int kLevel = 19;
-constexpr int kMaxDepth = 128;
 
 class Output {
 public:

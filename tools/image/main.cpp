@@ -200,6 +200,7 @@ int rebuild(const std::string& deltaPath, const std::string& installedArg, const
             const Fd app = openDirectory(staging.get(), name);
             delta::TreeSink sink(app.get());
             delta::readDelta(deltaFile.get(), sink, {kMaxExtractedBytes, kMaxEntries});
+            sink.finish();
         }
         if (::renameat2(staging.get(), name.c_str(), mount.get(), name.c_str(), RENAME_NOREPLACE) != 0) {
             throw ToolError("cannot move " + encodeName(name) + " into place: " + std::strerror(errno));
