@@ -108,9 +108,11 @@ def follow(bench, process, start, run):
     idle = status_kib(process.pid, "VmRSS")
     reset = install.reset_peak(process.pid)
     peak = 0
+    watch = install.Watch(process.pid, "", 0)
     deadline = time.monotonic() + install.INSTALL_TIMEOUT_SECONDS
     while process.poll() is None and time.monotonic() < deadline:
         peak = max(peak, status_kib(process.pid, "VmHWM" if reset else "VmRSS") or 0)
+        watch.sample(time.monotonic())
         time.sleep(install.SAMPLE_SECONDS)
     ended = time.monotonic()
     served = [(path, first, size) for path, first, _, size in bench.server.served
@@ -119,7 +121,8 @@ def follow(bench, process, start, run):
         return {"error": "nothing was downloaded (exit status %s)" % process.poll()}
     return {"idle": idle, "peak": peak, "bytes": sum(size for _, _, size in served),
             "paths": sorted({path for path, _, _ in served}), "total": ended - min(first for _, first, _ in served),
-            "status": process.poll()}
+            "status": process.poll(), "helpers": {name: round(last - first, 2) for name, (first, last) in
+                                                  watch.spans.items() if name != "downloaded"}}
 
 
 def install_round(bench, pair, mode, shell_bundle, index):
@@ -164,9 +167,11 @@ def run(bench, shell_bundle, args):
                 result = install_round(bench, pair, mode, shell_bundle, index)
                 results[mode].append(result)
                 print("delta round %d  %-5s %s" % (index + 1, mode, result.get("error") or
-                                                   "total %.2f s, %.1f MB downloaded, peak RSS +%.0f MiB" % (
+                                                   "total %.2f s, %.1f MB downloaded, peak RSS +%.0f MiB; "
+                                                   "helpers' lives (s): %s" % (
                                                        result["total"], result["bytes"] / 1e6,
-                                                       (result["peak"] - result["idle"]) / 1024)))
+                                                       (result["peak"] - result["idle"]) / 1024,
+                                                       ", ".join("%s %.2f" % i for i in result["helpers"].items()))))
                 sys.stdout.flush()
         report(pair, results)
         print("Load average at the end of the delta rounds: %s" % load_average())
