@@ -78,15 +78,6 @@ private:
         return sha256HexOfFile(fd.get(), name);
     }
 
-    static std::string linkTarget(int dirFd, const std::string& name) {
-        char target[PATH_MAX + 1];
-        const ssize_t length = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
-            throw ToolError("cannot read the symbolic link " + encodeName(name));
-        }
-        return std::string(target, static_cast<std::size_t>(length));
-    }
-
     std::string text_{kHeader};
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -62,6 +63,15 @@ struct stat statEntry(int dirFd, const std::string& name) {
     struct stat info {};
     if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) throw PosixError(errno, "cannot examine", name);
     return info;
+}
+
+std::string linkTarget(int dirFd, const std::string& name) {
+    char target[PATH_MAX + 1];
+    const ssize_t length = ::readlinkat(dirFd, name.c_str(), target, sizeof target);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        throw ToolError("cannot read the symbolic link " + encodeName(name));
+    }
+    return std::string(target, static_cast<std::size_t>(length));
 }
 
 void writeNewFile(int dirFd, const std::string& name, std::string_view data, mode_t mode) {

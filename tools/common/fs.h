@@ -42,6 +42,10 @@ std::string withoutTrailingSlashes(std::string path);
 
 struct stat statEntry(int dirFd, const std::string& name);
 
+// The target of the symbolic link `name` in `dirFd`; ToolError when it is
+// none or longer than a path may be.
+std::string linkTarget(int dirFd, const std::string& name);
+
 // Writes a new file (it must not exist yet) with the given mode.
 void writeNewFile(int dirFd, const std::string& name, std::string_view data, mode_t mode);
 

@@ -77,11 +77,7 @@ void copyEntry(int fromFd, int toFd, const std::string& name, int depth) {
         for (const std::string& entry : listDirectory(from.get())) copyEntry(from.get(), to.get(), entry, depth + 1);
         if (::fchmod(to.get(), info.st_mode & 07777) != 0) fail("set the mode of", name);
     } else if (S_ISLNK(info.st_mode)) {
-        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-        const ssize_t size = ::readlinkat(fromFd, name.c_str(), target.data(), target.size());
-        if (size < 0 || static_cast<std::size_t>(size) >= target.size()) fail("read the link", name);
-        target.resize(static_cast<std::size_t>(size));
-        if (::symlinkat(target.c_str(), toFd, name.c_str()) != 0) fail("make the link", name);
+        if (::symlinkat(linkTarget(fromFd, name).c_str(), toFd, name.c_str()) != 0) fail("make the link", name);
     } else if (S_ISREG(info.st_mode)) {
         if (::linkat(fromFd, name.c_str(), toFd, name.c_str(), 0) == 0) return;
         if (errno != EXDEV && errno != EPERM && errno != EMLINK) fail("link", name);

@@ -63,14 +63,6 @@ std::string readWhole(int folder, const std::string& name) {
     return data;
 }
 
-std::string readLink(int folder, const std::string& name) {
-    std::string target(4097, '\0');
-    const ssize_t size = ::readlinkat(folder, name.c_str(), target.data(), target.size());
-    if (size < 0 || static_cast<std::size_t>(size) >= target.size()) throw PosixError(errno, "cannot read the link", name);
-    target.resize(static_cast<std::size_t>(size));
-    return target;
-}
-
 // One zstd frame of `data`, made with `prefix` as what came before it.
 std::string compress(std::string_view data, std::optional<std::string_view> prefix) {
     ZSTD_CCtx* context = ZSTD_createCCtx();
@@ -141,8 +133,8 @@ private:
             const Fd oldChild = old ? openDirectory(oldFd, name) : Fd();
             folder(old ? oldChild.get() : -1, newChild.get(), path + "/", depth + 1);
         } else if (S_ISLNK(info.st_mode)) {
-            const std::string target = readLink(newFd, name);
-            if (old && readLink(oldFd, name) == target) return;
+            const std::string target = linkTarget(newFd, name);
+            if (old && linkTarget(oldFd, name) == target) return;
             out_.head(Kind::Link, path);
             out_.number(target.size(), 2);
             out_.bytes(target);
