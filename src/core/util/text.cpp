@@ -71,20 +71,27 @@ bool isValidUtf8(std::string_view bytes) {
     return whole;
 }
 
-std::string decodeUtf8(std::string_view bytes) {
-    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    std::string text;
-    text.reserve(bytes.size());
+void forEachCharacter(std::string_view bytes, const std::function<void(char32_t, std::string_view)>& each) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
     for (std::size_t at = 0; at < bytes.size();) {
         bool whole = false;
         const std::size_t length = sequenceAt(bytes, at, whole);
         if (whole) {
-            text.append(bytes.substr(at, length));
+            char32_t value = static_cast<unsigned char>(bytes[at]) & kLeadBits[length];
+            for (std::size_t i = 1; i < length; ++i) value = value << 6 | (static_cast<unsigned char>(bytes[at + i]) & 0x3F);
+            each(value, bytes.substr(at, length));
         } else {
-            text += kReplacement;  // one for the longest start of a sequence
+            each(0xFFFD, kReplacement);  // one for the longest start of a sequence
         }
         at += length;
     }
+}
+
+std::string decodeUtf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    forEachCharacter(bytes, [&text](char32_t, std::string_view character) { text += character; });
     return text;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,11 @@ bool isValidUtf8(std::string_view bytes);
 
 // `bytes` as UTF-8, each invalid sequence (its maximal part) replaced by U+FFFD.
 std::string decodeUtf8(std::string_view bytes);
+
+// Calls `each` with every character of `bytes` read as decodeUtf8 reads
+// them: its code point and its UTF-8 bytes (U+FFFD and its bytes for each
+// invalid sequence).
+void forEachCharacter(std::string_view bytes, const std::function<void(char32_t, std::string_view)>& each);
 
 // The length of the longest start of `text` of at most `maxBytes` bytes that
 // does not end inside a character.
