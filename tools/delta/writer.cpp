@@ -1,13 +1,12 @@
 #include "writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,6 +18,8 @@ namespace corvidale::tools::delta {
 namespace {
 
 constexpr int kLevel = 19;
+// A release tool reads what it compares whole, whatever its size.
+constexpr std::size_t kAnySize = std::numeric_limits<std::size_t>::max();
 
 class Output {
 public:
@@ -45,23 +46,6 @@ public:
 private:
     int fd_;
 };
-
-std::string readWhole(int folder, const std::string& name) {
-    const Fd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
-    if (!file || ::fstat(file.get(), &info) != 0) throw PosixError(errno, "cannot read", name);
-    std::string data(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t got = ::read(file.get(), data.data() + done, data.size() - done);
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) continue;
-            throw PosixError(got == 0 ? EIO : errno, "cannot read", name);
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return data;
-}
 
 // One zstd frame of `data`, made with `prefix` as what came before it.
 std::string compress(std::string_view data, std::optional<std::string_view> prefix) {
@@ -147,9 +131,9 @@ private:
 
     void file(int oldFd, int newFd, const std::string& name, const std::string& path, mode_t mode,
               const struct stat* old) {
-        const std::string data = readWhole(newFd, name);
+        const std::string data = readSmallFile(newFd, name, kAnySize);
         std::optional<std::string> before;
-        if (old) before = readWhole(oldFd, name);
+        if (old) before = readSmallFile(oldFd, name, kAnySize);
         const mode_t oldMode = old ? old->st_mode & 0777 : 0;
         if (before && *before == data && oldMode == mode) return;
         std::string frame = compress(data, std::nullopt);
