@@ -17,7 +17,9 @@
 #include "core/updater/failure.h"
 #include "core/updater/feed.h"
 #include "core/updater/feed_signature.h"
+#include "core/updater/pipeline.h"
 #include "core/updater/relaunch.h"
+#include "core/updater/tool_table.h"
 #include "core/updater/version.h"
 #include "curl/url_session.h"
 
@@ -80,6 +82,14 @@ TEST(Feed, FeedUrlChoice) {
     EXPECT_EQ(feedURL(none, "COM.corvidale.desktop", onLinux), none);
     EXPECT_EQ(feedURL(none, none, onLinux), none);
     EXPECT_EQ(builtInFeedURL(), "https://corvidale.com/downloads/linux.json");
+}
+
+TEST(Signers, AMacTeamLineNamesOneTeamWholeAndThisSystemUsesItsOwnTools) {
+    const auto& mac = toolTable(TargetSystem::Mac);
+    const SigningPins team{{kMacTeamIdentifier}, 1};
+    EXPECT_TRUE(signedByPins("Identifier=x\nTeamIdentifier=K4W9PZ2TQ7\n", mac, team));
+    EXPECT_FALSE(signedByPins("TeamIdentifier=K4W9PZ2TQ7,K4W9PZ2TQ7\n", mac, team));
+    EXPECT_EQ(toolTable().attach.executable, "{helpers}/corvidale-image");
 }
 
 pid_t start(const std::vector<std::string>& command) {
